@@ -1,0 +1,57 @@
+#include "hive/cell.h"
+
+#include <cstring>
+
+#include "hive/hive.h"
+#include "hive/limits.h"
+#include "utils/format.h"
+
+namespace tarnu {
+
+Result<Bytes> read_cell(const Hive& hive, uint32_t offset) {
+    const Bytes image = hive.bytes();
+    const uint64_t length = image.size();
+    if (offset > kMaxCellOffset) return HiveError::invalid_offset(offset, 0);
+    const uint64_t p = uint64_t{offset} + kHiveBinsStart;
+    if (p >= length) return HiveError::invalid_offset(offset, length);
+    if (p + kCellHeaderSize > length) return HiveError::truncated_data(offset, kCellHeaderSize, length - p);
+    const int32_t size = static_cast<int32_t>(le32(image, static_cast<size_t>(p)));
+    const uint64_t magnitude = size < 0 ? uint64_t{0} - static_cast<uint64_t>(int64_t{size}) : uint64_t(size);
+    if (magnitude < kCellHeaderSize) return HiveError::invalid_cell_size(size, offset);
+    if (p + magnitude > length) return HiveError::truncated_data(offset, magnitude, length - p);
+    return image.subspan(static_cast<size_t>(p + kCellHeaderSize), static_cast<size_t>(magnitude - kCellHeaderSize));
+}
+
+Result<std::vector<HbinHeader>> hbins(const Hive& hive) {
+    const Bytes image = hive.bytes();
+    const Bytes data = image.subspan(kHiveBinsStart);
+    const uint64_t total = data.size();
+    std::vector<HbinHeader> headers;
+    uint64_t q = 0;
+    while (q < total) {
+        if (total - q < kHbinHeaderSize) return HiveError::truncated_data(static_cast<uint32_t>(q), kHbinHeaderSize, total - q);
+        const Bytes h = data.subspan(static_cast<size_t>(q), kHbinHeaderSize);
+        if (!has_signature(h, "hbin")) break;
+        HbinHeader header;
+        std::memcpy(header.signature.data(), h.data(), 4);
+        header.offset = le32(h, 4);
+        header.size = le32(h, 8);
+        std::memcpy(header.reserved.data(), h.data() + 12, 8);
+        header.timestamp = le64(h, 20);
+        header.spare = le32(h, 28);
+        if (header.offset != q) {
+            return HiveError::invalid_format("Hbin offset mismatch: expected " + hex(q) + ", found " +
+                                             hex(header.offset));
+        }
+        // A bin must move the walk forward without wrapping past 32 bits; anything else would never end.
+        const uint64_t next = q + header.size;
+        if (header.size == 0 || next > 0xFFFFFFFFull) {
+            return HiveError::invalid_format("Invalid hbin size " + hex(header.size) + " at offset " + hex(q));
+        }
+        headers.push_back(header);
+        q = next;
+    }
+    return headers;
+}
+
+}  // namespace tarnu

@@ -1,0 +1,50 @@
+// The file-system operations of the reader: reading a whole file, mapping one read-only, and the owner of a
+// hive image in either form. Files are opened for reading only and closed before these calls return.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "error/error.h"
+#include "utils/bytes.h"
+
+namespace tarnu {
+
+// All bytes of a hive file: a read-only mapping of the file, or a buffer owned here. Move-only; the mapping or
+// buffer is released with the object.
+class HiveImage {
+public:
+    static HiveImage from_buffer(std::vector<uint8_t> buffer);
+    HiveImage(HiveImage&& other) noexcept;
+    HiveImage& operator=(HiveImage&& other) noexcept;
+    HiveImage(const HiveImage&) = delete;
+    HiveImage& operator=(const HiveImage&) = delete;
+    ~HiveImage();
+
+    Bytes bytes() const { return Bytes(data_, size_); }
+    size_t size() const { return size_; }
+    bool is_mapped() const { return mapped_; }
+
+private:
+    friend Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size);
+    HiveImage() = default;
+    void release() noexcept;
+
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    bool mapped_ = false;
+    std::vector<uint8_t> buffer_;
+};
+
+// Fails with an Io error when `path` cannot name a file (it holds a NUL character).
+Status check_path(const std::string& path);
+
+// Maps the whole file at `path` read-only. A file shorter than `minimum_size` fails with HiveTooSmall before
+// anything is mapped.
+Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size);
+
+// Reads the whole file at `path` into memory.
+Result<std::vector<uint8_t>> read_whole_file(const std::string& path);
+
+}  // namespace tarnu

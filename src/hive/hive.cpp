@@ -1,0 +1,73 @@
+#include "hive/hive.h"
+
+#include <cstring>
+
+#include "hive/limits.h"
+
+namespace tarnu {
+namespace {
+
+// The file name field: 64 bytes, each taken as the character of the same code point (a zero byte as a space),
+// then white space trimmed from both ends. Names stored as UTF-16 therefore show their characters spaced out.
+std::string decode_file_name(Bytes field) {
+    auto is_space = [](uint8_t c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0; };
+    size_t begin = 0, end = field.size();
+    auto char_of = [&](size_t i) -> uint8_t { return field[i] == 0 ? uint8_t{0x20} : field[i]; };
+    while (begin < end && is_space(char_of(begin))) ++begin;
+    while (end > begin && is_space(char_of(end - 1))) --end;
+    std::string name;
+    for (size_t i = begin; i < end; ++i) {
+        uint8_t c = char_of(i);
+        if (c < 0x80) {
+            name.push_back(static_cast<char>(c));
+        } else {
+            name.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            name.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return name;
+}
+
+}  // namespace
+
+uint32_t base_block_checksum(Bytes image) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < kChecksumWords; ++i) sum ^= le32(image, 4 * i);
+    return sum;
+}
+
+Result<SharedHive> open_hive(const std::string& path) {
+    TARNU_TRY(HiveImage image, map_hive_file(path, kBaseBlockSize));
+    return build_hive(std::move(image));
+}
+
+Result<SharedHive> build_hive(HiveImage image) {
+    Bytes b = image.bytes();
+    if (b.size() < kBaseBlockSize) return HiveError::hive_too_small(b.size(), kBaseBlockSize);
+    if (!has_signature(b, "regf")) {
+        return HiveError::invalid_signature("regf", std::string(reinterpret_cast<const char*>(b.data()), 4));
+    }
+    BaseBlock base;
+    std::memcpy(base.signature.data(), b.data(), 4);
+    base.primary_sequence = le32(b, 4);
+    base.secondary_sequence = le32(b, 8);
+    base.last_written = le64(b, 12);
+    base.major_version = le32(b, 20);
+    base.minor_version = le32(b, 24);
+    base.file_type = le32(b, 28);
+    base.file_format = le32(b, 32);
+    base.root_cell_offset = le32(b, 36);
+    base.hive_bins_data_size = le32(b, 40);
+    base.clustering_factor = le32(b, 44);
+    base.checksum = le32(b, kChecksumPosition);
+
+    const uint32_t calculated = base_block_checksum(b);
+    if (calculated != base.checksum) return HiveError::checksum_mismatch(base.checksum, calculated);
+    if (base.major_version != 1 || base.minor_version < 3 || base.minor_version > 6) {
+        return HiveError::unsupported_version(base.major_version, base.minor_version);
+    }
+    base.file_name = decode_file_name(b.subspan(48, 64));
+    return SharedHive(std::make_shared<const Hive>(std::move(base), std::move(image)));
+}
+
+}  // namespace tarnu

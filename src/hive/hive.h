@@ -1,0 +1,55 @@
+// The shared in-memory hive: its image, its parsed base block and its key cache.
+//
+// `open_hive` maps a hive file; `build_hive` validates an image (size, "regf", checksum, version) and builds the
+// `Hive`. A hive never changes after it is built except for its key cache, so any number of threads may read it
+// through a `SharedHive`.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "error/error.h"
+#include "hive/file_io.h"
+#include "hive/key_cache.h"
+#include "utils/bytes.h"
+
+namespace tarnu {
+
+// The fields of the base block, copied out of the image.
+struct BaseBlock {
+    std::array<uint8_t, 4> signature{};
+    uint32_t primary_sequence = 0;
+    uint32_t secondary_sequence = 0;
+    uint64_t last_written = 0;
+    uint32_t major_version = 0;
+    uint32_t minor_version = 0;
+    uint32_t file_type = 0;
+    uint32_t file_format = 0;
+    uint32_t root_cell_offset = 0;
+    uint32_t hive_bins_data_size = 0;
+    uint32_t clustering_factor = 0;
+    uint32_t checksum = 0;
+    std::string file_name;  // UTF-8
+};
+
+struct Hive {
+    Hive(BaseBlock base, HiveImage img) : base_block(std::move(base)), image(std::move(img)) {}
+
+    BaseBlock base_block;
+    HiveImage image;
+    KeyCache key_cache;  // the only state that changes after construction; it locks itself
+
+    Bytes bytes() const { return image.bytes(); }
+};
+
+using SharedHive = std::shared_ptr<const Hive>;
+
+// The XOR of the 127 little-endian 32-bit words at positions 0 to 507 of `image` (at least 512 bytes long).
+uint32_t base_block_checksum(Bytes image);
+
+Result<SharedHive> open_hive(const std::string& path);
+Result<SharedHive> build_hive(HiveImage image);
+
+}  // namespace tarnu

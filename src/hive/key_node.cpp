@@ -1,0 +1,61 @@
+#include "hive/key_node.h"
+
+#include "hive/cell.h"
+#include "hive/hive.h"
+#include "hive/limits.h"
+#include "utils/format.h"
+#include "utils/text.h"
+
+namespace tarnu {
+
+Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset) {
+    KeyNode node;
+    if (hive.key_cache.lookup(offset, node)) {
+        node.hive = &hive;
+        node.offset = offset;
+        return node;
+    }
+
+    TARNU_TRY(Bytes cell, read_cell(hive, offset));
+    if (cell.size() < kKeyNodeFixedSize) return HiveError::truncated_data(offset, kKeyNodeFixedSize, cell.size());
+    if (!has_signature(cell, "nk")) {
+        return HiveError::invalid_format("Expected 'nk' signature at offset " + hex(offset));
+    }
+    node.flags = le16(cell, 2);
+    node.last_written = le64(cell, 4);
+    node.access_bits = le32(cell, 12);
+    node.parent_offset = le32(cell, 16);
+    node.subkey_count = le32(cell, 20);
+    node.volatile_subkey_count = le32(cell, 24);
+    node.subkey_list_offset = le32(cell, 28);
+    node.volatile_subkey_list_offset = le32(cell, 32);
+    node.value_count = le32(cell, 36);
+    node.value_list_offset = le32(cell, 40);
+    node.security_offset = le32(cell, 44);
+    node.class_name_offset = le32(cell, 48);
+    node.max_subkey_name_length = le32(cell, 52);
+    node.max_subkey_class_length = le32(cell, 56);
+    node.max_value_name_length = le32(cell, 60);
+    node.max_value_data_size = le32(cell, 64);
+    node.work_var = le32(cell, 68);
+    node.name_length = le16(cell, 72);
+    node.class_name_length = le16(cell, 74);
+
+    if (node.name_length != 0) {
+        const size_t end = kKeyNodeFixedSize + node.name_length;
+        if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
+        const Bytes name = cell.subspan(kKeyNodeFixedSize, node.name_length);
+        if (node.flags & kKeyCompressedName) {
+            node.name = decode_compressed_name(name);
+        } else {
+            TARNU_TRY(node.name, decode_utf16_string(name, offset));
+        }
+    }
+
+    hive.key_cache.insert(offset, node);
+    node.hive = &hive;
+    node.offset = offset;
+    return node;
+}
+
+}  // namespace tarnu

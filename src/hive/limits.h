@@ -1,0 +1,71 @@
+// Sizes and bounds of the hive and log formats, and the bounds this reader sets itself, each with its reason.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarnu {
+
+// The base block fills the first 4096 bytes of every hive file; hive bins follow it.
+inline constexpr size_t kBaseBlockSize = 4096;
+// Cell offsets count from the start of the hive bins, which is image position 4096.
+inline constexpr uint32_t kHiveBinsStart = 4096;
+// The largest cell offset whose image position (offset + 4096) still fits in 32 bits.
+inline constexpr uint32_t kMaxCellOffset = 0xFFFFEFFF;
+// The checksum covers the 127 little-endian words before it, at positions 0 to 507; it is stored at 508.
+inline constexpr size_t kChecksumWords = 127;
+inline constexpr size_t kChecksumPosition = 508;
+// A cell begins with a 4-byte signed size field.
+inline constexpr uint32_t kCellHeaderSize = 4;
+// A hive bin begins with a 32-byte header.
+inline constexpr size_t kHbinHeaderSize = 32;
+
+// Fixed parts of records, before their names.
+inline constexpr size_t kKeyNodeFixedSize = 76;
+inline constexpr size_t kValueKeyFixedSize = 20;
+inline constexpr size_t kBigDataHeaderSize = 8;
+inline constexpr size_t kSubkeyListHeaderSize = 4;
+
+// Key-node flag: the name is stored as 8-bit characters.
+inline constexpr uint16_t kKeyCompressedName = 0x0020;
+// Value-key flag: the name is stored as 8-bit characters.
+inline constexpr uint16_t kValueCompressedName = 0x0001;
+
+// Data of up to this many bytes sits in one data cell; larger data is split into big-data segments of this
+// many bytes each (the segment cells carry 4 more bytes of alignment, which are not data).
+inline constexpr uint32_t kMaxSingleCellData = 16344;
+inline constexpr uint32_t kBigDataSegmentSize = 16344;
+// Hives before minor version 4 have no big-data records: they keep data of any size in one cell.
+inline constexpr uint32_t kFirstBigDataMinorVersion = 4;
+// Data sizes are 31-bit; bit 31 marks inline data.
+inline constexpr uint32_t kDataSizeMask = 0x7FFFFFFF;
+inline constexpr uint32_t kMaxInlineData = 4;
+
+// Offsets that mean "no cell" in lists and key nodes.
+inline constexpr uint32_t kNoCell = 0xFFFFFFFF;
+
+// Subkey index lists ("ri") may name further lists. Real hives use one level; anything nested deeper than
+// this is damage or a cycle.
+inline constexpr size_t kMaxSubkeyListDepth = 32;
+
+// Transaction logs.
+inline constexpr size_t kLogHeaderSize = 4096;
+inline constexpr size_t kLogBlockAlignment = 4096;
+// A dirty block is looked at only when at least this many bytes of the file remain from its start.
+inline constexpr size_t kLogBlockMinimum = 512;
+inline constexpr size_t kLogBlockHeaderSize = 16;
+inline constexpr size_t kLogEntryHeaderSize = 8;
+inline constexpr uint32_t kMaxLogBlockEntries = 1000;
+inline constexpr uint32_t kMaxLogPageSize = 65536;
+// The block scan stops once a log holds more pages than this (checked between blocks).
+inline constexpr size_t kLogPageStop = 10000;
+
+// Log replay: no page may end past this image size, and no single page may grow the image by more.
+inline constexpr uint32_t kMaxReplayImageSize = 0x20000000;
+inline constexpr uint32_t kMaxReplayGrowth = 0x1000000;
+
+// Reading a file that is not a regular file (a pipe, a device) stops being sensible past the largest image a
+// replay can make; such input fails instead of growing without end.
+inline constexpr size_t kMaxStreamRead = kMaxReplayImageSize;
+
+}  // namespace tarnu

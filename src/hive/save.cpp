@@ -1,0 +1,113 @@
+#include "hive/save.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "hive/file_io.h"
+#include "hive/limits.h"
+
+namespace tarnu {
+namespace {
+
+// Writes all of `data` to `fd`, continuing after short writes and retrying interrupted ones.
+Status write_all(int fd, const std::vector<uint8_t>& data) {
+    size_t written = 0;
+    while (written < data.size()) {
+        ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return HiveError::io(errno);
+        }
+        if (n == 0) return HiveError::io_text("failed to write whole buffer");
+        written += static_cast<size_t>(n);
+    }
+    return Ok{};
+}
+
+// Writes straight into an existing special file (a pipe or a device): there is nothing to replace.
+Status write_in_place(const std::string& path, const std::vector<uint8_t>& data) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return HiveError::io(errno);
+    Status status = write_all(fd, data);
+    ::close(fd);
+    return status;
+}
+
+// Follows symbolic links so that a link is kept and the file it names is replaced.
+std::string resolve_target(const std::string& path) {
+    struct stat link_info {};
+    if (::lstat(path.c_str(), &link_info) != 0 || !S_ISLNK(link_info.st_mode)) return path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr) return path;
+    return resolved;
+}
+
+std::string directory_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Creates a new file beside `path` with a name nobody uses. O_EXCL makes the creation fail rather than reuse a
+// name; mode 0666 lets the umask give a new file its usual permissions.
+Result<int> create_temporary(const std::string& path, std::string& temp) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0;; ++attempt) {
+        temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST || attempt == 100) return HiveError::io(errno);
+    }
+}
+
+// Writes `data` to a new temporary file beside `path`, flushes it and renames it over `path`. A replaced
+// regular file keeps its permission bits.
+Status replace_file(const std::string& path, const std::vector<uint8_t>& data, const struct stat* existing) {
+    std::string temp;
+    TARNU_TRY(int fd, create_temporary(path, temp));
+    Status status = write_all(fd, data);
+    if (status.ok() && existing != nullptr && ::fchmod(fd, existing->st_mode & 07777) != 0) status = HiveError::io(errno);
+    if (status.ok() && ::fsync(fd) != 0) status = HiveError::io(errno);
+    if (::close(fd) != 0 && status.ok()) status = HiveError::io(errno);
+    if (status.ok() && ::rename(temp.c_str(), path.c_str()) != 0) status = HiveError::io(errno);
+    if (!status.ok()) {
+        ::unlink(temp.c_str());
+        return status;
+    }
+    // Make the rename itself durable.
+    int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return Ok{};
+}
+
+}  // namespace
+
+Status save_hive(const Hive& hive, const std::string& path) {
+    const Bytes image = hive.bytes();
+    if (image.size() < kBaseBlockSize) return HiveError::hive_too_small(image.size(), kBaseBlockSize);
+    std::vector<uint8_t> copy(image.begin(), image.end());
+    put_le32(copy.data() + kChecksumPosition, base_block_checksum(copy));
+
+    TARNU_CHECK(check_path(path));
+    const std::string target = resolve_target(path);
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return HiveError::io(EISDIR);
+        if (!S_ISREG(info.st_mode)) return write_in_place(target, copy);
+        return replace_file(target, copy, &info);
+    }
+    return replace_file(target, copy, nullptr);
+}
+
+}  // namespace tarnu

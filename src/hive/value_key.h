@@ -1,0 +1,33 @@
+// Value lists and value keys ("vk" cells), and the fetching of a value's data: inline in the value key, from one
+// data cell, or gathered from a big-data ("db") chain of segments.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "error/error.h"
+#include "hive/key_node.h"
+#include "hive/value_type.h"
+
+namespace tarnu {
+
+struct Hive;
+
+struct ValueKey {
+    ValueType value_type;
+    std::string name;        // UTF-8; "(default)" for the unnamed value
+    uint32_t data_size = 0;  // bit 31 cleared
+    uint32_t data_offset = 0;
+    uint16_t name_length = 0;
+    uint16_t flags = 0;
+    const Hive* hive = nullptr;  // not owning
+};
+
+// The value keys named by `key`'s value list, in list order. The first value key that fails fails the list.
+Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key);
+
+// A copy of the value's data bytes.
+Result<std::vector<uint8_t>> read_value_data(const ValueKey& value);
+
+}  // namespace tarnu

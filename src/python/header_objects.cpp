@@ -1,0 +1,115 @@
+// BaseBlock and HbinHeader: copies of the hive's header records, shown as read-only attributes.
+#include "python/binding.h"
+#include "utils/format.h"
+#include "utils/text.h"
+
+namespace tarnu::py {
+namespace {
+
+struct BaseBlockObject {
+    PyObject_HEAD
+    struct {
+        BaseBlock base;
+    } fields;
+};
+
+struct HbinHeaderObject {
+    PyObject_HEAD
+    struct {
+        HbinHeader header;
+    } fields;
+};
+
+const BaseBlock& base_of(PyObject* self) { return reinterpret_cast<BaseBlockObject*>(self)->fields.base; }
+const HbinHeader& header_of(PyObject* self) { return reinterpret_cast<HbinHeaderObject*>(self)->fields.header; }
+
+template <size_t N>
+std::string signature_text(const std::array<uint8_t, N>& signature) {
+    return utf8_lossy(Bytes(signature.data(), signature.size()));
+}
+
+PyObject* base_signature(PyObject* self, void*) {
+    return guarded([&] { return new_str(signature_text(base_of(self).signature)); });
+}
+PyObject* base_primary_sequence(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).primary_sequence); }
+PyObject* base_secondary_sequence(PyObject* self, void*) {
+    return PyLong_FromUnsignedLong(base_of(self).secondary_sequence);
+}
+PyObject* base_root_cell_offset(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).root_cell_offset); }
+PyObject* base_hive_bins_data_size(PyObject* self, void*) {
+    return PyLong_FromUnsignedLong(base_of(self).hive_bins_data_size);
+}
+PyObject* base_file_name(PyObject* self, void*) { return new_str(base_of(self).file_name); }
+
+PyObject* base_repr(PyObject* self) {
+    return guarded([&] {
+        const BaseBlock& base = base_of(self);
+        return new_str("BaseBlock(signature=" + signature_text(base.signature) + ", root_offset=" +
+                       hex(base.root_cell_offset) + ", hive_length=" + hex(base.hive_bins_data_size) + ")");
+    });
+}
+
+PyGetSetDef base_getset[] = {
+    {"signature", base_signature, nullptr, "Get the signature (should be \"regf\")", nullptr},
+    {"primary_sequence", base_primary_sequence, nullptr, "Get the primary sequence number", nullptr},
+    {"secondary_sequence", base_secondary_sequence, nullptr, "Get the secondary sequence number", nullptr},
+    {"root_cell_offset", base_root_cell_offset, nullptr, "Get the root cell offset", nullptr},
+    {"hive_length", base_hive_bins_data_size, nullptr, "Get the hive length (size of hive data in bytes)", nullptr},
+    {"file_name", base_file_name, nullptr, "Get the file name", nullptr},
+    {"hive_bins_data_size", base_hive_bins_data_size, nullptr, "Get the hive bins data size (same as hive_length)",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot base_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for BaseBlock")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<BaseBlockObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(base_repr)},
+    {Py_tp_getset, base_getset},
+    {0, nullptr},
+};
+
+PyObject* hbin_signature(PyObject* self, void*) {
+    return guarded([&] { return new_str(signature_text(header_of(self).signature)); });
+}
+PyObject* hbin_offset(PyObject* self, void*) { return PyLong_FromUnsignedLong(header_of(self).offset); }
+PyObject* hbin_size(PyObject* self, void*) { return PyLong_FromUnsignedLong(header_of(self).size); }
+
+PyObject* hbin_repr(PyObject* self) {
+    return guarded([&] {
+        const HbinHeader& header = header_of(self);
+        return new_str("HbinHeader(offset=" + hex(header.offset) + ", size=" + hex(header.size) + ")");
+    });
+}
+
+PyGetSetDef hbin_getset[] = {
+    {"signature", hbin_signature, nullptr, "Get the signature (should be \"hbin\")", nullptr},
+    {"offset", hbin_offset, nullptr, "Get the offset from the start of the hive bins data", nullptr},
+    {"size", hbin_size, nullptr, "Get the size of this hbin", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot hbin_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for HbinHeader")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<HbinHeaderObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(hbin_repr)},
+    {Py_tp_getset, hbin_getset},
+    {0, nullptr},
+};
+
+}  // namespace
+
+PyType_Spec base_block_spec = {"builtins.BaseBlock", sizeof(BaseBlockObject), 0, Py_TPFLAGS_DEFAULT, base_slots};
+PyType_Spec hbin_header_spec = {"builtins.HbinHeader", sizeof(HbinHeaderObject), 0, Py_TPFLAGS_DEFAULT, hbin_slots};
+
+PyObject* new_base_block(const BaseBlock& base) {
+    return reinterpret_cast<PyObject*>(alloc_object<BaseBlockObject>(types.base_block, base));
+}
+
+PyObject* new_hbin_header(const HbinHeader& header) {
+    return reinterpret_cast<PyObject*>(alloc_object<HbinHeaderObject>(types.hbin_header, header));
+}
+
+}  // namespace tarnu::py

@@ -1,0 +1,156 @@
+// The Hive class: the Python handle of a shared hive, with the ways to open one and the whole-hive views.
+#include <optional>
+
+#include "hive/save.h"
+#include "python/binding.h"
+#include "transaction_log/transaction_log.h"
+#include "utils/format.h"
+
+namespace tarnu::py {
+namespace {
+
+struct HiveObject {
+    PyObject_HEAD
+    struct {
+        SharedHive hive;
+    } fields;
+};
+
+const Hive& hive_of(PyObject* self) { return *reinterpret_cast<HiveObject*>(self)->fields.hive; }
+const SharedHive& shared_hive_of(PyObject* self) { return reinterpret_cast<HiveObject*>(self)->fields.hive; }
+
+// Hands a finished hive to Python, or raises its error.
+PyObject* hive_result(Result<SharedHive>&& result) {
+    if (!result.ok()) {
+        raise_error(result.error());
+        return nullptr;
+    }
+    return new_hive(std::move(result).value());
+}
+
+PyObject* hive_open(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        std::string path;
+        if (!parse_arguments("Hive.open", args, kwargs, {"path"}, 1, argv)) return nullptr;
+        if (!text_argument("path", argv[0], path)) return nullptr;
+        return hive_result(without_gil([&] { return open_hive(path); }));
+    });
+}
+
+PyObject* hive_open_with_logs(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[3];
+        if (!parse_arguments("Hive.open_with_logs", args, kwargs, {"hive_path", "log1_path", "log2_path"}, 1, argv)) {
+            return nullptr;
+        }
+        std::string hive_path;
+        if (!text_argument("hive_path", argv[0], hive_path)) return nullptr;
+        std::optional<std::string> logs[2];
+        const char* names[2] = {"log1_path", "log2_path"};
+        for (int i = 0; i < 2; ++i) {
+            if (argv[i + 1] == nullptr || argv[i + 1] == Py_None) continue;
+            std::string path;
+            if (!text_argument(names[i], argv[i + 1], path)) return nullptr;
+            logs[i] = std::move(path);
+        }
+        return hive_result(without_gil([&] { return open_hive_with_logs(hive_path, logs[0], logs[1]); }));
+    });
+}
+
+PyObject* hive_base_block(PyObject* self, PyObject*) {
+    return guarded([&] { return new_base_block(hive_of(self).base_block); });
+}
+
+PyObject* hive_hbins(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        SharedHive hive = shared_hive_of(self);
+        auto result = without_gil([&] { return hbins(*hive); });
+        if (!result.ok()) {
+            raise_error(result.error());
+            return nullptr;
+        }
+        const auto& headers = result.value();
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(headers.size()));
+        if (list == nullptr) return nullptr;
+        for (size_t i = 0; i < headers.size(); ++i) {
+            PyObject* item = new_hbin_header(headers[i]);
+            if (item == nullptr) {
+                Py_DECREF(list);
+                return nullptr;
+            }
+            PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
+        }
+        return list;
+    });
+}
+
+PyObject* hive_root_key(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        SharedHive hive = shared_hive_of(self);
+        auto node = without_gil([&] { return parse_key_node(*hive, hive->base_block.root_cell_offset); });
+        if (!node.ok()) {
+            raise_error(node.error());
+            return nullptr;
+        }
+        return new_registry_key(hive, std::move(node).value());
+    });
+}
+
+PyObject* hive_save(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        std::string path;
+        if (!parse_arguments("Hive.save", args, kwargs, {"path"}, 1, argv)) return nullptr;
+        if (!text_argument("path", argv[0], path)) return nullptr;
+        SharedHive hive = shared_hive_of(self);
+        Status status = without_gil([&] { return save_hive(*hive, path); });
+        if (!status.ok()) {
+            raise_error(status.error());
+            return nullptr;
+        }
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* hive_repr(PyObject* self) {
+    return guarded([&] {
+        const BaseBlock& base = hive_of(self).base_block;
+        return new_str("Hive(root_offset=" + hex(base.root_cell_offset) + ", hive_length=" +
+                       hex(base.hive_bins_data_size) + ")");
+    });
+}
+
+PyMethodDef hive_methods[] = {
+    {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open)),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC, "open(path)\n--\n\nOpen a registry hive file"},
+    {"open_with_logs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open_with_logs)),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "open_with_logs(hive_path, log1_path=None, log2_path=None)\n--\n\nOpen a registry hive with transaction logs "
+     "applied"},
+    {"base_block", hive_base_block, METH_NOARGS, "base_block($self)\n--\n\nGet the base block (header) information"},
+    {"root_key", hive_root_key, METH_NOARGS, "root_key($self)\n--\n\nGet the root key of the hive"},
+    {"hbins", hive_hbins, METH_NOARGS, "hbins($self)\n--\n\nGet all hbin headers"},
+    {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_save)), METH_VARARGS | METH_KEYWORDS,
+     "save($self, path)\n--\n\nSave the hive to a file"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot hive_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for Hive")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<HiveObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(hive_repr)},
+    {Py_tp_methods, hive_methods},
+    {0, nullptr},
+};
+
+}  // namespace
+
+PyType_Spec hive_spec = {"builtins.Hive", sizeof(HiveObject), 0, Py_TPFLAGS_DEFAULT, hive_slots};
+
+PyObject* new_hive(SharedHive hive) {
+    return reinterpret_cast<PyObject*>(alloc_object<HiveObject>(types.hive, std::move(hive)));
+}
+
+}  // namespace tarnu::py

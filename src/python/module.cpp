@@ -1,0 +1,118 @@
+// The module: its one entry point, the class registry and the exported names.
+#include "python/binding.h"
+
+namespace tarnu::py {
+
+Types types{};
+
+PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, "No constructor defined");
+    return nullptr;
+}
+
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "tarnu",
+    "Python module definition",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// The module is created once per process; a second initialisation in the same interpreter hands it out again.
+PyObject* cached_module = nullptr;
+// The module table of the interpreter that created it, to recognise a second interpreter.
+PyObject* owning_modules = nullptr;
+
+bool create_types() {
+    struct Entry {
+        PyTypeObject** slot;
+        PyType_Spec* spec;
+    };
+    const Entry entries[] = {
+        {&types.hive, &hive_spec},
+        {&types.registry_key, &registry_key_spec},
+        {&types.registry_value, &registry_value_spec},
+        {&types.value_data, &value_data_spec},
+        {&types.value_type, &value_type_spec},
+        {&types.base_block, &base_block_spec},
+        {&types.hbin_header, &hbin_header_spec},
+    };
+    for (const Entry& entry : entries) {
+        if (*entry.slot != nullptr) continue;
+        *entry.slot = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(entry.spec));
+        if (*entry.slot == nullptr) return false;
+    }
+    return create_internal_fault_type();
+}
+
+// Sets `name` on the module and appends it to `__all__`. Steals nothing: `value` is borrowed.
+bool export_name(PyObject* module, const char* name, PyObject* value) {
+    PyObject* all = PyObject_GetAttrString(module, "__all__");
+    if (all == nullptr) {
+        PyErr_Clear();
+        all = PyList_New(0);
+        if (all == nullptr || PyObject_SetAttrString(module, "__all__", all) != 0) {
+            Py_XDECREF(all);
+            return false;
+        }
+    }
+    PyObject* text = PyUnicode_FromString(name);
+    bool ok = text != nullptr && PyList_Append(all, text) == 0 && PyObject_SetAttrString(module, name, value) == 0;
+    Py_XDECREF(text);
+    Py_DECREF(all);
+    return ok;
+}
+
+PyObject* initialise() {
+    PyObject* modules = PyImport_GetModuleDict();
+    if (cached_module != nullptr) {
+        if (modules != owning_modules) {
+            PyErr_SetString(PyExc_ImportError, "tarnu cannot be loaded in more than one interpreter per process");
+            return nullptr;
+        }
+        Py_INCREF(cached_module);
+        return cached_module;
+    }
+    if (!create_types()) return nullptr;
+    PyObject* module = PyModule_Create(&module_definition);
+    if (module == nullptr) return nullptr;
+    const std::pair<const char*, PyObject*> exported[] = {
+        {"Hive", reinterpret_cast<PyObject*>(types.hive)},
+        {"RegistryKey", reinterpret_cast<PyObject*>(types.registry_key)},
+        {"RegistryValue", reinterpret_cast<PyObject*>(types.registry_value)},
+        {"ValueData", reinterpret_cast<PyObject*>(types.value_data)},
+        {"ValueType", reinterpret_cast<PyObject*>(types.value_type)},
+        {"BaseBlock", reinterpret_cast<PyObject*>(types.base_block)},
+        {"HbinHeader", reinterpret_cast<PyObject*>(types.hbin_header)},
+    };
+    for (const auto& [name, value] : exported) {
+        if (!export_name(module, name, value)) {
+            Py_DECREF(module);
+            return nullptr;
+        }
+    }
+    PyObject* version = PyUnicode_FromString("0.1.0");
+    bool ok = version != nullptr && export_name(module, "__version__", version);
+    Py_XDECREF(version);
+    if (!ok) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    Py_INCREF(module);
+    cached_module = module;
+    owning_modules = modules;
+    return module;
+}
+
+}  // namespace
+}  // namespace tarnu::py
+
+extern "C" PyMODINIT_FUNC PyInit_tarnu(void) {
+    return tarnu::py::guarded([] { return tarnu::py::initialise(); });
+}

@@ -1,0 +1,283 @@
+// RegistryValue, ValueType and ValueData: snapshots of one value, its type and its decoded data. They own copies
+// of everything they show and hold no reference to the hive.
+#include <cinttypes>
+#include <cstdio>
+
+#include "python/binding.h"
+
+namespace tarnu::py {
+namespace {
+
+// ---- RegistryValue -------------------------------------------------------------------------------------------
+
+struct ValueFields {
+    ValueType type;
+    std::string name;
+    std::vector<uint8_t> data;
+};
+
+struct RegistryValueObject {
+    PyObject_HEAD
+    ValueFields fields;
+};
+
+const ValueFields& value_of(PyObject* self) { return reinterpret_cast<RegistryValueObject*>(self)->fields; }
+
+PyObject* value_name(PyObject* self, PyObject*) { return new_str(value_of(self).name); }
+PyObject* value_value_type(PyObject* self, PyObject*) { return new_value_type(value_of(self).type); }
+
+PyObject* value_data(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const ValueFields& value = value_of(self);
+        auto decoded = decode_value_data(value.type, value.data);
+        if (!decoded.ok()) {
+            raise_error(decoded.error());
+            return nullptr;
+        }
+        return new_value_data(std::move(decoded).value());
+    });
+}
+
+PyObject* value_raw_data(PyObject* self, PyObject*) {
+    const auto& data = value_of(self).data;
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()), static_cast<Py_ssize_t>(data.size()));
+}
+
+PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromSize_t(value_of(self).data.size()); }
+
+PyObject* value_repr(PyObject* self) {
+    return guarded([&] { return new_str("RegistryValue(name='" + value_of(self).name + "')"); });
+}
+
+PyMethodDef value_methods[] = {
+    {"name", value_name, METH_NOARGS, "name($self)\n--\n\nGet the value name"},
+    {"value_type", value_value_type, METH_NOARGS, "value_type($self)\n--\n\nGet the value type"},
+    {"data", value_data, METH_NOARGS, "data($self)\n--\n\nGet the parsed value data"},
+    {"raw_data", value_raw_data, METH_NOARGS, "raw_data($self)\n--\n\nGet the raw value data as bytes"},
+    {"data_size", value_data_size, METH_NOARGS, "data_size($self)\n--\n\nGet the data size in bytes"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot value_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for RegistryValue\n\n"
+                                  "It stores owned copies of the value's name, type and data, so it does not "
+                                  "depend on the lifetime of the hive.")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<RegistryValueObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(value_repr)},
+    {Py_tp_methods, value_methods},
+    {0, nullptr},
+};
+
+// ---- ValueType -----------------------------------------------------------------------------------------------
+
+struct ValueTypeObject {
+    PyObject_HEAD
+    struct {
+        ValueType type;
+    } fields;
+};
+
+ValueType type_of(PyObject* self) { return reinterpret_cast<ValueTypeObject*>(self)->fields.type; }
+
+PyObject* type_type_name(PyObject* self, PyObject*) {
+    return guarded([&] { return new_str(type_of(self).name()); });
+}
+PyObject* type_type_id(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(type_of(self).id); }
+PyObject* type_str(PyObject* self) { return type_type_name(self, nullptr); }
+PyObject* type_repr(PyObject* self) {
+    return guarded([&] { return new_str("ValueType(" + type_of(self).name() + ")"); });
+}
+
+PyMethodDef type_methods[] = {
+    {"type_name", type_type_name, METH_NOARGS,
+     "type_name($self)\n--\n\nGet the type name as string (e.g., \"REG_SZ\", \"REG_DWORD\")"},
+    {"type_id", type_type_id, METH_NOARGS, "type_id($self)\n--\n\nGet the numeric type ID"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot type_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for ValueType")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<ValueTypeObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(type_repr)},
+    {Py_tp_str, reinterpret_cast<void*>(type_str)},
+    {Py_tp_methods, type_methods},
+    {0, nullptr},
+};
+
+// ---- ValueData -----------------------------------------------------------------------------------------------
+
+struct ValueDataObject {
+    PyObject_HEAD
+    struct {
+        ValueData data;
+    } fields;
+};
+
+const ValueData& data_of(PyObject* self) { return reinterpret_cast<ValueDataObject*>(self)->fields.data; }
+ValueDataKind kind_of(PyObject* self) { return data_of(self).kind; }
+
+PyObject* boolean(bool value) { return PyBool_FromLong(value ? 1 : 0); }
+
+PyObject* data_is_none(PyObject* self, PyObject*) { return boolean(kind_of(self) == ValueDataKind::None); }
+PyObject* data_is_string(PyObject* self, PyObject*) {
+    return boolean(kind_of(self) == ValueDataKind::String || kind_of(self) == ValueDataKind::ExpandString);
+}
+PyObject* data_is_binary(PyObject* self, PyObject*) { return boolean(kind_of(self) == ValueDataKind::Binary); }
+PyObject* data_is_dword(PyObject* self, PyObject*) {
+    return boolean(kind_of(self) == ValueDataKind::Dword || kind_of(self) == ValueDataKind::DwordBigEndian);
+}
+PyObject* data_is_qword(PyObject* self, PyObject*) { return boolean(kind_of(self) == ValueDataKind::Qword); }
+PyObject* data_is_multi_string(PyObject* self, PyObject*) {
+    return boolean(kind_of(self) == ValueDataKind::MultiString);
+}
+
+PyObject* wrong_kind(const char* text) {
+    PyErr_SetString(PyExc_ValueError, text);
+    return nullptr;
+}
+
+PyObject* data_as_string(PyObject* self, PyObject*) {
+    const ValueData& data = data_of(self);
+    if (data.kind != ValueDataKind::String && data.kind != ValueDataKind::ExpandString) {
+        return wrong_kind("Not a string value");
+    }
+    return new_str(data.text);
+}
+
+PyObject* data_as_binary(PyObject* self, PyObject*) {
+    const ValueData& data = data_of(self);
+    if (data.kind != ValueDataKind::Binary) return wrong_kind("Not a binary value");
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.bytes.data()),
+                                     static_cast<Py_ssize_t>(data.bytes.size()));
+}
+
+PyObject* data_as_dword(PyObject* self, PyObject*) {
+    const ValueData& data = data_of(self);
+    if (data.kind != ValueDataKind::Dword && data.kind != ValueDataKind::DwordBigEndian) {
+        return wrong_kind("Not a DWORD value");
+    }
+    return PyLong_FromUnsignedLongLong(data.number);
+}
+
+PyObject* data_as_qword(PyObject* self, PyObject*) {
+    const ValueData& data = data_of(self);
+    if (data.kind != ValueDataKind::Qword) return wrong_kind("Not a QWORD value");
+    return PyLong_FromUnsignedLongLong(data.number);
+}
+
+PyObject* data_as_multi_string(PyObject* self, PyObject*) {
+    const ValueData& data = data_of(self);
+    if (data.kind != ValueDataKind::MultiString) return wrong_kind("Not a multi-string value");
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(data.strings.size()));
+    if (list == nullptr) return nullptr;
+    for (size_t i = 0; i < data.strings.size(); ++i) {
+        PyObject* item = new_str(data.strings[i]);
+        if (item == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+std::string hex_bytes(const std::vector<uint8_t>& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out = "[";
+    out.reserve(bytes.size() * 4 + 2);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i) out += ", ";
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 0xF];
+    }
+    out += "]";
+    return out;
+}
+
+std::string number_text(uint64_t number, int digits) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%" PRIu64 " (0x%0*" PRIX64 ")", number, digits, number);
+    return buffer;
+}
+
+std::string data_text(const ValueData& data) {
+    switch (data.kind) {
+        case ValueDataKind::None:
+            return "(none)";
+        case ValueDataKind::String:
+        case ValueDataKind::ExpandString:
+            return data.text;
+        case ValueDataKind::Binary:
+        case ValueDataKind::Other:
+            return hex_bytes(data.bytes);
+        case ValueDataKind::Dword:
+        case ValueDataKind::DwordBigEndian:
+            return number_text(data.number, 8);
+        case ValueDataKind::Qword:
+            return number_text(data.number, 16);
+        case ValueDataKind::MultiString: {
+            std::string out;
+            for (size_t i = 0; i < data.strings.size(); ++i) {
+                if (i) out += ", ";
+                out += data.strings[i];
+            }
+            return out;
+        }
+    }
+    return {};
+}
+
+PyObject* data_str(PyObject* self) {
+    return guarded([&] { return new_str(data_text(data_of(self))); });
+}
+
+PyMethodDef data_methods[] = {
+    {"is_none", data_is_none, METH_NOARGS, "is_none($self)\n--\n\nCheck if this is a None value"},
+    {"is_string", data_is_string, METH_NOARGS, "is_string($self)\n--\n\nCheck if this is a String value"},
+    {"is_binary", data_is_binary, METH_NOARGS, "is_binary($self)\n--\n\nCheck if this is a Binary value"},
+    {"is_dword", data_is_dword, METH_NOARGS, "is_dword($self)\n--\n\nCheck if this is a DWORD value"},
+    {"is_qword", data_is_qword, METH_NOARGS, "is_qword($self)\n--\n\nCheck if this is a QWORD value"},
+    {"is_multi_string", data_is_multi_string, METH_NOARGS,
+     "is_multi_string($self)\n--\n\nCheck if this is a MultiString value"},
+    {"as_string", data_as_string, METH_NOARGS, "as_string($self)\n--\n\nGet as string (if applicable)"},
+    {"as_binary", data_as_binary, METH_NOARGS, "as_binary($self)\n--\n\nGet as binary data (if applicable)"},
+    {"as_dword", data_as_dword, METH_NOARGS, "as_dword($self)\n--\n\nGet as DWORD (if applicable)"},
+    {"as_qword", data_as_qword, METH_NOARGS, "as_qword($self)\n--\n\nGet as QWORD (if applicable)"},
+    {"as_multi_string", data_as_multi_string, METH_NOARGS,
+     "as_multi_string($self)\n--\n\nGet as multi-string (if applicable)"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot data_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for ValueData")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<ValueDataObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(data_str)},
+    {Py_tp_str, reinterpret_cast<void*>(data_str)},
+    {Py_tp_methods, data_methods},
+    {0, nullptr},
+};
+
+}  // namespace
+
+PyType_Spec registry_value_spec = {"builtins.RegistryValue", sizeof(RegistryValueObject), 0, Py_TPFLAGS_DEFAULT,
+                                   value_slots};
+PyType_Spec value_type_spec = {"builtins.ValueType", sizeof(ValueTypeObject), 0, Py_TPFLAGS_DEFAULT, type_slots};
+PyType_Spec value_data_spec = {"builtins.ValueData", sizeof(ValueDataObject), 0, Py_TPFLAGS_DEFAULT, data_slots};
+
+PyObject* new_registry_value(ValueKey&& value, std::vector<uint8_t>&& data) {
+    return reinterpret_cast<PyObject*>(alloc_object<RegistryValueObject>(
+        types.registry_value, value.value_type, std::move(value.name), std::move(data)));
+}
+
+PyObject* new_value_type(ValueType type) {
+    return guarded([&] { return reinterpret_cast<PyObject*>(alloc_object<ValueTypeObject>(types.value_type, type)); });
+}
+
+PyObject* new_value_data(ValueData&& data) {
+    return reinterpret_cast<PyObject*>(alloc_object<ValueDataObject>(types.value_data, std::move(data)));
+}
+
+}  // namespace tarnu::py

@@ -1,0 +1,22 @@
+// Text decoders for names and string data. All results are UTF-8 `std::string`s owned by the caller.
+//
+// - `decode_compressed_name`: 8-bit names, one byte per character (Latin-1); never fails.
+// - `decode_utf16_string`: UTF-16 text with an optional byte-order mark choosing UTF-8, UTF-16LE or UTF-16BE;
+//   strict: any ill-formed input fails with InvalidUtf16 carrying the caller's cell offset.
+// - `utf8_lossy`: bytes read as UTF-8, each ill-formed sequence replaced by U+FFFD.
+// Both name decoders drop every U+0000 at the end of the text and keep those inside it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "error/error.h"
+#include "utils/bytes.h"
+
+namespace tarnu {
+
+std::string decode_compressed_name(Bytes bytes);
+Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset);
+std::string utf8_lossy(Bytes bytes);
+
+}  // namespace tarnu
