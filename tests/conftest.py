@@ -1,0 +1,58 @@
+"""Shared fixtures: writing built hives to disk and finding the real sample hives."""
+
+import lzma
+import os
+import pathlib
+
+import pytest
+
+import tarnu
+
+SAMPLES = pathlib.Path(__file__).resolve().parents[2] / "shared" / "hives"
+
+
+@pytest.fixture
+def write_file(tmp_path):
+    """Write bytes to a fresh file under the test's temporary folder and return its path as str."""
+    counter = iter(range(1_000_000))
+
+    def write(data, name=None):
+        path = tmp_path / (name or "file{}.bin".format(next(counter)))
+        path.write_bytes(bytes(data))
+        return str(path)
+
+    return write
+
+
+@pytest.fixture
+def open_image(write_file):
+    """Write a hive image to disk and open it with Hive.open."""
+
+    def open_(image):
+        return tarnu.Hive.open(write_file(image))
+
+    return open_
+
+
+def sample_path(name, tmp_dir):
+    """Path of a real sample hive (decompressed into `tmp_dir` when it is .xz); skips when samples are absent."""
+    source = SAMPLES / name
+    if not source.exists():
+        pytest.skip("sample hives are not available")
+    if source.suffix != ".xz":
+        return str(source)
+    target = pathlib.Path(tmp_dir) / source.stem
+    if not target.exists():
+        target.write_bytes(lzma.decompress(source.read_bytes()))
+    return str(target)
+
+
+@pytest.fixture(scope="session")
+def samples_dir(tmp_path_factory):
+    """A folder for decompressed sample hives, shared by the whole run."""
+    return tmp_path_factory.mktemp("samples")
+
+
+def pytest_report_header(config):
+    where = os.path.dirname(tarnu.__file__) if hasattr(tarnu, "__file__") else "?"
+    return "tarnu {} from {}".format(tarnu.__version__, where)
