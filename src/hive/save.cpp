@@ -16,6 +16,9 @@
 namespace tarnu {
 namespace {
 
+// Linux gives up on a path after following this many links.
+constexpr int kMaxSymlinkDepth = 40;
+
 // Writes all of `data` to `fd`, continuing after short writes and retrying interrupted ones.
 Status write_all(int fd, const std::vector<uint8_t>& data) {
     size_t written = 0;
@@ -40,15 +43,6 @@ Status write_in_place(const std::string& path, const std::vector<uint8_t>& data)
     return status;
 }
 
-// Follows symbolic links so that a link is kept and the file it names is replaced.
-std::string resolve_target(const std::string& path) {
-    struct stat link_info {};
-    if (::lstat(path.c_str(), &link_info) != 0 || !S_ISLNK(link_info.st_mode)) return path;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) return path;
-    return resolved;
-}
-
 std::string directory_of(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -56,12 +50,32 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// Creates a new file beside `path` with a name nobody uses. O_EXCL makes the creation fail rather than reuse a
-// name; mode 0666 lets the umask give a new file its usual permissions.
+// Follows symbolic links so that a link is kept and the file it names is replaced, or created when it does not
+// exist yet. Links are read one at a time because a dangling link has no canonical path; a chain longer than
+// the system's own limit is a loop.
+Result<std::string> resolve_target(const std::string& path) {
+    std::string current = path;
+    for (int depth = 0; depth <= kMaxSymlinkDepth; ++depth) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        std::vector<char> link(static_cast<size_t>(info.st_size > 0 ? info.st_size : PATH_MAX) + 1);
+        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+        if (n < 0) return HiveError::io(errno);
+        if (static_cast<size_t>(n) >= link.size()) return HiveError::io(ENAMETOOLONG);
+        std::string next(link.data(), static_cast<size_t>(n));
+        current = !next.empty() && next.front() == '/' ? next : directory_of(current) + "/" + next;
+    }
+    return HiveError::io(ELOOP);
+}
+
+// Creates a new file in the directory of `path` with a name nobody uses. The name does not grow with the
+// target's, so a target whose name is near the system's limit can still be replaced. O_EXCL makes the creation
+// fail rather than reuse a name; mode 0666 lets the umask give a new file its usual permissions.
 Result<int> create_temporary(const std::string& path, std::string& temp) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0;; ++attempt) {
-        temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+        temp = directory_of(path) + "/.tarnu-save-" + std::to_string(::getpid()) + "-" +
+               std::to_string(counter.fetch_add(1)) + ".tmp";
         int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0) return fd;
         if (errno != EEXIST || attempt == 100) return HiveError::io(errno);
@@ -100,7 +114,7 @@ Status save_hive(const Hive& hive, const std::string& path) {
     put_le32(copy.data() + kChecksumPosition, base_block_checksum(copy));
 
     TARNU_CHECK(check_path(path));
-    const std::string target = resolve_target(path);
+    TARNU_TRY(const std::string target, resolve_target(path));
     struct stat info {};
     if (::stat(target.c_str(), &info) == 0) {
         if (S_ISDIR(info.st_mode)) return HiveError::io(EISDIR);
