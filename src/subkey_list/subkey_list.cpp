@@ -21,6 +21,7 @@ public:
         : hive_(hive), out_(out), budget_(hive.bytes().size() / 4) {}
 
     Status collect(uint32_t list_offset) {
+        origin_ = list_offset;
         TARNU_CHECK(visit(list_offset));
         while (!stack_.empty()) {
             IndexFrame& frame = stack_.back();
@@ -58,9 +59,10 @@ private:
         if (needed > cell.size()) return HiveError::truncated_data(list_offset, needed, cell.size());
 
         // Every list visited and every entry gathered costs one unit; a real hive never needs more units than a
-        // quarter of its size, since each list and entry occupies at least four bytes of it.
+        // quarter of its size, since each list and entry occupies at least four bytes of it. The message names the
+        // list the collection started from: the list where the units run out is only where the excess showed.
         if (!spend(1 + (kind0 == 'l' ? count : 0))) {
-            return HiveError::invalid_format("Subkey lists reached from offset " + hex(list_offset) +
+            return HiveError::invalid_format("Subkey lists reached from offset " + hex(origin_) +
                                              " name more entries than the hive holds");
         }
         const Bytes entries = cell.subspan(kSubkeyListHeaderSize, entry_size * count);
@@ -85,6 +87,7 @@ private:
     const Hive& hive_;
     std::vector<uint32_t>& out_;
     size_t budget_;
+    uint32_t origin_ = 0;
     std::vector<IndexFrame> stack_;
 };
 
