@@ -32,7 +32,7 @@ PyObject* owning_modules = nullptr;
 bool create_types() {
     struct Entry {
         PyTypeObject** slot;
-        PyType_Spec* spec;
+        PyType_Spec* type_spec;
     };
     const Entry entries[] = {
         {&types.hive, &hive_spec},
@@ -45,7 +45,7 @@ bool create_types() {
     };
     for (const Entry& entry : entries) {
         if (*entry.slot != nullptr) continue;
-        *entry.slot = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(entry.spec));
+        *entry.slot = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(entry.type_spec));
         if (*entry.slot == nullptr) return false;
     }
     return create_internal_fault_type();
