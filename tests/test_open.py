@@ -1,0 +1,226 @@
+"""Opening a hive file: base-block validation, its order and messages, operating-system failures."""
+
+import gc
+import os
+import struct
+import subprocess
+import sys
+
+import pytest
+
+import hivebuilder as hb
+import tarnu
+
+VALID = hb.base_block(hive_bins_data_size=0x1000)
+
+
+def failure(open_image, image, kind=ValueError):
+    with pytest.raises(Exception) as info:
+        open_image(image)
+    assert type(info.value) is kind and len(info.value.args) == 1
+    return str(info.value)
+
+
+def with_words(image, **words):
+    """Patch 32-bit words (position=value) into a base block, keeping its stored checksum as it is."""
+    image = bytearray(image)
+    for name, value in words.items():
+        struct.pack_into("<I", image, int(name[1:]), value)
+    return bytes(image)
+
+
+def xor_to(target):
+    """A base block whose words XOR to `target` (by way of the unchecked clustering factor), checksum unset."""
+    block = bytearray(hb.base_block(checksum=0))
+    factor = struct.unpack_from("<I", block, 44)[0] ^ hb.base_block_checksum(block) ^ target
+    return with_words(block, p44=factor)
+
+
+@pytest.mark.parametrize("image", [b"", bytes(100), VALID[:100], VALID[:4095], b"regf" * 1023 + b"reg"])
+def test_too_small(open_image, image):
+    assert failure(open_image, image) == \
+        "Hive too small: %d bytes (minimum: 4096 bytes)" % len(image)
+
+
+def test_bare_base_block_opens(open_image):
+    hive = open_image(VALID)
+    assert repr(hive) == "Hive(root_offset=0x20, hive_length=0x1000)"
+    assert hive.hbins() == []
+    with pytest.raises(ValueError) as info:
+        hive.root_key()
+    assert str(info.value) == "Invalid offset 0x20 (hive size: 0x1000)"
+
+
+@pytest.mark.parametrize("signature, shown", [
+    (b"rega", "rega"),
+    (b"REGF", "REGF"),
+    (b"\xff\x00AB", "\ufffd\x00AB"),
+    (b"\xc3\xa9gf", "\u00e9gf"),
+    (b"re\xe2\x82", "re\ufffd"),
+    (bytes(4), "\x00\x00\x00\x00"),
+])
+def test_bad_signature(open_image, signature, shown):
+    # Checked before the checksum: this block's checksum is wrong as well.
+    image = hb.base_block(signature=signature, checksum=0x1234)
+    assert failure(open_image, image) == "Invalid signature: expected regf, found " + shown
+
+
+def test_checksum_off_by_one(open_image):
+    computed = hb.base_block_checksum(VALID)
+    image = with_words(VALID, p508=computed + 1)
+    assert failure(open_image, image) == \
+        "Checksum mismatch: expected %#x, calculated %#x" % (computed + 1, computed)
+
+
+@pytest.mark.parametrize("xor, stored, message", [
+    (0, 1, "Checksum mismatch: expected 0x1, calculated 0x0"),
+    (0xDEADBEEF, 0, "Checksum mismatch: expected 0x0, calculated 0xdeadbeef"),
+    (0xFFFFFFFF, 0, "Checksum mismatch: expected 0x0, calculated 0xffffffff"),
+    (0, 0, None),
+    (0xFFFFFFFF, 0xFFFFFFFF, None),
+])
+def test_checksum_is_compared_as_computed(open_image, xor, stored, message):
+    image = with_words(xor_to(xor), p508=stored)
+    if message is None:
+        assert repr(open_image(image)) == "Hive(root_offset=0x20, hive_length=0x0)"
+    else:
+        assert failure(open_image, image) == message
+
+
+@pytest.mark.parametrize("position, covered", [(0x04, True), (0x30, True), (504, True), (507, True),
+                                               (512, False), (1000, False), (4095, False)])
+def test_checksum_covers_positions_0_to_507(open_image, position, covered):
+    image = bytearray(VALID)
+    image[position] ^= 0x5A
+    if covered:
+        assert failure(open_image, bytes(image)).startswith("Checksum mismatch: ")
+    else:
+        assert open_image(bytes(image)).base_block().signature == "regf"
+
+
+def test_checksum_is_checked_before_version(open_image):
+    image = hb.base_block(major_version=2, minor_version=0)
+    image = with_words(image, p508=hb.base_block_checksum(image) ^ 1)
+    assert failure(open_image, image).startswith("Checksum mismatch: ")
+
+
+@pytest.mark.parametrize("major, minor", [(1, 2), (1, 7), (2, 5), (0, 5), (1, 0), (2, 3), (1, 0xFFFFFFFF),
+                                          (0xFFFFFFFF, 4)])
+def test_unsupported_versions(open_image, major, minor):
+    image = hb.base_block(major_version=major, minor_version=minor)
+    assert failure(open_image, image) == "Unsupported hive version: %d.%d" % (major, minor)
+
+
+@pytest.mark.parametrize("minor", [3, 4, 5, 6])
+def test_supported_versions(open_image, minor):
+    assert open_image(hb.base_block(minor_version=minor)).base_block().signature == "regf"
+
+
+def test_unchecked_fields_are_accepted_and_shown_unsigned(open_image):
+    image = hb.base_block(primary_sequence=0xFFFFFFFF, secondary_sequence=7, root_cell_offset=0xFFFFFFFF,
+                          hive_bins_data_size=0x80000000, file_type=9, file_format=77, clustering_factor=0,
+                          last_written=0)
+    hive = open_image(image)
+    block = hive.base_block()
+    assert (block.signature, block.primary_sequence, block.secondary_sequence, block.root_cell_offset,
+            block.hive_length, block.hive_bins_data_size) == \
+        ("regf", 0xFFFFFFFF, 7, 0xFFFFFFFF, 0x80000000, 0x80000000)
+    assert repr(hive) == "Hive(root_offset=0xffffffff, hive_length=0x80000000)"
+    assert repr(block) == "BaseBlock(signature=regf, root_offset=0xffffffff, hive_length=0x80000000)"
+
+
+def test_base_block_repr_and_lifetime(open_image):
+    hive = open_image(VALID)
+    block = hive.base_block()
+    assert repr(block) == "BaseBlock(signature=regf, root_offset=0x20, hive_length=0x1000)"
+    assert block is not hive.base_block()
+    del hive
+    gc.collect()
+    assert (block.signature, block.root_cell_offset, block.hive_length, block.file_name) == ("regf", 0x20, 0x1000, "")
+
+
+@pytest.mark.parametrize("field, name", [
+    (bytes(64), ""),
+    (b"  sample.dat", "sample.dat"),
+    ("HIVE", "H I V E"),
+    ("\\??\\C:\\ntuser.dat", "\\ ? ? \\ C : \\ n t u s e r . d a t"),
+    (b"\xe9t\xe9", "\u00e9t\u00e9"),
+    (b"\x85\xa0name\xa0\x85", "name"),
+    (b"\t\n\x0b\x0c\rname\r\n", "name"),
+    (b"a\x00\x00b", "a  b"),
+    (b"a\x85\xa0b", "a\x85\xa0b"),
+    (b"\x1fx\x7f\xff", "\x1fx\x7f\xff"),
+    (b"x" * 64, "x" * 64),
+])
+def test_file_name_decoding(open_image, field, name):
+    image = bytearray(hb.base_block(file_name=field))
+    image[112] = ord("Z")  # the byte after the field must not show up
+    assert open_image(hb.with_checksum(image)).base_block().file_name == name
+
+
+# ---- operating-system failures ------------------------------------------------------------------------------
+
+def os_failure(path):
+    with pytest.raises(OSError) as info:
+        tarnu.Hive.open(path)
+    assert type(info.value) is OSError and len(info.value.args) == 1
+    return str(info.value)
+
+
+@pytest.mark.parametrize("where, message", [
+    ("absent.dat", "No such file or directory (os error 2)"),
+    ("", "Is a directory (os error 21)"),
+    ("file/inner", "Not a directory (os error 20)"),
+    ("n" * 300, "File name too long (os error 36)"),
+])
+def test_os_errors(tmp_path, where, message):
+    (tmp_path / "file").write_bytes(VALID)
+    assert os_failure(str(tmp_path / where)) == message
+
+
+@pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="root reads any file")
+def test_unreadable_file(write_file):
+    path = write_file(VALID)
+    os.chmod(path, 0)
+    assert os_failure(path) == "Permission denied (os error 13)"
+
+
+@pytest.mark.parametrize("path", ["a\0b", "\0"])
+def test_nul_in_path(path):
+    assert os_failure(path) == "path contains a NUL character"
+
+
+@pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="no FIFOs here")
+def test_fifo_without_writer_does_not_block(tmp_path):
+    fifo = str(tmp_path / "fifo")
+    os.mkfifo(fifo)
+    script = ("import tarnu\n"
+              "for open_ in (tarnu.Hive.open, tarnu.Hive.open_with_logs):\n"
+              "    try:\n        open_(%r)\n    except ValueError as e:\n        print(e)\n" % fifo)
+    # In a child process so that a blocking open fails this test instead of hanging the run.
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    assert done.stdout == "Hive too small: 0 bytes (minimum: 4096 bytes)\n" * 2, done.stderr
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/fd"), reason="needs /proc")
+def test_files_closed_and_mapping_released(write_file):
+    def open_fds():
+        return len(os.listdir("/proc/self/fd"))
+
+    def mapped(path):
+        with open("/proc/self/maps") as f:
+            return path in f.read()
+
+    good, small, bad = write_file(VALID), write_file(VALID[:4000]), write_file(hb.base_block(minor_version=9))
+    before = open_fds()
+    hive = tarnu.Hive.open(good)
+    for path in (small, bad):
+        with pytest.raises(ValueError):
+            tarnu.Hive.open(path)
+    assert open_fds() == before
+    assert mapped(good) and not mapped(bad)
+    block = hive.base_block()
+    del hive
+    gc.collect()
+    assert not mapped(good) and block.hive_length == 0x1000
