@@ -87,9 +87,26 @@ void dealloc_object(PyObject* raw) {
     Py_DECREF(tp);
 }
 
-// ---- Texts ---------------------------------------------------------------------------------------------------
+// ---- Texts and lists -----------------------------------------------------------------------------------------
 
 PyObject* new_str(const std::string& utf8);
+
+// A new list of `items.size()` objects made by `make(item)` (each a new reference, or nullptr on failure).
+template <typename Items, typename Make>
+PyObject* new_list(Items& items, Make&& make) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+    if (list == nullptr) return nullptr;
+    Py_ssize_t index = 0;
+    for (auto& item : items) {
+        PyObject* object = make(item);
+        if (object == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SetItem(list, index++, object);
+    }
+    return list;
+}
 
 // ---- Arguments -----------------------------------------------------------------------------------------------
 
@@ -106,6 +123,16 @@ bool text_argument(const char* name, PyObject* value, std::string& out);
 
 // Raises the exception of an error kind: OSError for Io, ValueError for the others.
 void raise_error(const HiveError& error);
+
+// The Python result of a core operation: `make(value)` on success, else the error raised and nullptr.
+template <typename T, typename Make>
+PyObject* respond(Result<T>&& result, Make&& make) {
+    if (!result.ok()) {
+        raise_error(result.error());
+        return nullptr;
+    }
+    return make(result.value());
+}
 
 // How an internal fault (an exception of the C++ runtime, such as an allocation failure) reaches Python.
 enum class FaultStyle { InternalFault, RuntimeError };

@@ -21,11 +21,7 @@ const SharedHive& shared_hive_of(PyObject* self) { return reinterpret_cast<HiveO
 
 // Hands a finished hive to Python, or raises its error.
 PyObject* hive_result(Result<SharedHive>&& result) {
-    if (!result.ok()) {
-        raise_error(result.error());
-        return nullptr;
-    }
-    return new_hive(std::move(result).value());
+    return respond(std::move(result), [](SharedHive& hive) { return new_hive(std::move(hive)); });
 }
 
 PyObject* hive_open(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -65,35 +61,17 @@ PyObject* hive_base_block(PyObject* self, PyObject*) {
 PyObject* hive_hbins(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         SharedHive hive = shared_hive_of(self);
-        auto result = without_gil([&] { return hbins(*hive); });
-        if (!result.ok()) {
-            raise_error(result.error());
-            return nullptr;
-        }
-        const auto& headers = result.value();
-        PyObject* list = PyList_New(static_cast<Py_ssize_t>(headers.size()));
-        if (list == nullptr) return nullptr;
-        for (size_t i = 0; i < headers.size(); ++i) {
-            PyObject* item = new_hbin_header(headers[i]);
-            if (item == nullptr) {
-                Py_DECREF(list);
-                return nullptr;
-            }
-            PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
-        }
-        return list;
+        return respond(without_gil([&] { return hbins(*hive); }), [](auto& headers) {
+            return new_list(headers, [](const HbinHeader& header) { return new_hbin_header(header); });
+        });
     });
 }
 
 PyObject* hive_root_key(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         SharedHive hive = shared_hive_of(self);
-        auto node = without_gil([&] { return parse_key_node(*hive, hive->base_block.root_cell_offset); });
-        if (!node.ok()) {
-            raise_error(node.error());
-            return nullptr;
-        }
-        return new_registry_key(hive, std::move(node).value());
+        return respond(without_gil([&] { return parse_key_node(*hive, hive->base_block.root_cell_offset); }),
+                       [&](KeyNode& node) { return new_registry_key(hive, std::move(node)); });
     });
 }
 
@@ -104,12 +82,7 @@ PyObject* hive_save(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!parse_arguments("Hive.save", args, kwargs, {"path"}, 1, argv)) return nullptr;
         if (!text_argument("path", argv[0], path)) return nullptr;
         SharedHive hive = shared_hive_of(self);
-        Status status = without_gil([&] { return save_hive(*hive, path); });
-        if (!status.ok()) {
-            raise_error(status.error());
-            return nullptr;
-        }
-        Py_RETURN_NONE;
+        return respond(without_gil([&] { return save_hive(*hive, path); }), [](Ok) -> PyObject* { Py_RETURN_NONE; });
     });
 }
 

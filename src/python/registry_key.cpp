@@ -51,23 +51,9 @@ PyObject* key_subkeys(PyObject* self, PyObject*) {
             const KeyFields& key = key_of(self);
             SharedHive hive = key.hive;
             const uint32_t offset = key.offset;
-            auto children = without_gil([&] { return read_children(*hive, offset); });
-            if (!children.ok()) {
-                raise_error(children.error());
-                return nullptr;
-            }
-            auto& nodes = children.value();
-            PyObject* list = PyList_New(static_cast<Py_ssize_t>(nodes.size()));
-            if (list == nullptr) return nullptr;
-            for (size_t i = 0; i < nodes.size(); ++i) {
-                PyObject* child = new_registry_key(hive, std::move(nodes[i]));
-                if (child == nullptr) {
-                    Py_DECREF(list);
-                    return nullptr;
-                }
-                PyList_SetItem(list, static_cast<Py_ssize_t>(i), child);
-            }
-            return list;
+            return respond(without_gil([&] { return read_children(*hive, offset); }), [&](auto& children) {
+                return new_list(children, [&](KeyNode& child) { return new_registry_key(hive, std::move(child)); });
+            });
         },
         FaultStyle::RuntimeError);
 }
@@ -97,23 +83,11 @@ PyObject* key_values(PyObject* self, PyObject*) {
             const KeyFields& key = key_of(self);
             SharedHive hive = key.hive;
             const uint32_t offset = key.offset;
-            auto values = without_gil([&] { return read_values(*hive, offset); });
-            if (!values.ok()) {
-                raise_error(values.error());
-                return nullptr;
-            }
-            auto& read = values.value();
-            PyObject* list = PyList_New(static_cast<Py_ssize_t>(read.size()));
-            if (list == nullptr) return nullptr;
-            for (size_t i = 0; i < read.size(); ++i) {
-                PyObject* value = new_registry_value(std::move(read[i].key), std::move(read[i].data));
-                if (value == nullptr) {
-                    Py_DECREF(list);
-                    return nullptr;
-                }
-                PyList_SetItem(list, static_cast<Py_ssize_t>(i), value);
-            }
-            return list;
+            return respond(without_gil([&] { return read_values(*hive, offset); }), [](auto& values) {
+                return new_list(values, [](ReadValue& value) {
+                    return new_registry_value(std::move(value.key), std::move(value.data));
+                });
+            });
         },
         FaultStyle::RuntimeError);
 }
@@ -150,12 +124,9 @@ PyObject* key_value(PyObject* self, PyObject* args, PyObject* kwargs) {
             const KeyFields& key = key_of(self);
             SharedHive hive = key.hive;
             const uint32_t offset = key.offset;
-            auto found = without_gil([&] { return find_value(*hive, offset, wanted); });
-            if (!found.ok()) {
-                raise_error(found.error());
-                return nullptr;
-            }
-            return new_registry_value(std::move(found.value().key), std::move(found.value().data));
+            return respond(without_gil([&] { return find_value(*hive, offset, wanted); }), [](ReadValue& found) {
+                return new_registry_value(std::move(found.key), std::move(found.data));
+            });
         },
         FaultStyle::RuntimeError);
 }
@@ -163,15 +134,12 @@ PyObject* key_value(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* key_last_written_timestamp(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         const KeyFields& key = key_of(self);
-        auto node = parse_key_node(*key.hive, key.offset);
-        if (!node.ok()) {
-            raise_error(node.error());
-            return nullptr;
-        }
-        const uint64_t filetime = node.value().last_written;
-        if (filetime == 0) Py_RETURN_NONE;
-        const int64_t seconds = static_cast<int64_t>(filetime / kFiletimeTicksPerSecond) - kFiletimeEpochOffsetSeconds;
-        return PyLong_FromLongLong(seconds);
+        return respond(parse_key_node(*key.hive, key.offset), [](KeyNode& node) -> PyObject* {
+            if (node.last_written == 0) Py_RETURN_NONE;
+            const int64_t seconds =
+                static_cast<int64_t>(node.last_written / kFiletimeTicksPerSecond) - kFiletimeEpochOffsetSeconds;
+            return PyLong_FromLongLong(seconds);
+        });
     });
 }
 

@@ -29,12 +29,8 @@ PyObject* value_value_type(PyObject* self, PyObject*) { return new_value_type(va
 PyObject* value_data(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         const ValueFields& value = value_of(self);
-        auto decoded = decode_value_data(value.type, value.data);
-        if (!decoded.ok()) {
-            raise_error(decoded.error());
-            return nullptr;
-        }
-        return new_value_data(std::move(decoded).value());
+        return respond(decode_value_data(value.type, value.data),
+                       [](ValueData& decoded) { return new_value_data(std::move(decoded)); });
     });
 }
 
@@ -170,17 +166,7 @@ PyObject* data_as_qword(PyObject* self, PyObject*) {
 PyObject* data_as_multi_string(PyObject* self, PyObject*) {
     const ValueData& data = data_of(self);
     if (data.kind != ValueDataKind::MultiString) return wrong_kind("Not a multi-string value");
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(data.strings.size()));
-    if (list == nullptr) return nullptr;
-    for (size_t i = 0; i < data.strings.size(); ++i) {
-        PyObject* item = new_str(data.strings[i]);
-        if (item == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
+    return new_list(data.strings, [](const std::string& text) { return new_str(text); });
 }
 
 std::string hex_bytes(const std::vector<uint8_t>& bytes) {
