@@ -58,14 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // As a log, replayed onto a copy of the input.
     auto log = parse_transaction_log(Bytes(data, size));
     if (log.ok()) {
-        std::vector<uint8_t> image(data, data + size);
+        ByteBuffer image(data, data + size);
         std::vector<TransactionLog> logs{std::move(log).value()};
         (void)apply_transaction_logs(image, logs);
     }
 
     // As a hive. The header is made valid (signature, a supported version, the checksum) so that the fuzzer
     // spends its time on cells rather than on the base block, which is checked in full by the tests.
-    std::vector<uint8_t> image(data, data + size);
+    ByteBuffer image(data, data + size);
     if (image.size() >= kBaseBlockSize) {
         std::copy_n("regf", 4, image.begin());
         put_le32(image.data() + 20, 1);

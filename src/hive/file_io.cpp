@@ -55,7 +55,7 @@ Status check_path(const std::string& path) {
     return Ok{};
 }
 
-HiveImage HiveImage::from_buffer(std::vector<uint8_t> buffer) {
+HiveImage HiveImage::from_buffer(ByteBuffer buffer) {
     HiveImage image;
     image.buffer_ = std::move(buffer);
     image.data_ = image.buffer_.data();
@@ -106,7 +106,7 @@ Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size) 
     return image;
 }
 
-Result<std::vector<uint8_t>> read_whole_file(const std::string& path) {
+Result<ByteBuffer> read_whole_file(const std::string& path) {
     struct stat info {};
     TARNU_TRY(int raw_fd, open_for_reading(path, info));
     FileDescriptor fd(raw_fd);
@@ -116,7 +116,7 @@ Result<std::vector<uint8_t>> read_whole_file(const std::string& path) {
             if (got >= 0 || errno != EINTR) return got;
         }
     };
-    std::vector<uint8_t> data;
+    ByteBuffer data;
     // A regular file is read straight into a buffer of its length. Whatever follows (a file that grew, or input
     // that has no length) is appended in chunks; input that is not a regular file stops at a fixed bound.
     const bool regular = S_ISREG(info.st_mode);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "error/error.h"
@@ -11,11 +13,35 @@
 
 namespace tarnu {
 
+// An allocator whose default construction leaves bytes uninitialised, for buffers that are filled right after
+// they grow (a file read into memory): it saves writing every byte twice. Growth that must be zero asks for it.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <typename U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+// An owned, growable image or file buffer.
+using ByteBuffer = std::vector<uint8_t, UninitialisedAllocator<uint8_t>>;
+
 // All bytes of a hive file: a read-only mapping of the file, or a buffer owned here. Move-only; the mapping or
 // buffer is released with the object.
 class HiveImage {
 public:
-    static HiveImage from_buffer(std::vector<uint8_t> buffer);
+    static HiveImage from_buffer(ByteBuffer buffer);
     HiveImage(HiveImage&& other) noexcept;
     HiveImage& operator=(HiveImage&& other) noexcept;
     HiveImage(const HiveImage&) = delete;
@@ -34,7 +60,7 @@ private:
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
     bool mapped_ = false;
-    std::vector<uint8_t> buffer_;
+    ByteBuffer buffer_;
 };
 
 // Fails with an Io error when `path` cannot name a file (it holds a NUL character).
@@ -45,6 +71,6 @@ Status check_path(const std::string& path);
 Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size);
 
 // Reads the whole file at `path` into memory.
-Result<std::vector<uint8_t>> read_whole_file(const std::string& path);
+Result<ByteBuffer> read_whole_file(const std::string& path);
 
 }  // namespace tarnu

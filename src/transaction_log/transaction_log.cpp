@@ -50,11 +50,11 @@ Result<TransactionLog> parse_transaction_log(Bytes file) {
 }
 
 Result<TransactionLog> read_transaction_log(const std::string& path) {
-    TARNU_TRY(std::vector<uint8_t> file, read_whole_file(path));
+    TARNU_TRY(ByteBuffer file, read_whole_file(path));
     return parse_transaction_log(file);
 }
 
-Result<size_t> apply_transaction_logs(std::vector<uint8_t>& image, const std::vector<TransactionLog>& logs) {
+Result<size_t> apply_transaction_logs(ByteBuffer& image, const std::vector<TransactionLog>& logs) {
     size_t applied = 0;
     for (const TransactionLog& log : logs) {
         for (size_t i = 0; i < log.dirty_pages.size(); ++i) {
@@ -74,7 +74,7 @@ Result<size_t> apply_transaction_logs(std::vector<uint8_t>& image, const std::ve
                     return HiveError::invalid_format("Dirty page " + dec(i) + " would extend hive by too much: " +
                                                      dec(growth) + " bytes (max: " + dec(kMaxReplayGrowth) + ")");
                 }
-                image.resize(static_cast<size_t>(end));
+                image.resize(static_cast<size_t>(end), 0);  // the gap before the page reads as zeros
             }
             if (page.page_data.size() != page.page_size) {
                 return HiveError::invalid_format("Dirty page " + dec(i) + " data size mismatch: " +
@@ -89,7 +89,7 @@ Result<size_t> apply_transaction_logs(std::vector<uint8_t>& image, const std::ve
 
 Result<SharedHive> open_hive_with_logs(const std::string& hive_path, const std::optional<std::string>& log1_path,
                                        const std::optional<std::string>& log2_path) {
-    TARNU_TRY(std::vector<uint8_t> image, read_whole_file(hive_path));
+    TARNU_TRY(ByteBuffer image, read_whole_file(hive_path));
     std::vector<TransactionLog> logs;
     for (const auto* path : {&log1_path, &log2_path}) {
         if (!path->has_value()) continue;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "error/error.h"
+#include "hive/file_io.h"
 #include "hive/hive.h"
 
 namespace tarnu {
@@ -30,7 +31,7 @@ Result<TransactionLog> read_transaction_log(const std::string& path);
 
 // Copies the pages of `logs`, in order, into `image`, growing it with zero bytes where a page ends past it.
 // Returns the number of pages applied.
-Result<size_t> apply_transaction_logs(std::vector<uint8_t>& image, const std::vector<TransactionLog>& logs);
+Result<size_t> apply_transaction_logs(ByteBuffer& image, const std::vector<TransactionLog>& logs);
 
 // Reads the primary file whole, replays the logs that can be read (others are passed over), repairs the
 // checksum if any page was applied, and builds the hive from the result.
