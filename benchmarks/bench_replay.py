@@ -12,14 +12,11 @@ say more about the machine than about the code.
 
 import os
 import random
-import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-
-import tarnu  # noqa: E402
-from hivebuilder import REG_DWORD, REG_SZ, HiveBuilder, Key, Value, log_file  # noqa: E402
+import tarnu
+from tarnu.hivebuilder import REG_DWORD, REG_SZ, HiveBuilder, Key, Value, log_file
 
 HIVE_MIB = 32
 PAGES = 4000

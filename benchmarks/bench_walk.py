@@ -16,12 +16,9 @@ import time
 
 import tarnu
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-
 
 def build_hive(folder):
-    sys.path.insert(0, os.path.join(HERE, os.pardir, "tests"))
-    import hivebuilder as hb
+    from tarnu import hivebuilder as hb
 
     def leaf(i):
         return hb.Key("Key{:05}".format(i), values=[

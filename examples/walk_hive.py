@@ -14,12 +14,9 @@ import tempfile
 
 import tarnu
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-
 
 def build_sample(folder):
-    sys.path.insert(0, os.path.join(HERE, os.pardir, "tests"))
-    import hivebuilder as hb
+    from tarnu import hivebuilder as hb
 
     software = hb.Key("Software", subkeys=[
         hb.Key("Tarnu", values=[

@@ -5,7 +5,7 @@ import os
 
 import pytest
 
-import hivebuilder as hb
+from tarnu import hivebuilder as hb
 import tarnu
 from conftest import sample_path
 

@@ -8,8 +8,8 @@ import struct
 
 import pytest
 
-import hivebuilder as hb
-from hivebuilder import Key, Value
+from tarnu import hivebuilder as hb
+from tarnu.hivebuilder import Key, Value
 
 BINS = 4096  # image position of cell offset 0
 

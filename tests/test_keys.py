@@ -7,7 +7,7 @@ import pytest
 
 import tarnu
 from conftest import sample_path
-from hivebuilder import (HiveBuilder, Key, NO_CELL, build_hive, filetime, nk,
+from tarnu.hivebuilder import (HiveBuilder, Key, NO_CELL, build_hive, filetime, nk,
                          subkey_list, vk)
 
 

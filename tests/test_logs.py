@@ -12,7 +12,7 @@ import struct
 import pytest
 
 import tarnu
-from hivebuilder import REG_DWORD, HiveBuilder, dirt_block, log_file, with_checksum
+from tarnu.hivebuilder import REG_DWORD, HiveBuilder, dirt_block, log_file, with_checksum
 
 
 def _sample():

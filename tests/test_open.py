@@ -8,7 +8,7 @@ import sys
 
 import pytest
 
-import hivebuilder as hb
+from tarnu import hivebuilder as hb
 import tarnu
 
 VALID = hb.base_block(hive_bins_data_size=0x1000)

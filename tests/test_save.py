@@ -10,7 +10,7 @@ import pytest
 
 import tarnu
 from conftest import sample_path
-from hivebuilder import REG_BINARY, REG_DWORD, REG_SZ, Key, Value, build_hive, log_file, with_checksum
+from tarnu.hivebuilder import REG_BINARY, REG_DWORD, REG_SZ, Key, Value, build_hive, log_file, with_checksum
 
 IMAGE = build_hive(Key("ROOT", [Key("Child", values=[Value("s", REG_SZ, "text")]), Key("Other")],
                        [Value("d", REG_DWORD, 7), Value("blob", REG_BINARY, bytes(range(200)) * 100)]))

@@ -2,7 +2,7 @@
 
 import pytest
 
-from hivebuilder import NO_CELL, HiveBuilder, subkey_list, vk
+from tarnu.hivebuilder import NO_CELL, HiveBuilder, subkey_list, vk
 
 
 def exact(payload):

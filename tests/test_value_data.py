@@ -5,7 +5,7 @@ import struct
 
 import pytest
 
-import hivebuilder as hb
+from tarnu import hivebuilder as hb
 import tarnu
 from conftest import sample_path
 

@@ -4,7 +4,7 @@ import gc
 
 import pytest
 
-import hivebuilder as hb
+from tarnu import hivebuilder as hb
 import tarnu
 from conftest import sample_path
 

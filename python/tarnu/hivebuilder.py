@@ -1,7 +1,7 @@
-"""Build registry hive files and transaction logs for the tests.
+"""Build registry hive files and transaction logs from a short description.
 
-Every test crafts the hive it needs at run time instead of relying on sample
-files.  There are three levels:
+The tests, examples, benchmarks and fuzz corpus craft the hives they need at run
+time with this module instead of relying on sample files.  There are three levels:
 
 * byte encoders (``base_block``, ``nk``, ``vk``, ``subkey_list``, ``db``,
   ``value_list``, ``hbin_header``, ``dirt_block``, ``log_file``) that return
