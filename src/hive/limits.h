@@ -25,6 +25,9 @@ inline constexpr size_t kKeyNodeFixedSize = 76;
 inline constexpr size_t kValueKeyFixedSize = 20;
 inline constexpr size_t kBigDataHeaderSize = 8;
 inline constexpr size_t kSubkeyListHeaderSize = 4;
+// A security cell ("sk"): signature, 2 reserved bytes, the two list links, a reference count, then the size of
+// the security descriptor that follows.
+inline constexpr size_t kSecurityKeyFixedSize = 20;
 
 // Key-node flag: the name is stored as 8-bit characters.
 inline constexpr uint16_t kKeyCompressedName = 0x0020;
@@ -47,6 +50,15 @@ inline constexpr uint32_t kNoCell = 0xFFFFFFFF;
 // Subkey index lists ("ri") may name further lists. Real hives use one level; anything nested deeper than
 // this is damage or a cycle.
 inline constexpr size_t kMaxSubkeyListDepth = 32;
+
+// Windows keeps keys at most 512 levels deep. Paths, parents and walks stop there, so that a chain of parents or
+// children that input makes longer (or circular) ends instead of growing paths without bound.
+inline constexpr size_t kMaxKeyDepth = 512;
+
+// In a real hive every value's data lies in cells of its own, so the data of one key's values never exceeds the
+// image. A value list that names the same data over and over could make one listing gather gigabytes from a small
+// hive; a listing stops once it has gathered more than this many times the image's size.
+inline constexpr uint64_t kMaxValueDataPerImageByte = 2;
 
 // Transaction logs.
 inline constexpr size_t kLogHeaderSize = 4096;

@@ -135,4 +135,10 @@ std::string utf8_lossy(Bytes bytes) {
     return out;
 }
 
+Result<std::string> decode_utf16le(Bytes bytes, uint32_t cell_offset) {
+    std::string out;
+    if (bytes.size() % 2 != 0 || !utf16_to_utf8(bytes, false, out)) return HiveError::invalid_utf16(cell_offset);
+    return out;
+}
+
 }  // namespace tarnu

@@ -4,6 +4,8 @@
 // - `decode_utf16_string`: UTF-16 text with an optional byte-order mark choosing UTF-8, UTF-16LE or UTF-16BE;
 //   strict: any ill-formed input fails with InvalidUtf16 carrying the caller's cell offset.
 // - `utf8_lossy`: bytes read as UTF-8, each ill-formed sequence replaced by U+FFFD.
+// - `decode_utf16le`: UTF-16LE text exactly as stored (no byte-order mark, every U+0000 kept); strict like
+//   `decode_utf16_string`.
 // Both name decoders drop every U+0000 at the end of the text and keep those inside it.
 #pragma once
 
@@ -18,5 +20,6 @@ namespace tarnu {
 std::string decode_compressed_name(Bytes bytes);
 Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset);
 std::string utf8_lossy(Bytes bytes);
+Result<std::string> decode_utf16le(Bytes bytes, uint32_t cell_offset);
 
 }  // namespace tarnu

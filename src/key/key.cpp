@@ -1,0 +1,85 @@
+#include "key/key.h"
+
+#include "hive/cell.h"
+#include "hive/hive.h"
+#include "hive/limits.h"
+#include "key/name_compare.h"
+#include "subkey_list/subkey_list.h"
+#include "utils/format.h"
+#include "utils/text.h"
+
+namespace tarnu {
+namespace {
+
+// Key nodes say "no cell" with 0xFFFFFFFF; 0 is the first hive bin's header, never a cell of its own.
+bool names_a_cell(uint32_t offset) { return offset != 0 && offset != kNoCell; }
+
+}  // namespace
+
+Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) {
+    std::vector<KeyNode> children;
+    if (key.subkey_count == 0) return children;
+    std::vector<uint32_t> offsets;
+    TARNU_CHECK(collect_subkey_offsets(hive, key.subkey_list_offset, ListErrors::Fail, offsets));
+    children.reserve(offsets.size());
+    for (uint32_t offset : offsets) {
+        TARNU_TRY(KeyNode child, parse_key_node(hive, offset));
+        children.push_back(std::move(child));
+    }
+    return children;
+}
+
+Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key) {
+    TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
+    const uint64_t limit = kMaxValueDataPerImageByte * hive.bytes().size();
+    uint64_t gathered = 0;
+    std::vector<KeyValue> values;
+    values.reserve(keys.size());
+    for (ValueKey& value : keys) {
+        auto data = read_value_data(value);
+        KeyValue item{std::move(value), data.ok() ? std::move(data).value() : std::vector<uint8_t>{}};
+        gathered += item.data.size();
+        if (gathered > limit) {
+            return HiveError::invalid_format("Values of key at offset " + hex(key.offset) + " hold more than " +
+                                             dec(limit) + " bytes of data, " + dec(kMaxValueDataPerImageByte) +
+                                             " times the hive's size");
+        }
+        values.push_back(std::move(item));
+    }
+    return values;
+}
+
+Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name) {
+    TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
+    for (ValueKey& value : keys) {
+        if (!value_names_match(value.name, name)) continue;
+        TARNU_TRY(std::vector<uint8_t> data, read_value_data(value));
+        return KeyValue{std::move(value), std::move(data)};
+    }
+    return HiveError::not_found("Value '" + std::string(name) + "'");
+}
+
+Result<std::optional<std::string>> read_class_name(const Hive& hive, const KeyNode& key) {
+    using ClassName = std::optional<std::string>;
+    const uint32_t offset = key.class_name_offset;
+    if (!names_a_cell(offset) || key.class_name_length == 0) return ClassName{};
+    TARNU_TRY(Bytes cell, read_cell(hive, offset));
+    if (cell.size() < key.class_name_length) return HiveError::truncated_data(offset, key.class_name_length, cell.size());
+    TARNU_TRY(std::string text, decode_utf16le(cell.first(key.class_name_length), offset));
+    return ClassName(std::move(text));
+}
+
+Result<std::optional<std::vector<uint8_t>>> read_security_descriptor(const Hive& hive, const KeyNode& key) {
+    using Descriptor = std::optional<std::vector<uint8_t>>;
+    const uint32_t offset = key.security_offset;
+    if (!names_a_cell(offset)) return Descriptor{};
+    TARNU_TRY(Bytes cell, read_cell(hive, offset));
+    if (cell.size() < kSecurityKeyFixedSize) return HiveError::truncated_data(offset, kSecurityKeyFixedSize, cell.size());
+    if (!has_signature(cell, "sk")) return HiveError::invalid_format("Expected 'sk' signature at offset " + hex(offset));
+    const uint64_t end = kSecurityKeyFixedSize + uint64_t{le32(cell, 16)};
+    if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
+    const Bytes descriptor = cell.subspan(kSecurityKeyFixedSize, static_cast<size_t>(end) - kSecurityKeyFixedSize);
+    return Descriptor(std::in_place, descriptor.begin(), descriptor.end());
+}
+
+}  // namespace tarnu

@@ -1,0 +1,86 @@
+#include "key/walk.h"
+
+#include "hive/hive.h"
+#include "hive/limits.h"
+#include "subkey_list/subkey_list.h"
+#include "utils/format.h"
+
+namespace tarnu {
+
+KeyWalk::KeyWalk(const Hive& hive, KeyNode first, WalkErrors errors)
+    : hive_(hive), errors_(errors), first_(std::move(first)), entry_budget_(hive.bytes().size() / 4) {}
+
+Status KeyWalk::fail(HiveError error) {
+    if (errors_ == WalkErrors::Raise) {
+        over_ = true;
+        return error;
+    }
+    ++skipped_;
+    return Ok{};
+}
+
+Status KeyWalk::enter(const Entry& key) {
+    if (key.subkey_count == 0) return Ok{};
+    // Every entered key with children keeps a level until they are done, so the levels are the key's depth.
+    if (levels_.size() >= kMaxKeyDepth) {
+        return fail(HiveError::invalid_format("Key at offset " + hex(key.offset) + " lies more than " +
+                                              dec(kMaxKeyDepth) + " levels below the walk's first key"));
+    }
+    Level level;
+    level.path_length = path_.size();
+    const ListErrors list_errors = errors_ == WalkErrors::Raise ? ListErrors::Fail : ListErrors::Skip;
+    Status listed = collect_subkey_offsets(hive_, key.subkey_list_offset, list_errors, level.children);
+    // Under Skip the readable part of the lists is walked all the same.
+    if (!listed.ok()) TARNU_CHECK(fail(std::move(listed).error()));
+    // In a real hive each key's list entries fill cells of their own, four bytes or more apiece.
+    if (level.children.size() > entry_budget_) {
+        entry_budget_ = 0;
+        return fail(HiveError::invalid_format("Subkey lists below key at offset " + hex(key.offset) +
+                                              " name more entries than the hive holds"));
+    }
+    entry_budget_ -= level.children.size();
+    if (!level.children.empty()) levels_.push_back(std::move(level));
+    return Ok{};
+}
+
+Result<std::optional<WalkStep>> KeyWalk::next() {
+    using Step = std::optional<WalkStep>;
+    if (over_) return Step{};
+    if (first_) {
+        KeyNode node = std::move(*first_);
+        first_.reset();
+        seen_.insert(node.offset);
+        to_enter_ = Entry{node.offset, node.subkey_count, node.subkey_list_offset};
+        return Step(WalkStep{std::string(), std::move(node)});
+    }
+    if (to_enter_) {
+        const Entry key = *to_enter_;
+        to_enter_.reset();
+        TARNU_CHECK(enter(key));
+    }
+    while (!levels_.empty()) {
+        Level& level = levels_.back();
+        if (level.next == level.children.size()) {
+            levels_.pop_back();
+            continue;
+        }
+        const uint32_t offset = level.children[level.next++];
+        if (seen_.count(offset) != 0) continue;
+        auto child = parse_key_node(hive_, offset);
+        if (!child.ok()) {
+            TARNU_CHECK(fail(std::move(child).error()));
+            continue;
+        }
+        seen_.insert(offset);
+        path_.resize(level.path_length);
+        // The first key's level is the bottom one; its children's paths start without a separator.
+        if (levels_.size() > 1) path_ += '\\';
+        path_ += child->name;
+        to_enter_ = Entry{offset, child->subkey_count, child->subkey_list_offset};
+        return Step(WalkStep{path_, std::move(child).value()});
+    }
+    over_ = true;
+    return Step{};
+}
+
+}  // namespace tarnu
