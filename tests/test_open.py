@@ -160,29 +160,33 @@ def test_file_name_decoding(open_image, field, name):
 
 # ---- operating-system failures ------------------------------------------------------------------------------
 
-def os_failure(path):
+def os_failure(path, kind=OSError, errno=None):
+    """The text of the OSError that opening `path` raises: of class `kind`, with `errno` set, one argument."""
     with pytest.raises(OSError) as info:
         tarnu.Hive.open(path)
-    assert type(info.value) is OSError and len(info.value.args) == 1
+    assert type(info.value) is kind and len(info.value.args) == 1
+    assert (info.value.errno, info.value.strerror, info.value.filename) == (errno, None, None)
     return str(info.value)
 
 
-@pytest.mark.parametrize("where, message", [
-    ("absent.dat", "No such file or directory (os error 2)"),
-    ("", "Is a directory (os error 21)"),
-    ("file/inner", "Not a directory (os error 20)"),
-    ("n" * 300, "File name too long (os error 36)"),
+# The class is the one Python itself raises for the error number; the text stays the reader's own.
+@pytest.mark.parametrize("where, kind, message", [
+    ("absent.dat", FileNotFoundError, "No such file or directory (os error 2)"),
+    ("", IsADirectoryError, "Is a directory (os error 21)"),
+    ("file/inner", NotADirectoryError, "Not a directory (os error 20)"),
+    ("n" * 300, OSError, "File name too long (os error 36)"),
 ])
-def test_os_errors(tmp_path, where, message):
+def test_os_errors(tmp_path, where, kind, message):
     (tmp_path / "file").write_bytes(VALID)
-    assert os_failure(str(tmp_path / where)) == message
+    code = int(message.rsplit(" ", 1)[1].rstrip(")"))
+    assert os_failure(str(tmp_path / where), kind, code) == message
 
 
 @pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="root reads any file")
 def test_unreadable_file(write_file):
     path = write_file(VALID)
     os.chmod(path, 0)
-    assert os_failure(path) == "Permission denied (os error 13)"
+    assert os_failure(path, PermissionError, 13) == "Permission denied (os error 13)"
 
 
 @pytest.mark.parametrize("path", ["a\0b", "\0"])

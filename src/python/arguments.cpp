@@ -108,4 +108,64 @@ bool text_argument(const char* name, PyObject* value, std::string& out) {
     return true;
 }
 
+bool path_argument(const char* name, PyObject* value, std::string& out) {
+    // bytes stay refused, as they always were; an os.PathLike gives its path through __fspath__.
+    if (PyUnicode_Check(value) || PyBytes_Check(value) || !PyObject_HasAttrString(value, "__fspath__")) {
+        return text_argument(name, value, out);
+    }
+    PyObject* path = PyOS_FSPath(value);
+    if (path == nullptr) return false;
+    bool ok = false;
+    if (PyUnicode_Check(path)) {
+        ok = text_argument(name, path, out);
+    } else {
+        type_error(std::string("argument '") + name + "': expected str, got " + type_name(path) + " from " +
+                   type_name(value));
+    }
+    Py_DECREF(path);
+    return ok;
+}
+
+bool bytes_argument(const char* name, PyObject* value, ByteBuffer& out) {
+    auto copy = [&](const char* data, Py_ssize_t size) {
+        out.assign(reinterpret_cast<const uint8_t*>(data), reinterpret_cast<const uint8_t*>(data) + size);
+    };
+    if (PyBytes_Check(value)) {
+        copy(PyBytes_AsString(value), PyBytes_Size(value));
+        return true;
+    }
+    if (PyByteArray_Check(value)) {
+        copy(PyByteArray_AsString(value), PyByteArray_Size(value));
+        return true;
+    }
+    // The limited API of 3.8 has no buffer protocol: other bytes-like objects are copied through bytes(). A
+    // memoryview is made first because it refuses what is not bytes-like, where bytes(5) would make five zeros.
+    PyObject* view = PyMemoryView_FromObject(value);
+    if (view == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+        PyErr_Clear();
+        type_error(std::string("argument '") + name + "': expected a bytes-like object, got " + type_name(value));
+        return false;
+    }
+    PyObject* bytes = PyObject_Bytes(view);
+    Py_DECREF(view);
+    if (bytes == nullptr) return false;
+    copy(PyBytes_AsString(bytes), PyBytes_Size(bytes));
+    Py_DECREF(bytes);
+    return true;
+}
+
+bool walk_errors_argument(PyObject* value, WalkErrors& out) {
+    out = WalkErrors::Raise;
+    if (value == nullptr) return true;
+    std::string text;
+    if (!text_argument("errors", value, text)) return false;
+    if (text == "raise" || text == "skip") {
+        out = text == "raise" ? WalkErrors::Raise : WalkErrors::Skip;
+        return true;
+    }
+    PyErr_SetString(PyExc_ValueError, ("argument 'errors': expected 'raise' or 'skip', got '" + text + "'").c_str());
+    return false;
+}
+
 }  // namespace tarnu::py

@@ -11,6 +11,7 @@
 #include <exception>
 #include <initializer_list>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -20,6 +21,7 @@
 #include "hive/key_node.h"
 #include "hive/value_key.h"
 #include "hive/value_type.h"
+#include "key/walk.h"
 
 namespace tarnu::py {
 
@@ -34,6 +36,7 @@ struct Types {
     PyTypeObject* value_type;
     PyTypeObject* base_block;
     PyTypeObject* hbin_header;
+    PyTypeObject* key_walk;  // the iterator of walk(); not exported
 };
 extern Types types;
 
@@ -45,6 +48,7 @@ extern PyType_Spec value_data_spec;
 extern PyType_Spec value_type_spec;
 extern PyType_Spec base_block_spec;
 extern PyType_Spec hbin_header_spec;
+extern PyType_Spec key_walk_spec;
 
 // Constructors of Python objects from core values; each returns a new reference or nullptr with an exception.
 PyObject* new_hive(SharedHive hive);
@@ -54,6 +58,12 @@ PyObject* new_value_type(ValueType type);
 PyObject* new_value_data(ValueData&& data);
 PyObject* new_base_block(const BaseBlock& base);
 PyObject* new_hbin_header(const HbinHeader& header);
+// An iterator over `first` and every key below it, yielding (path, RegistryKey) tuples.
+PyObject* new_key_walk(const SharedHive& hive, KeyNode&& first, WalkErrors errors);
+// The RegistryKey of a lookup's result; a key that was not found raises NotFound "Key '<path>'".
+PyObject* found_key(const SharedHive& hive, Result<std::optional<KeyNode>>&& found, const std::string& path);
+// A timezone-aware datetime in UTC for a FILETIME, with microseconds; None for 0, ValueError past year 9999.
+PyObject* new_utc_datetime(uint64_t filetime);
 
 // The tp_new of every class: instances come only from the module's own operations.
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);
@@ -119,9 +129,19 @@ bool parse_arguments(const char* function, PyObject* args, PyObject* kwargs, std
 // Converts a str argument (a subclass of str too) to UTF-8; anything else raises TypeError naming `name`.
 bool text_argument(const char* name, PyObject* value, std::string& out);
 
+// A file path: a str, or an os.PathLike whose path is a str. Anything else raises TypeError as text_argument does.
+bool path_argument(const char* name, PyObject* value, std::string& out);
+
+// A copy of a bytes-like argument (bytes, bytearray, memoryview, array, mmap, ...); anything else raises TypeError.
+bool bytes_argument(const char* name, PyObject* value, ByteBuffer& out);
+
+// The `errors` argument of walk(): "raise" (also when `value` is nullptr, left out) or "skip".
+bool walk_errors_argument(PyObject* value, WalkErrors& out);
+
 // ---- Errors --------------------------------------------------------------------------------------------------
 
-// Raises the exception of an error kind: OSError for Io, ValueError for the others.
+// Raises the exception of an error kind: for Io the OSError subclass that Python raises for its error number
+// (FileNotFoundError, PermissionError, ...) with `errno` set, else OSError; ValueError for the other kinds.
 void raise_error(const HiveError& error);
 
 // The Python result of a core operation: `make(value)` on success, else the error raised and nullptr.

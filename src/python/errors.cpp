@@ -10,6 +10,17 @@ PyObject* internal_fault_type = nullptr;
 
 constexpr char kFaultPrefix[] = "Internal error: ";
 
+// The class Python itself raises for an error number: OSError picks its subclass (FileNotFoundError,
+// PermissionError, ...) when it is made with the number and a text. A new reference, or nullptr.
+PyObject* os_error_class(int os_code) {
+    PyObject* probe = PyObject_CallFunction(PyExc_OSError, "is", os_code, "");
+    if (probe == nullptr) return nullptr;
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(probe));
+    Py_INCREF(type);
+    Py_DECREF(probe);
+    return type;
+}
+
 }  // namespace
 
 PyObject* new_str(const std::string& utf8) {
@@ -17,7 +28,6 @@ PyObject* new_str(const std::string& utf8) {
 }
 
 void raise_error(const HiveError& error) {
-    PyObject* type = error.kind() == ErrorKind::Io ? PyExc_OSError : PyExc_ValueError;
     std::string text;
     try {
         text = error.message();
@@ -25,13 +35,29 @@ void raise_error(const HiveError& error) {
         PyErr_NoMemory();
         return;
     }
-    // The text may hold U+0000 (a signature found in the file), so it is passed with its length.
+    const int os_code = error.kind() == ErrorKind::Io ? error.os_code() : 0;
+    PyObject* type = os_code != 0 ? os_error_class(os_code)
+                                  : (error.kind() == ErrorKind::Io ? PyExc_OSError : PyExc_ValueError);
+    if (type == nullptr) return;
+    if (os_code == 0) Py_INCREF(type);
+    // The text may hold U+0000 (a signature found in the file), so it is passed with its length. The exception
+    // has the message as its one argument, so its text is the message; only `errno` is added, since OSError
+    // shows "[Errno n] strerror" instead of its argument once `strerror` is set as well.
     PyObject* message = new_str(text);
-    if (message == nullptr) return;
-    PyObject* exception = PyObject_CallFunctionObjArgs(type, message, nullptr);
-    Py_DECREF(message);
+    PyObject* exception = message != nullptr ? PyObject_CallFunctionObjArgs(type, message, nullptr) : nullptr;
+    Py_XDECREF(message);
+    Py_DECREF(type);
     if (exception == nullptr) return;
-    PyErr_SetObject(type, exception);
+    if (os_code != 0) {
+        PyObject* number = PyLong_FromLong(os_code);
+        const bool set = number != nullptr && PyObject_SetAttrString(exception, "errno", number) == 0;
+        Py_XDECREF(number);
+        if (!set) {
+            Py_DECREF(exception);
+            return;
+        }
+    }
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
     Py_DECREF(exception);
 }
 

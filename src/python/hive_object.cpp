@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "hive/save.h"
+#include "key/lookup.h"
 #include "python/binding.h"
 #include "transaction_log/transaction_log.h"
 #include "utils/format.h"
@@ -29,7 +30,7 @@ PyObject* hive_open(PyObject*, PyObject* args, PyObject* kwargs) {
         PyObject* argv[1];
         std::string path;
         if (!parse_arguments("Hive.open", args, kwargs, {"path"}, 1, argv)) return nullptr;
-        if (!text_argument("path", argv[0], path)) return nullptr;
+        if (!path_argument("path", argv[0], path)) return nullptr;
         return hive_result(without_gil([&] { return open_hive(path); }));
     });
 }
@@ -41,16 +42,26 @@ PyObject* hive_open_with_logs(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         std::string hive_path;
-        if (!text_argument("hive_path", argv[0], hive_path)) return nullptr;
+        if (!path_argument("hive_path", argv[0], hive_path)) return nullptr;
         std::optional<std::string> logs[2];
         const char* names[2] = {"log1_path", "log2_path"};
         for (int i = 0; i < 2; ++i) {
             if (argv[i + 1] == nullptr || argv[i + 1] == Py_None) continue;
             std::string path;
-            if (!text_argument(names[i], argv[i + 1], path)) return nullptr;
+            if (!path_argument(names[i], argv[i + 1], path)) return nullptr;
             logs[i] = std::move(path);
         }
         return hive_result(without_gil([&] { return open_hive_with_logs(hive_path, logs[0], logs[1]); }));
+    });
+}
+
+PyObject* hive_from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        ByteBuffer image;
+        if (!parse_arguments("Hive.from_bytes", args, kwargs, {"data"}, 1, argv)) return nullptr;
+        if (!bytes_argument("data", argv[0], image)) return nullptr;
+        return hive_result(build_hive(HiveImage::from_buffer(std::move(image))));
     });
 }
 
@@ -75,12 +86,35 @@ PyObject* hive_root_key(PyObject* self, PyObject*) {
     });
 }
 
+PyObject* hive_key(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        std::string path;
+        if (!parse_arguments("Hive.key", args, kwargs, {"path"}, 1, argv)) return nullptr;
+        if (!text_argument("path", argv[0], path)) return nullptr;
+        const SharedHive& hive = shared_hive_of(self);
+        return found_key(hive, find_key_from_root(*hive, path), path);
+    });
+}
+
+PyObject* hive_walk(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        WalkErrors errors;
+        if (!parse_arguments("Hive.walk", args, kwargs, {"errors"}, 0, argv)) return nullptr;
+        if (!walk_errors_argument(argv[0], errors)) return nullptr;
+        const SharedHive& hive = shared_hive_of(self);
+        return respond(parse_key_node(*hive, hive->base_block.root_cell_offset),
+                       [&](KeyNode& root) { return new_key_walk(hive, std::move(root), errors); });
+    });
+}
+
 PyObject* hive_save(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* argv[1];
         std::string path;
         if (!parse_arguments("Hive.save", args, kwargs, {"path"}, 1, argv)) return nullptr;
-        if (!text_argument("path", argv[0], path)) return nullptr;
+        if (!path_argument("path", argv[0], path)) return nullptr;
         SharedHive hive = shared_hive_of(self);
         return respond(without_gil([&] { return save_hive(*hive, path); }), [](Ok) -> PyObject* { Py_RETURN_NONE; });
     });
@@ -106,6 +140,19 @@ PyMethodDef hive_methods[] = {
     {"hbins", hive_hbins, METH_NOARGS, "hbins($self)\n--\n\nGet all hbin headers"},
     {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_save)), METH_VARARGS | METH_KEYWORDS,
      "save($self, path)\n--\n\nSave the hive to a file"},
+    {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_from_bytes)),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "from_bytes(data)\n--\n\nOpen a registry hive from a bytes-like object, validated like a file; the bytes are "
+     "copied once"},
+    {"key", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_key)), METH_VARARGS | METH_KEYWORDS,
+     "key($self, path)\n--\n\nGet the key at a path of names joined by backslashes below the root key (\"\" is "
+     "the root); names compare as the registry compares them, without regard to letter case. In a SYSTEM hive a "
+     "first name CurrentControlSet stands for the control set that Select\\Current names. Raises ValueError "
+     "when there is no such key"},
+    {"walk", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_walk)), METH_VARARGS | METH_KEYWORDS,
+     "walk($self, errors='raise')\n--\n\nIterate depth-first over every key from the root, children in stored "
+     "order, as (path, key) pairs with paths as RegistryKey.path() gives them. A key reached twice is visited "
+     "once. With errors='skip', a subkey list or key that cannot be read is passed over"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -42,6 +42,7 @@ bool create_types() {
         {&types.value_type, &value_type_spec},
         {&types.base_block, &base_block_spec},
         {&types.hbin_header, &hbin_header_spec},
+        {&types.key_walk, &key_walk_spec},
     };
     for (const Entry& entry : entries) {
         if (*entry.slot != nullptr) continue;
