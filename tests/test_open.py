@@ -1,7 +1,10 @@
 """Opening a hive file: base-block validation, its order and messages, operating-system failures."""
 
+import array
 import gc
+import mmap
 import os
+import pathlib
 import struct
 import subprocess
 import sys
@@ -228,3 +231,125 @@ def test_files_closed_and_mapping_released(write_file):
     del hive
     gc.collect()
     assert not mapped(good) and block.hive_length == 0x1000
+
+
+# ---- paths and OS failures at every entry point -----------------------------------------------------------------
+
+class FsPath:
+    """An os.PathLike that is no pathlib path."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def __fspath__(self):
+        if isinstance(self.path, Exception):
+            raise self.path
+        return self.path
+
+
+def test_path_arguments_accept_path_like(tmp_path):
+    image = hb.build_hive(hb.Key("ROOT", [hb.Key("a")]))
+    (tmp_path / "primary.hiv").write_bytes(image)
+    for path in (tmp_path / "primary.hiv", FsPath(str(tmp_path / "primary.hiv"))):
+        for hive in (tarnu.Hive.open(path), tarnu.Hive.open(path=path),
+                     tarnu.Hive.open_with_logs(path, tmp_path / "absent.LOG1", log2_path=FsPath("absent.LOG2"))):
+            assert hive.key("a").name() == "a"
+    hive.save(tmp_path / "saved.hiv")
+    hive.save(path=FsPath(str(tmp_path / "again.hiv")))
+    assert (tmp_path / "saved.hiv").read_bytes() == (tmp_path / "again.hiv").read_bytes() == image
+
+
+@pytest.mark.parametrize("value, kind, message", [
+    (FsPath(b"/tmp/x"), TypeError, "argument 'path': expected str, got bytes from FsPath"),
+    (FsPath(RuntimeError("no path")), RuntimeError, "no path"),
+    (FsPath(7), TypeError, None),
+])
+def test_path_like_that_gives_no_str(value, kind, message):
+    with pytest.raises(kind) as info:
+        tarnu.Hive.open(value)
+    assert message is None or str(info.value) == message
+
+
+@pytest.mark.parametrize("call, kind, code", [
+    (lambda p: tarnu.Hive.open(p / "absent"), FileNotFoundError, 2),
+    (lambda p: tarnu.Hive.open_with_logs(p / "absent"), FileNotFoundError, 2),
+    (lambda p: tarnu.Hive.open_with_logs(p), IsADirectoryError, 21),
+    (lambda p: tarnu.Hive.from_bytes(VALID).save(p / "absent" / "out.hiv"), FileNotFoundError, 2),
+    (lambda p: tarnu.Hive.from_bytes(VALID).save(p), IsADirectoryError, 21),
+])
+def test_os_failures_raise_the_class_of_their_errno(tmp_path, call, kind, code):
+    with pytest.raises(OSError) as info:
+        call(tmp_path)
+    assert type(info.value) is kind and info.value.errno == code
+    assert info.value.args == (str(info.value),) and str(info.value).endswith("(os error %d)" % code)
+
+
+# ---- hives from memory ----------------------------------------------------------------------------------------
+
+MEMORY_IMAGE = hb.build_hive(hb.Key("ROOT", [hb.Key("a", values=[hb.Value("v", hb.REG_SZ, "text")])]))
+
+
+def strided(data):
+    """A memoryview of `data` that is not contiguous."""
+    doubled = bytearray(2 * len(data))
+    doubled[::2] = data
+    return memoryview(doubled)[::2]
+
+
+@pytest.mark.parametrize("wrap", [
+    bytes, bytearray, memoryview, lambda d: memoryview(bytearray(d)), lambda d: array.array("B", d),
+    lambda d: array.array("I", d), strided,
+], ids=["bytes", "bytearray", "memoryview", "memoryview-bytearray", "array-B", "array-I", "strided"])
+def test_from_bytes_reads_like_open(write_file, wrap):
+    from_memory = tarnu.Hive.from_bytes(wrap(MEMORY_IMAGE))
+    from_file = tarnu.Hive.open(write_file(MEMORY_IMAGE))
+    assert repr(from_memory) == repr(from_file)
+    assert [(p, k.cell_offset()) for p, k in from_memory.walk()] == [(p, k.cell_offset()) for p, k in from_file.walk()]
+    assert from_memory.key("A").value("V").data().as_string() == "text"
+
+
+def test_from_bytes_of_a_mapped_file(write_file):
+    with open(write_file(MEMORY_IMAGE), "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
+        hive = tarnu.Hive.from_bytes(mapped)
+    assert hive.key("a").name() == "a"
+
+
+def test_from_bytes_copies_once(tmp_path):
+    data = bytearray(MEMORY_IMAGE)
+    hive = tarnu.Hive.from_bytes(data=data)
+    data[:] = bytes(len(data))
+    assert hive.key("a").value("v").data().as_string() == "text"
+    hive.save(str(tmp_path / "saved.hiv"))
+    assert (tmp_path / "saved.hiv").read_bytes() == MEMORY_IMAGE
+
+
+@pytest.mark.parametrize("image", [
+    b"", bytes(100), VALID[:4095], hb.base_block(signature=b"rega"), hb.base_block(checksum=1),
+    hb.base_block(minor_version=7), VALID + bytes(4096),
+])
+def test_from_bytes_validates_like_open(open_image, image):
+    try:
+        expected = repr(open_image(image))
+    except ValueError as error:
+        expected = error
+    if isinstance(expected, str):
+        assert repr(tarnu.Hive.from_bytes(image)) == expected
+    else:
+        with pytest.raises(ValueError) as info:
+            tarnu.Hive.from_bytes(image)
+        assert str(info.value) == str(expected)
+
+
+@pytest.mark.parametrize("value, name", [(5, "int"), ("regf", "str"), ([1, 2], "list"), (None, "NoneType"),
+                                         (1.5, "float")])
+def test_from_bytes_needs_a_bytes_like_object(value, name):
+    with pytest.raises(TypeError) as info:
+        tarnu.Hive.from_bytes(value)
+    assert str(info.value) == "argument 'data': expected a bytes-like object, got " + name
+
+
+def test_from_bytes_arguments():
+    method = tarnu.Hive.from_bytes
+    assert (method.__text_signature__, bool(method.__doc__)) == ("(data)", True)
+    with pytest.raises(TypeError, match=r"^Hive.from_bytes\(\) missing 1 required positional argument: 'data'$"):
+        method()

@@ -227,3 +227,27 @@ def test_sample_value_names(samples_dir):
     values = sorted(walk_values(root), key=lambda v: v.name())
     assert [v.name() for v in values] == ["abcd_äöüß", "symbols $£₤₧€", "zero\x00val"]
     assert [(v.value_type().type_name(), v.data().as_dword()) for v in values] == [("REG_DWORD", 0)] * 3
+
+
+# -- the data one listing gathers -------------------------------------------------------------------------------
+
+@pytest.mark.parametrize("extra", [0, 1])
+def test_values_gather_at_most_twice_the_image(open_image, extra):
+    # A value list naming one 512-byte value over and over: twice the image's size of data is listed, one byte
+    # more fails the listing. Looking one value up reads only that value.
+    b = hb.HiveBuilder()
+    root, listing = b.reserve(80), b.reserve(4 * 200)
+    big, small = b.value("big", hb.REG_BINARY, bytes(512)), b.value("small", hb.REG_BINARY, b"\x01")
+    size = len(b.build())  # nothing below changes the layout
+    offsets = [big] * (2 * size // 512) + [small] * extra
+    b.fill(listing, hb.value_list(offsets))
+    b.key("root", root=True, at=root, value_count=len(offsets), value_list_offset=listing)
+    image = b.build()
+    assert len(image) == size and 2 * size % 512 == 0
+    key = open_image(image).root_key()
+    if extra:
+        raises(key.values, "Invalid format: Values of key at offset %#x hold more than %d bytes of data, 2 times "
+                           "the hive's size" % (root, 2 * size))
+    else:
+        assert sum(value.data_size() for value in key.values()) == 2 * size
+    assert key.value("big").data_size() == 512

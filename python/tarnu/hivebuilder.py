@@ -3,7 +3,7 @@
 The tests, examples, benchmarks and fuzz corpus craft the hives they need at run
 time with this module instead of relying on sample files.  There are three levels:
 
-* byte encoders (``base_block``, ``nk``, ``vk``, ``subkey_list``, ``db``,
+* byte encoders (``base_block``, ``nk``, ``vk``, ``sk``, ``subkey_list``, ``db``,
   ``value_list``, ``hbin_header``, ``dirt_block``, ``log_file``) that return
   the raw bytes of one record, every field overridable;
 * ``HiveBuilder``, which packs cells into hive bins and hands back their cell
@@ -210,6 +210,18 @@ def vk(name="", *, compressed=None, data_size=0, data_offset=NO_CELL,
     return pad_to(signature, 2) + struct.pack(
         "<HIIIHH", name_length, data_size, data_offset, data_type, flags,
         spare) + raw
+
+
+def sk(descriptor=b"", *, flink=0, blink=0, reference_count=1, size=None,
+       reserved=0, signature=b"sk"):
+    """Security cell payload: 20 fixed bytes, then the security descriptor.
+
+    ``size`` overrides the stored descriptor size; the links name the
+    neighbouring security cells (a lone cell names itself).
+    """
+    return pad_to(signature, 2) + struct.pack(
+        "<HIIII", reserved, flink, blink, reference_count,
+        len(descriptor) if size is None else size) + bytes(descriptor)
 
 
 def inline_fields(data):
@@ -471,12 +483,19 @@ class HiveBuilder:
         entries = [(o, self._names.get(o, "")) for o in offsets]
         return self.cell(subkey_list(kind, entries))
 
+    def security(self, descriptor):
+        """Store a lone security cell holding ``descriptor``; return its offset."""
+        at = self.reserve(len(sk(descriptor)))
+        self.fill(at, sk(descriptor, flink=at, blink=at))
+        return at
+
     def key(self, name="", *, subkeys=(), values=(), list_kind="lh",
-            chunk=None, leaf_kind="lh", class_name=None, root=False, at=None,
-            **fields):
+            chunk=None, leaf_kind="lh", class_name=None, security=None,
+            root=False, at=None, **fields):
         """Add a key node over existing subkey and value offsets.
 
-        Builds the subkey list, value list and class-name cell as needed and
+        Builds the subkey list, value list, class-name cell (UTF-16LE) and
+        security cell (``security`` holds the descriptor bytes) as needed and
         fills in the counts and max-length fields; ``fields`` override nk().
         ``at`` fills a cell from ``reserve`` instead of allocating one (so
         children can name their parent first).  ``root`` also makes this the
@@ -494,6 +513,8 @@ class HiveBuilder:
             raw_class = encode_name(class_name, False)[0]
             fields["class_name_offset"] = self.cell(raw_class)
             fields.setdefault("class_name_length", len(raw_class))
+        if security is not None and "security_offset" not in fields:
+            fields["security_offset"] = self.security(security)
         fields.setdefault("max_subkey_name_length", self._widest_name(subkeys))
         fields.setdefault("max_value_name_length", self._widest_name(values))
         fields.setdefault("max_value_data_size",
@@ -532,7 +553,8 @@ class HiveBuilder:
         key.offset = self.key(key.name, subkeys=children, values=values,
                               list_kind=key.list_kind, chunk=key.chunk,
                               leaf_kind=key.leaf_kind,
-                              class_name=key.class_name, root=root, at=at,
+                              class_name=key.class_name,
+                              security=key.security, root=root, at=at,
                               **fields)
         return key.offset
 
@@ -599,12 +621,14 @@ class Key:
 
     ``list_kind`` is "lf", "lh", "li" or "ri"; for "ri" the subkeys are spread
     over ``leaf_kind`` lists of ``chunk`` entries.  ``timestamp`` is the
-    FILETIME of the key; other keyword arguments override nk() fields.
+    FILETIME of the key, ``class_name`` its class (stored as UTF-16LE) and
+    ``security`` the bytes of its security descriptor; other keyword
+    arguments override nk() fields.
     """
 
     def __init__(self, name="", subkeys=(), values=(), *, list_kind="lh",
                  chunk=None, leaf_kind="lh", timestamp=None, class_name=None,
-                 **fields):
+                 security=None, **fields):
         self.name = name
         self.subkeys = list(subkeys)
         self.values = list(values)
@@ -613,6 +637,7 @@ class Key:
         self.leaf_kind = leaf_kind
         self.timestamp = timestamp
         self.class_name = class_name
+        self.security = security
         self.fields = fields
         self.offset = None
 
