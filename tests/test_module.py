@@ -3,7 +3,6 @@
 import importlib
 import importlib.util
 import os
-import pathlib
 import subprocess
 import sys
 import textwrap

@@ -4,7 +4,6 @@ import array
 import gc
 import mmap
 import os
-import pathlib
 import struct
 import subprocess
 import sys
