@@ -2,8 +2,9 @@
 
     python benchmarks/bench_walk.py [HIVE]
 
-Without a path, a hive of about 20,000 keys and 60,000 values is built first. The walk reads every key's name,
-counts, timestamp, subkeys and values, and every value's name, type, raw data and decoded data. The baseline
+Without a path, a hive of about 20,000 keys and 60,000 values is built first. The walk (Hive.walk, which also
+makes each key's path) reads every key's name, counts, timestamp and values, and every value's name, type, raw
+data and decoded data. The baseline
 creates the same number of Python objects of the same kinds (a str per name, a bytes per data, ints, lists) from
 data already in memory, which is the least any reader returning those objects must spend. Only ratios are printed.
 """
@@ -35,16 +36,15 @@ def build_hive(folder):
     return path
 
 
-def walk(key, sink):
-    sink.append((key.name(), key.subkey_count(), key.value_count(), key.last_written_timestamp()))
-    for value in key.values():
-        try:
-            data = value.data()
-        except ValueError:
-            data = None
-        sink.append((value.name(), value.value_type().type_id(), value.raw_data(), data))
-    for child in key.subkeys():
-        walk(child, sink)
+def walk(hive, sink):
+    for _, key in hive.walk():
+        sink.append((key.name(), key.subkey_count(), key.value_count(), key.last_written_timestamp()))
+        for value in key.values():
+            try:
+                data = value.data()
+            except ValueError:
+                data = None
+            sink.append((value.name(), value.value_type().type_id(), value.raw_data(), data))
 
 
 def baseline(records):
@@ -73,13 +73,13 @@ def main(argv):
         path = argv[1] if len(argv) > 1 else build_hive(folder)
         hive = tarnu.Hive.open(path)
         sink = []
-        walk(hive.root_key(), sink)
+        walk(hive, sink)
         # (name as UTF-8, a number, data bytes or None for a key) for every key and value the walk returned.
         records = [(r[0].encode("utf-8"), r[1], r[2] if isinstance(r[2], bytes) else None) for r in sink]
         print("hive: {} keys and values read".format(len(sink)))
 
-        cold = best_of(1, lambda: walk(tarnu.Hive.open(path).root_key(), []))
-        warm = best_of(5, lambda: walk(hive.root_key(), []))
+        cold = best_of(1, lambda: walk(tarnu.Hive.open(path), []))
+        warm = best_of(5, lambda: walk(hive, []))
         floor = best_of(5, lambda: baseline(records))
         opened = best_of(20, lambda: tarnu.Hive.open(path))
         print("walk with a cold key cache / object-creation floor: {:.2f}".format(cold / floor))
@@ -87,7 +87,7 @@ def main(argv):
         print("opening the hive / warm walk: {:.4f}".format(opened / warm))
 
         def walk_in_threads(count):
-            threads = [threading.Thread(target=walk, args=(hive.root_key(), [])) for _ in range(count)]
+            threads = [threading.Thread(target=walk, args=(hive, [])) for _ in range(count)]
             for t in threads:
                 t.start()
             for t in threads:

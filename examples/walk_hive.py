@@ -7,7 +7,6 @@ so the walk can be tried on a fresh checkout. With log paths, their dirty pages 
 the walk.
 """
 
-import datetime
 import os
 import sys
 import tempfile
@@ -49,15 +48,26 @@ def show_value(value, indent):
     print("{}{} [{}, {} bytes] = {}".format(indent, value.name(), value.value_type(), value.data_size(), data))
 
 
-def walk(key, depth=0):
-    indent = "  " * depth
-    stamp = key.last_written_timestamp()
-    when = datetime.datetime.fromtimestamp(stamp, datetime.timezone.utc).isoformat() if stamp is not None else "-"
-    print("{}{}  ({})".format(indent, key.name(), when))
-    for value in key.values():
-        show_value(value, indent + "  . ")
-    for child in key.subkeys():
-        walk(child, depth + 1)
+def written(key):
+    try:
+        when = key.last_written()
+    except ValueError:  # a FILETIME past the year 9999
+        return "FILETIME {}".format(key.last_written_filetime())
+    return when.isoformat() if when is not None else "-"
+
+
+def walk(hive):
+    # Keys that cannot be read are passed over; the walk's paths show where each key sits.
+    for path, key in hive.walk(errors="skip"):
+        indent = "  " * (path.count("\\") + 1 if path else 0)
+        print("{}{}  ({})".format(indent, key.name(), written(key)))
+        try:
+            values = key.values()
+        except ValueError as error:
+            print("{}  . <values unreadable: {}>".format(indent, error))
+            continue
+        for value in values:
+            show_value(value, indent + "  . ")
 
 
 def main(argv):
@@ -70,7 +80,11 @@ def main(argv):
         print(base, "file name:", repr(base.file_name))
         bins = hive.hbins()
         print("{} hive bins: {}{}".format(len(bins), ", ".join(map(repr, bins[:3])), ", ..." if len(bins) > 3 else ""))
-        walk(hive.root_key())
+        walk(hive)
+        if len(argv) <= 1:
+            # Keys are found by path; names compare as the registry compares them, without regard to case.
+            key = hive.key("SOFTWARE\\tarnu")
+            print("lookup:", key.path(), "version", key.value("version").data(), "parent", key.parent().name())
 
 
 if __name__ == "__main__":

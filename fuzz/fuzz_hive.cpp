@@ -1,12 +1,13 @@
 // libFuzzer target for the core: the input is taken as a hive image (and as a transaction log), and everything
-// reachable from it is read: hive bins, the key tree, every value list, every value's data and its decoding.
+// reachable from it is read: hive bins, and through the key API the key tree with every key's values, data and
+// decoding, class name, security descriptor, parent, path and lookups by name and path.
 //
 //   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
 //   build/fuzz/fuzz_hive -max_total_time=300 fuzz/corpus
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_set>
+#include <string>
 #include <vector>
 
 #include "hive/cell.h"
@@ -15,40 +16,47 @@
 #include "hive/limits.h"
 #include "hive/value_key.h"
 #include "hive/value_type.h"
-#include "subkey_list/subkey_list.h"
+#include "key/key.h"
+#include "key/key_path.h"
+#include "key/lookup.h"
+#include "key/walk.h"
 #include "transaction_log/transaction_log.h"
 
 namespace {
 
 using namespace tarnu;
 
-void read_values(const Hive& hive, const KeyNode& node) {
-    auto values = read_value_list(hive, node);
-    if (!values.ok()) return;
-    for (const ValueKey& value : values.value()) {
-        auto data = read_value_data(value);
-        if (data.ok()) (void)decode_value_data(value.value_type, data.value());
-        (void)value.value_type.name();
+// Everything the key API shows of one key: its values with their data and decoding, a value and a subkey looked
+// up by the key's own name, its class name and security descriptor, its parent and path, and the lookup of the
+// walk's path from the root.
+void read_key(const Hive& hive, const KeyNode& node, const std::string& path) {
+    auto values = read_values(hive, node);
+    if (values.ok()) {
+        for (const KeyValue& value : values.value()) {
+            (void)decode_value_data(value.key.value_type, value.data);
+            (void)value.key.value_type.name();
+        }
     }
+    (void)find_value(hive, node, node.name);
+    (void)find_subkey(hive, node, node.name);
+    (void)read_class_name(hive, node);
+    (void)read_security_descriptor(hive, node);
+    (void)read_parent(hive, node);
+    (void)key_path(hive, node);
+    (void)find_key_from_root(hive, path);
 }
 
-// Walks the key tree breadth-first; the visited set keeps a hive whose keys name each other from looping here
-// (each call of the library is bounded on its own; a walk over calls is the caller's to bound).
+// The key tree through the core's bounded walk, once passing over what cannot be read and once stopping at it.
 void walk(const Hive& hive) {
-    std::vector<uint32_t> pending{hive.base_block.root_cell_offset};
-    std::unordered_set<uint32_t> seen;
-    while (!pending.empty() && seen.size() < 100000) {
-        const uint32_t offset = pending.back();
-        pending.pop_back();
-        if (!seen.insert(offset).second) continue;
-        auto node = parse_key_node(hive, offset);
-        if (!node.ok()) continue;
-        read_values(hive, node.value());
-        if (node->subkey_count == 0) continue;
-        std::vector<uint32_t> children;
-        if (collect_subkey_offsets(node.value(), node->subkey_list_offset, children).ok()) {
-            pending.insert(pending.end(), children.begin(), children.end());
-        }
+    auto root = parse_key_node(hive, hive.base_block.root_cell_offset);
+    if (!root.ok()) return;
+    KeyWalk skipping(hive, root.value(), WalkErrors::Skip);
+    for (auto step = skipping.next(); step.ok() && step.value(); step = skipping.next()) {
+        read_key(hive, step.value()->node, step.value()->path);
+    }
+    KeyWalk raising(hive, root.value(), WalkErrors::Raise);
+    for (auto step = raising.next(); step.ok() && step.value(); step = raising.next()) {
+        (void)read_subkeys(hive, step.value()->node);
     }
 }
 
