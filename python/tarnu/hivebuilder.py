@@ -15,6 +15,7 @@ All integers are little-endian.  A cell offset is relative to the start of the
 hive bins data, i.e. image position ``offset + 4096``.
 """
 
+import bisect
 import struct
 
 REG_NONE = 0
@@ -329,6 +330,8 @@ class HiveBuilder:
         self.bin_size = bin_size
         self.root = None              # root key cell offset
         self._parts = []              # _Bin objects and raw bytes, in order
+        self._bins = []               # the _Bin objects alone, in order
+        self._bin_offsets = []        # their offsets, for finding a bin by offset
         self._end = 0                 # length of the bins data so far
         self._current = None          # bin taking new cells
         self._cells = {}              # cell offset -> cell length
@@ -347,6 +350,8 @@ class HiveBuilder:
         length = self.bin_size if length is None else length
         self._current = _Bin(self._end, length, header)
         self._parts.append(self._current)
+        self._bins.append(self._current)
+        self._bin_offsets.append(self._current.offset)
         self._end += length
         return self._current.offset
 
@@ -360,8 +365,13 @@ class HiveBuilder:
         self._current = None
 
     def _bin_at(self, offset):
-        for part in self._parts:
-            if isinstance(part, _Bin) and part.offset <= offset < part.offset + part.length:
+        # Bins are appended in ascending offset order, so a binary search finds the one that may hold `offset`.
+        if self._current is not None and self._current.offset <= offset < self._current.offset + self._current.length:
+            return self._current
+        i = bisect.bisect_right(self._bin_offsets, offset) - 1
+        if i >= 0:
+            part = self._bins[i]
+            if part.offset <= offset < part.offset + part.length:
                 return part
         raise KeyError("no bin holds offset %#x" % offset)
 
