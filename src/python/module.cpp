@@ -42,6 +42,8 @@ bool create_types() {
         {&types.value_type, &value_type_spec},
         {&types.base_block, &base_block_spec},
         {&types.hbin_header, &hbin_header_spec},
+        {&types.replay_report, &replay_report_spec},
+        {&types.log_report, &log_report_spec},
     };
     for (const Entry& entry : entries) {
         if (*entry.slot != nullptr) continue;
