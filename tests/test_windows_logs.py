@@ -5,12 +5,14 @@ STATES[0] with sequence numbers 11/10 (dirty); the entry numbered 10 + n takes t
 so the value of "v" after a replay says how far the chain went.
 """
 
+import struct
+
 import pytest
 
 import tarnu
 from conftest import sample_path
-from tarnu.hivebuilder import (DEFAULT_TIMESTAMP, REG_BINARY, REG_DWORD, HiveBuilder, Key, Value, build_hive,
-                               changed_pages, log_file, new_format_log, old_format_log, with_checksum)
+from tarnu.hivebuilder import (DEFAULT_TIMESTAMP, REG_BINARY, REG_DWORD, HiveBuilder, Key, Value,
+                               base_block_checksum, build_hive, changed_pages, log_file, new_format_log, old_format_log, with_checksum)
 
 
 def image(n, grow=False, **base):
@@ -327,6 +329,22 @@ def test_old_format_takes_the_base_block_from_its_log(replay):
     hive = replay(old_log(units(STATES[0], STATES[1]), last_written=0), primary=DAMAGED_PRIMARY)
     assert value(hive) == 1 and hive.replay_report().base_block_from_log
     assert hive.base_block().primary_sequence == 11
+
+
+def windows_checksum(block):
+    """`block` with a reserved word set so that its XOR is 0, and 1 stored for it as Windows does."""
+    block = bytearray(block)
+    struct.pack_into("<I", block, 200, 0)
+    struct.pack_into("<I", block, 200, base_block_checksum(block))
+    struct.pack_into("<I", block, 508, 1)
+    return bytes(block)
+
+
+def test_windows_checksum_of_zero_is_accepted(replay):
+    hive = replay(log(10, 0), primary=windows_checksum(PRIMARY))
+    assert value(hive) == 1 and not hive.replay_report().base_block_from_log
+    hive = replay(windows_checksum(log(10, 0)[:512]) + log(10, 0)[512:])
+    assert value(hive) == 1 and hive.replay_report().logs[0].used
 
 
 def test_damaged_primary_without_usable_logs_fails_as_before(replay):
