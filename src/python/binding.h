@@ -20,7 +20,10 @@
 #include "hive/key_node.h"
 #include "hive/value_key.h"
 #include "hive/value_type.h"
-#include "transaction_log/replay_report.h"
+
+namespace tarnu {
+struct ReplayReport;  // what a log replay did (transaction_log/replay_report.h)
+}  // namespace tarnu
 
 namespace tarnu::py {
 
@@ -29,32 +32,30 @@ namespace tarnu::py {
 // The heap types of the module, created once per process by `create_types`.
 struct Types {
     PyTypeObject* hive;
+    PyTypeObject* replay_report;  // not exported, like log_report
+    PyTypeObject* log_report;
     PyTypeObject* registry_key;
     PyTypeObject* registry_value;
     PyTypeObject* value_data;
     PyTypeObject* value_type;
     PyTypeObject* base_block;
     PyTypeObject* hbin_header;
-    PyTypeObject* replay_report;
-    PyTypeObject* log_report;
 };
 extern Types types;
 
 // The class specifications, each defined beside its methods.
 extern PyType_Spec hive_spec;
+extern PyType_Spec replay_report_spec;
+extern PyType_Spec log_report_spec;
 extern PyType_Spec registry_key_spec;
 extern PyType_Spec registry_value_spec;
 extern PyType_Spec value_data_spec;
 extern PyType_Spec value_type_spec;
 extern PyType_Spec base_block_spec;
 extern PyType_Spec hbin_header_spec;
-extern PyType_Spec replay_report_spec;
-extern PyType_Spec log_report_spec;
 
 // Constructors of Python objects from core values; each returns a new reference or nullptr with an exception.
 PyObject* new_hive(SharedHive hive);
-// A hive made by a replay, with the report of what the replay did.
-PyObject* new_hive(SharedHive hive, std::shared_ptr<const ReplayReport> report);
 PyObject* new_replay_report(std::shared_ptr<const ReplayReport> report);
 PyObject* new_registry_key(const SharedHive& hive, KeyNode&& node);
 PyObject* new_registry_value(ValueKey&& value, std::vector<uint8_t>&& data);

@@ -52,9 +52,10 @@ PyObject* hive_open_with_logs(PyObject*, PyObject* args, PyObject* kwargs) {
             logs[i] = std::move(path);
         }
         return respond(without_gil([&] { return open_hive_with_logs(hive_path, logs[0], logs[1]); }),
-                       [](ReplayedHive& replayed) {
-                           return new_hive(std::move(replayed.hive),
-                                           std::make_shared<const ReplayReport>(std::move(replayed.report)));
+                       [](ReplayedHive& replayed) -> PyObject* {
+                           auto report = std::make_shared<const ReplayReport>(std::move(replayed.report));
+                           return reinterpret_cast<PyObject*>(
+                               alloc_object<HiveObject>(types.hive, std::move(replayed.hive), std::move(report)));
                        });
     });
 }
@@ -137,10 +138,8 @@ PyType_Slot hive_slots[] = {
 
 PyType_Spec hive_spec = {"builtins.Hive", sizeof(HiveObject), 0, Py_TPFLAGS_DEFAULT, hive_slots};
 
-PyObject* new_hive(SharedHive hive) { return new_hive(std::move(hive), nullptr); }
-
-PyObject* new_hive(SharedHive hive, std::shared_ptr<const ReplayReport> report) {
-    return reinterpret_cast<PyObject*>(alloc_object<HiveObject>(types.hive, std::move(hive), std::move(report)));
+PyObject* new_hive(SharedHive hive) {
+    return reinterpret_cast<PyObject*>(alloc_object<HiveObject>(types.hive, std::move(hive), nullptr));
 }
 
 }  // namespace tarnu::py

@@ -36,14 +36,14 @@ bool create_types() {
     };
     const Entry entries[] = {
         {&types.hive, &hive_spec},
+        {&types.replay_report, &replay_report_spec},
+        {&types.log_report, &log_report_spec},
         {&types.registry_key, &registry_key_spec},
         {&types.registry_value, &registry_value_spec},
         {&types.value_data, &value_data_spec},
         {&types.value_type, &value_type_spec},
         {&types.base_block, &base_block_spec},
         {&types.hbin_header, &hbin_header_spec},
-        {&types.replay_report, &replay_report_spec},
-        {&types.log_report, &log_report_spec},
     };
     for (const Entry& entry : entries) {
         if (*entry.slot != nullptr) continue;
