@@ -4,7 +4,7 @@
 
 Without a path, a small sample hive is built in a temporary folder first (with the test suite's hive builder),
 so the walk can be tried on a fresh checkout. With log paths, their dirty pages are replayed onto the hive before
-the walk.
+the walk, and the replay's report is printed.
 """
 
 import os
@@ -78,6 +78,10 @@ def main(argv):
         base = hive.base_block()
         print(hive)
         print(base, "file name:", repr(base.file_name))
+        if hive.replay_report() is not None:
+            print(hive.replay_report())
+        elif base.is_dirty:
+            print("dirty: the latest changes are in the transaction logs beside the hive")
         bins = hive.hbins()
         print("{} hive bins: {}{}".format(len(bins), ", ".join(map(repr, bins[:3])), ", ..." if len(bins) > 3 else ""))
         walk(hive)

@@ -8,6 +8,8 @@ somewhere harmless go to HARMLESS, a base-block byte that nothing reads.
 
 import os
 import struct
+import subprocess
+import sys
 
 import pytest
 
@@ -308,3 +310,30 @@ def test_keyword_and_str_subclass_arguments(write_file):
     primary, log = write_file(IMAGE), write_file(log_file(1, [[rename()]]))
     assert state(tarnu.Hive.open_with_logs(hive_path=Text(primary), log2_path=Text(log))) == ("ABCD", 1)
     assert state(tarnu.Hive.open_with_logs(primary, log1_path=None, log2_path=log)) == ("ABCD", 1)
+
+
+def overlapping_log(pages):
+    """A log whose every 4096-byte page begins a block ("DIRT", 1000 entries) and then holds nothing but entry
+    heads (END, 65536). Each entry's data runs over the next 16 pages, so every block reads the same bytes again:
+    about 10000 pages of 64 KiB from a file of `pages` * 4 KiB."""
+    page = b"DIRT" + struct.pack("<III", 0, 1000, 0) + struct.pack("<II", END, 65536) * 510
+    return log_file(1) + page * pages
+
+
+def test_overlapping_blocks_take_no_more_memory_than_the_log(write_file):
+    # Peak memory of a fresh interpreter opening the hive without and with the log. Pages are views of the log
+    # file; copies would have taken some 640 MB here.
+    primary, log = write_file(IMAGE), write_file(overlapping_log(635))
+    script = ("import resource, sys, tarnu; hive = tarnu.Hive.open_with_logs(*sys.argv[1:]); "
+              "hive.save(sys.argv[1] + '.out'); print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    peaks = [int(subprocess.run([sys.executable, "-c", script] + args, check=True, capture_output=True, env=env,
+                                timeout=300).stdout) for args in ([primary], [primary, log])]
+    assert (peaks[1] - peaks[0]) * 1024 < 16 * len(overlapping_log(635))
+    report = tarnu.Hive.open_with_logs(primary, log).replay_report()
+    assert report.logs[0].pages_applied > 10000
+    assert report.logs[0].stop_reason == "more than 10000 pages"
+    with open(primary + ".out", "rb") as f:
+        saved = f.read()
+    assert saved[:END] == with_checksum(IMAGE) and len(saved) == END + 65536
+    assert saved[END:] in overlapping_log(635)

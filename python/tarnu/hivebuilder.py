@@ -140,12 +140,13 @@ def base_block(*, signature=b"regf", primary_sequence=1, secondary_sequence=1,
                last_written=DEFAULT_TIMESTAMP, major_version=1, minor_version=5,
                file_type=0, file_format=1, root_cell_offset=0x20,
                hive_bins_data_size=0, clustering_factor=1, file_name=b"",
-               checksum=None):
+               checksum=None, flags=0):
     """The 4096-byte base block.
 
     ``file_name`` is 64 bytes at position 48: bytes are used raw (padded or
-    cut), a str is stored as UTF-16LE the way Windows does.  The checksum is
-    computed unless ``checksum`` is given.
+    cut), a str is stored as UTF-16LE the way Windows does.  ``flags`` is the
+    word at position 144.  The checksum is computed unless ``checksum`` is
+    given.
     """
     if isinstance(file_name, str):
         file_name = file_name.encode("utf-16-le")
@@ -156,6 +157,7 @@ def base_block(*, signature=b"regf", primary_sequence=1, secondary_sequence=1,
                      minor_version, file_type, file_format, root_cell_offset,
                      hive_bins_data_size, clustering_factor)
     block[48:112] = pad_to(file_name, 64)
+    struct.pack_into("<I", block, 144, flags)
     if checksum is None:
         checksum = base_block_checksum(block)
     struct.pack_into("<I", block, 508, checksum)
@@ -300,6 +302,142 @@ def log_file(sequence=1, blocks=(), *, signature=b"HvLE", pad=True,
             piece = piece.ljust(round_up(len(piece), 4096), b"\0")
         out += piece
     return bytes(out if length is None else pad_to(out, length))
+
+
+# --------------------------------------------------------------------------
+# Windows transaction logs
+#
+# Both formats begin with the first 512 bytes of a base block (``log_header``).
+# The old format (file type 1) follows it with "DIRT", a bitmap of 512-byte
+# units of the hive bins data and the dirty units; the new format (file type
+# 6) with "HvLE" entries whose pages are guarded by two Marvin32 hashes.
+# Page and unit offsets count from the start of the hive bins data.
+# --------------------------------------------------------------------------
+
+MARVIN_SEED = 0x82EF4D887A4E55C5
+OLD_LOG_TYPE = 1
+NEW_LOG_TYPE = 6
+LOG_HEADER_SIZE = 512
+UNIT = 512
+
+
+def marvin32(data, seed=MARVIN_SEED):
+    """Marvin32 of ``data``: a 64-bit int (stored little-endian in a log)."""
+    mask = 0xFFFFFFFF
+
+    def rotl(x, n):
+        return ((x << n) | (x >> (32 - n))) & mask
+
+    lo, hi = seed & mask, seed >> 32
+    data = bytes(data)
+    tail = len(data) % 4
+    words = list(struct.unpack("<%dI" % (len(data) // 4), data[:len(data) - tail]))
+    words.append(int.from_bytes(data[len(data) - tail:] + b"\x80", "little"))
+    words.append(0)
+    for w in words:
+        lo = (lo + w) & mask
+        hi ^= lo
+        lo = (rotl(lo, 20) + hi) & mask
+        hi = rotl(hi, 9) ^ lo
+        lo = (rotl(lo, 27) + hi) & mask
+        hi = rotl(hi, 19)
+    return (hi << 32) | lo
+
+
+def log_header(sequence=1, *, file_type=NEW_LOG_TYPE, hive_bins_data_size=BIN_SIZE,
+               **fields):
+    """The 512 bytes a Windows log begins with: a base block of a log file type
+    with both sequence numbers ``sequence``; ``fields`` go to base_block()."""
+    fields.setdefault("primary_sequence", sequence)
+    fields.setdefault("secondary_sequence", sequence)
+    return base_block(file_type=file_type, hive_bins_data_size=hive_bins_data_size,
+                      **fields)[:LOG_HEADER_SIZE]
+
+
+def log_entry(sequence, pages, *, hive_bins_data_size=BIN_SIZE, flags=0,
+              size=None, length=None, signature=b"HvLE", page_count=None,
+              hash1=None, hash2=None):
+    """One new-format entry holding ``pages``, (offset, data) pairs.
+
+    The entry is zero-padded to ``length`` bytes (default: the next multiple
+    of 512); ``size`` overrides the stored size, ``page_count`` the stored
+    count and ``hash1``/``hash2`` the hashes, which are otherwise computed
+    over the entry as written.
+    """
+    references = b"".join(struct.pack("<II", offset, len(data)) for offset, data in pages)
+    body = references + b"".join(bytes(data) for _, data in pages)
+    length = round_up(40 + len(body), 512) if length is None else length
+    body = pad_to(body, length - 40)
+    head = pad_to(signature, 4) + struct.pack(
+        "<IIIII", length if size is None else size, flags, sequence,
+        hive_bins_data_size, len(pages) if page_count is None else page_count)
+    if hash1 is None:
+        hash1 = marvin32(body)
+    head += struct.pack("<Q", hash1)
+    if hash2 is None:
+        hash2 = marvin32(head)
+    return head + struct.pack("<Q", hash2) + body
+
+
+def new_format_log(sequence, entries=(), *, align=4096, length=None, **fields):
+    """A new-format log: log_header(sequence) then ``entries``.
+
+    Each entry is a dict of log_entry() arguments (its sequence number
+    defaults to the one after the previous entry's, starting at
+    ``sequence``) or ready bytes.  As Windows does, dict entries are padded so
+    that the next one starts at a multiple of ``align``.  ``length`` cuts or
+    zero-extends the file; ``fields`` go to log_header().
+    """
+    out = bytearray(log_header(sequence, file_type=NEW_LOG_TYPE, **fields))
+    number = sequence
+    for entry in entries:
+        if isinstance(entry, dict):
+            entry = dict(entry)
+            number = entry.pop("sequence", number)
+            need = 40 + sum(8 + len(data) for _, data in entry.get("pages", ()))
+            entry.setdefault("length", round_up(len(out) + need, align) - len(out))
+            entry = log_entry(number, **entry)
+        out += entry
+        number += 1
+    return bytes(out if length is None else pad_to(out, length))
+
+
+def old_format_log(pages, *, sequence=1, hive_bins_data_size=BIN_SIZE,
+                   file_type=OLD_LOG_TYPE, bitmap=None, leftover=b"",
+                   signature=b"DIRT", **fields):
+    """An old-format log: log_header, "DIRT", the bitmap, the dirty units.
+
+    ``pages`` are (offset, data) pairs whose offset and length are multiples
+    of 512; each of their units is marked in the bitmap (one byte per 4096
+    bytes of ``hive_bins_data_size``) and stored in bit order.  ``bitmap``
+    replaces the computed bitmap; ``leftover`` bytes follow the last unit.
+    """
+    units = {}
+    for offset, data in pages:
+        for i in range(0, len(data), UNIT):
+            units[(offset + i) // UNIT] = bytes(data[i:i + UNIT])
+    if bitmap is None:
+        marks = bytearray(hive_bins_data_size // 4096)
+        for unit in units:
+            marks[unit >> 3] |= 1 << (unit & 7)
+        bitmap = bytes(marks)
+    out = bytearray(log_header(sequence, file_type=file_type,
+                               hive_bins_data_size=hive_bins_data_size, **fields))
+    out += pad_to(signature, 4) + bitmap
+    out = bytearray(pad_to(out, round_up(len(out), UNIT)))
+    for unit in sorted(units):
+        out += units[unit]
+    return bytes(out + leftover)
+
+
+def changed_pages(before, after, page=BIN_SIZE):
+    """(offset, data) for each ``page``-sized block of the hive bins data of
+    image ``after`` that differs from image ``before`` (or lies past its end)."""
+    pages = []
+    for at in range(BASE_BLOCK_SIZE, len(after), page):
+        if after[at:at + page] != before[at:at + page]:
+            pages.append((at - BASE_BLOCK_SIZE, bytes(after[at:at + page])))
+    return pages
 
 
 # --------------------------------------------------------------------------

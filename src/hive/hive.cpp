@@ -36,6 +36,26 @@ uint32_t base_block_checksum(Bytes image) {
     return sum;
 }
 
+BaseBlock parse_base_block(Bytes block) {
+    namespace field = base_block_field;
+    BaseBlock base;
+    std::memcpy(base.signature.data(), block.data(), 4);
+    base.primary_sequence = le32(block, field::kPrimarySequence);
+    base.secondary_sequence = le32(block, field::kSecondarySequence);
+    base.last_written = le64(block, field::kLastWritten);
+    base.major_version = le32(block, field::kMajorVersion);
+    base.minor_version = le32(block, field::kMinorVersion);
+    base.file_type = le32(block, field::kFileType);
+    base.file_format = le32(block, field::kFileFormat);
+    base.root_cell_offset = le32(block, field::kRootCellOffset);
+    base.hive_bins_data_size = le32(block, field::kHiveBinsDataSize);
+    base.clustering_factor = le32(block, field::kClusteringFactor);
+    base.flags = le32(block, field::kFlags);
+    base.checksum = le32(block, kChecksumPosition);
+    base.file_name = decode_file_name(block.subspan(field::kFileName, field::kFileNameSize));
+    return base;
+}
+
 Result<SharedHive> open_hive(const std::string& path) {
     TARNU_TRY(HiveImage image, map_hive_file(path, kBaseBlockSize));
     return build_hive(std::move(image));
@@ -47,26 +67,12 @@ Result<SharedHive> build_hive(HiveImage image) {
     if (!has_signature(b, "regf")) {
         return HiveError::invalid_signature("regf", std::string(reinterpret_cast<const char*>(b.data()), 4));
     }
-    BaseBlock base;
-    std::memcpy(base.signature.data(), b.data(), 4);
-    base.primary_sequence = le32(b, 4);
-    base.secondary_sequence = le32(b, 8);
-    base.last_written = le64(b, 12);
-    base.major_version = le32(b, 20);
-    base.minor_version = le32(b, 24);
-    base.file_type = le32(b, 28);
-    base.file_format = le32(b, 32);
-    base.root_cell_offset = le32(b, 36);
-    base.hive_bins_data_size = le32(b, 40);
-    base.clustering_factor = le32(b, 44);
-    base.checksum = le32(b, kChecksumPosition);
-
+    BaseBlock base = parse_base_block(b);
     const uint32_t calculated = base_block_checksum(b);
     if (calculated != base.checksum) return HiveError::checksum_mismatch(base.checksum, calculated);
     if (base.major_version != 1 || base.minor_version < 3 || base.minor_version > 6) {
         return HiveError::unsupported_version(base.major_version, base.minor_version);
     }
-    base.file_name = decode_file_name(b.subspan(48, 64));
     return SharedHive(std::make_shared<const Hive>(std::move(base), std::move(image)));
 }
 

@@ -76,6 +76,23 @@ inline constexpr size_t kLogPageStop = 10000;
 inline constexpr uint32_t kMaxReplayImageSize = 0x20000000;
 inline constexpr uint32_t kMaxReplayGrowth = 0x1000000;
 
+// Windows transaction logs. A log keeps only the first 512 bytes of the base block; what follows it (the old
+// format's "DIRT" dirty vector, the new format's entries) starts right after.
+inline constexpr size_t kLogBaseBlockSize = 512;
+// Old format: one bitmap bit per 512-byte unit of hive bins data, one bitmap byte per 4096 bytes of it.
+inline constexpr uint32_t kDirtyUnitSize = 512;
+inline constexpr uint32_t kBytesPerBitmapByte = 4096;
+inline constexpr size_t kDirtyVectorHeaderSize = 4;  // "DIRT"
+// New format: entries lie at multiples of 512, each a 40-byte header, 8-byte page references, then the pages.
+inline constexpr uint32_t kLogEntryAlignment = 512;
+inline constexpr size_t kLogEntryFixedSize = 40;
+inline constexpr size_t kPageReferenceSize = 8;
+// Hive bins data comes in whole 4096-byte blocks; a hive bin's size is a multiple of this too.
+inline constexpr uint32_t kHiveBlockSize = 4096;
+// The largest hive bins data size a Windows log may set: the recovered image then stays within the largest
+// image a replay makes (kMaxReplayImageSize), which bounds what a small hostile log can make the reader allocate.
+inline constexpr uint32_t kMaxRecoveredBinsSize = kMaxReplayImageSize - kBaseBlockSize;
+
 // Reading a file that is not a regular file (a pipe, a device) stops being sensible past the largest image a
 // replay can make; such input fails instead of growing without end.
 inline constexpr size_t kMaxStreamRead = kMaxReplayImageSize;

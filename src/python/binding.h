@@ -23,6 +23,10 @@
 #include "hive/value_type.h"
 #include "key/walk.h"
 
+namespace tarnu {
+struct ReplayReport;  // what a log replay did (transaction_log/replay_report.h)
+}  // namespace tarnu
+
 namespace tarnu::py {
 
 // ---- Classes -------------------------------------------------------------------------------------------------
@@ -30,6 +34,8 @@ namespace tarnu::py {
 // The heap types of the module, created once per process by `create_types`.
 struct Types {
     PyTypeObject* hive;
+    PyTypeObject* replay_report;  // not exported, like log_report
+    PyTypeObject* log_report;
     PyTypeObject* registry_key;
     PyTypeObject* registry_value;
     PyTypeObject* value_data;
@@ -42,6 +48,8 @@ extern Types types;
 
 // The class specifications, each defined beside its methods.
 extern PyType_Spec hive_spec;
+extern PyType_Spec replay_report_spec;
+extern PyType_Spec log_report_spec;
 extern PyType_Spec registry_key_spec;
 extern PyType_Spec registry_value_spec;
 extern PyType_Spec value_data_spec;
@@ -52,6 +60,7 @@ extern PyType_Spec key_walk_spec;
 
 // Constructors of Python objects from core values; each returns a new reference or nullptr with an exception.
 PyObject* new_hive(SharedHive hive);
+PyObject* new_replay_report(std::shared_ptr<const ReplayReport> report);
 PyObject* new_registry_key(const SharedHive& hive, KeyNode&& node);
 PyObject* new_registry_value(ValueKey&& value, std::vector<uint8_t>&& data);
 PyObject* new_value_type(ValueType type);

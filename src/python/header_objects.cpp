@@ -40,6 +40,20 @@ PyObject* base_hive_bins_data_size(PyObject* self, void*) {
     return PyLong_FromUnsignedLong(base_of(self).hive_bins_data_size);
 }
 PyObject* base_file_name(PyObject* self, void*) { return new_str(base_of(self).file_name); }
+PyObject* base_last_written(PyObject* self, void*) { return PyLong_FromUnsignedLongLong(base_of(self).last_written); }
+PyObject* base_major_version(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).major_version); }
+PyObject* base_minor_version(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).minor_version); }
+PyObject* base_file_type(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).file_type); }
+PyObject* base_file_format(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).file_format); }
+PyObject* base_clustering_factor(PyObject* self, void*) {
+    return PyLong_FromUnsignedLong(base_of(self).clustering_factor);
+}
+PyObject* base_flags(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).flags); }
+PyObject* base_checksum(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).checksum); }
+PyObject* base_is_dirty(PyObject* self, void*) {
+    const BaseBlock& base = base_of(self);
+    return PyBool_FromLong(base.primary_sequence != base.secondary_sequence);
+}
 
 PyObject* base_repr(PyObject* self) {
     return guarded([&] {
@@ -58,6 +72,21 @@ PyGetSetDef base_getset[] = {
     {"file_name", base_file_name, nullptr, "Get the file name", nullptr},
     {"hive_bins_data_size", base_hive_bins_data_size, nullptr, "Get the hive bins data size (same as hive_length)",
      nullptr},
+    {"primary_sequence_number", base_primary_sequence, nullptr, "Get the primary sequence number (same as "
+     "primary_sequence)", nullptr},
+    {"secondary_sequence_number", base_secondary_sequence, nullptr, "Get the secondary sequence number (same as "
+     "secondary_sequence)", nullptr},
+    {"is_dirty", base_is_dirty, nullptr,
+     "Whether the hive is dirty: its sequence numbers differ, so its latest changes are in its transaction logs",
+     nullptr},
+    {"last_written", base_last_written, nullptr, "Get the last-written time as a raw FILETIME", nullptr},
+    {"major_version", base_major_version, nullptr, "Get the major version (1)", nullptr},
+    {"minor_version", base_minor_version, nullptr, "Get the minor version (3 to 6)", nullptr},
+    {"file_type", base_file_type, nullptr, "Get the file type (0 for a primary hive file)", nullptr},
+    {"file_format", base_file_format, nullptr, "Get the file format (1)", nullptr},
+    {"clustering_factor", base_clustering_factor, nullptr, "Get the clustering factor (1)", nullptr},
+    {"flags", base_flags, nullptr, "Get the flags (bit 0: pending transactions)", nullptr},
+    {"checksum", base_checksum, nullptr, "Get the stored checksum of the first 508 bytes", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -4,7 +4,7 @@
 #include "hive/save.h"
 #include "key/lookup.h"
 #include "python/binding.h"
-#include "transaction_log/transaction_log.h"
+#include "transaction_log/replay.h"
 #include "utils/format.h"
 
 namespace tarnu::py {
@@ -14,6 +14,7 @@ struct HiveObject {
     PyObject_HEAD
     struct {
         SharedHive hive;
+        std::shared_ptr<const ReplayReport> report;  // for a hive made by `open_with_logs`
     } fields;
 };
 
@@ -51,7 +52,20 @@ PyObject* hive_open_with_logs(PyObject*, PyObject* args, PyObject* kwargs) {
             if (!path_argument(names[i], argv[i + 1], path)) return nullptr;
             logs[i] = std::move(path);
         }
-        return hive_result(without_gil([&] { return open_hive_with_logs(hive_path, logs[0], logs[1]); }));
+        return respond(without_gil([&] { return open_hive_with_logs(hive_path, logs[0], logs[1]); }),
+                       [](ReplayedHive& replayed) -> PyObject* {
+                           auto report = std::make_shared<const ReplayReport>(std::move(replayed.report));
+                           return reinterpret_cast<PyObject*>(
+                               alloc_object<HiveObject>(types.hive, std::move(replayed.hive), std::move(report)));
+                       });
+    });
+}
+
+PyObject* hive_replay_report(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const auto& report = reinterpret_cast<HiveObject*>(self)->fields.report;
+        if (report == nullptr) Py_RETURN_NONE;
+        return new_replay_report(report);
     });
 }
 
@@ -135,6 +149,8 @@ PyMethodDef hive_methods[] = {
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "open_with_logs(hive_path, log1_path=None, log2_path=None)\n--\n\nOpen a registry hive with transaction logs "
      "applied"},
+    {"replay_report", hive_replay_report, METH_NOARGS,
+     "replay_report($self)\n--\n\nGet the report of the log replay (None for a hive from open)"},
     {"base_block", hive_base_block, METH_NOARGS, "base_block($self)\n--\n\nGet the base block (header) information"},
     {"root_key", hive_root_key, METH_NOARGS, "root_key($self)\n--\n\nGet the root key of the hive"},
     {"hbins", hive_hbins, METH_NOARGS, "hbins($self)\n--\n\nGet all hbin headers"},
@@ -170,7 +186,7 @@ PyType_Slot hive_slots[] = {
 PyType_Spec hive_spec = {"builtins.Hive", sizeof(HiveObject), 0, Py_TPFLAGS_DEFAULT, hive_slots};
 
 PyObject* new_hive(SharedHive hive) {
-    return reinterpret_cast<PyObject*>(alloc_object<HiveObject>(types.hive, std::move(hive)));
+    return reinterpret_cast<PyObject*>(alloc_object<HiveObject>(types.hive, std::move(hive), nullptr));
 }
 
 }  // namespace tarnu::py

@@ -36,6 +36,8 @@ bool create_types() {
     };
     const Entry entries[] = {
         {&types.hive, &hive_spec},
+        {&types.replay_report, &replay_report_spec},
+        {&types.log_report, &log_report_spec},
         {&types.registry_key, &registry_key_spec},
         {&types.registry_value, &registry_value_spec},
         {&types.value_data, &value_data_spec},

@@ -1,8 +1,5 @@
 #include "transaction_log/transaction_log.h"
 
-#include <algorithm>
-
-#include "hive/file_io.h"
 #include "hive/limits.h"
 #include "utils/format.h"
 
@@ -25,8 +22,7 @@ void read_dirty_block(Bytes file, size_t block, std::vector<DirtyPage>& pages) {
             continue;
         }
         if (p + kLogEntryHeaderSize + size > rest.size()) return;
-        const Bytes data = rest.subspan(p + kLogEntryHeaderSize, size);
-        pages.push_back(DirtyPage{hive_offset, size, std::vector<uint8_t>(data.begin(), data.end())});
+        pages.push_back(DirtyPage{hive_offset, size, rest.subspan(p + kLogEntryHeaderSize, size)});
         p += kLogEntryHeaderSize + size;
     }
 }
@@ -44,14 +40,13 @@ Result<TransactionLog> parse_transaction_log(Bytes file) {
         if (block + kLogBlockMinimum > file.size()) break;
         if (has_signature(file.subspan(block), "DIRT")) read_dirty_block(file, block, log.dirty_pages);
         block += kLogBlockAlignment;
-        if (block > file.size() || log.dirty_pages.size() > kLogPageStop) break;
+        if (block > file.size()) break;
+        if (log.dirty_pages.size() > kLogPageStop) {
+            log.reached_page_stop = true;
+            break;
+        }
     }
     return log;
-}
-
-Result<TransactionLog> read_transaction_log(const std::string& path) {
-    TARNU_TRY(ByteBuffer file, read_whole_file(path));
-    return parse_transaction_log(file);
 }
 
 Result<size_t> apply_transaction_logs(ByteBuffer& image, const std::vector<TransactionLog>& logs) {
@@ -74,41 +69,16 @@ Result<size_t> apply_transaction_logs(ByteBuffer& image, const std::vector<Trans
                     return HiveError::invalid_format("Dirty page " + dec(i) + " would extend hive by too much: " +
                                                      dec(growth) + " bytes (max: " + dec(kMaxReplayGrowth) + ")");
                 }
-                image.resize(static_cast<size_t>(end), 0);  // the gap before the page reads as zeros
             }
             if (page.page_data.size() != page.page_size) {
                 return HiveError::invalid_format("Dirty page " + dec(i) + " data size mismatch: " +
                                                  dec(page.page_data.size()) + " != " + dec(page.page_size));
             }
-            std::copy(page.page_data.begin(), page.page_data.end(), image.begin() + page.hive_offset);
+            write_page(image, page);
         }
         applied += log.dirty_pages.size();
     }
     return applied;
-}
-
-Result<SharedHive> open_hive_with_logs(const std::string& hive_path, const std::optional<std::string>& log1_path,
-                                       const std::optional<std::string>& log2_path) {
-    TARNU_TRY(ByteBuffer image, read_whole_file(hive_path));
-    std::vector<TransactionLog> logs;
-    for (const auto* path : {&log1_path, &log2_path}) {
-        if (!path->has_value()) continue;
-        // A log that cannot be read or is not in the log layout is passed over.
-        Result<TransactionLog> log = read_transaction_log(**path);
-        if (log.ok()) logs.push_back(std::move(log).value());
-    }
-    if (!logs.empty()) {
-        // Stable, so that with equal sequence numbers the first log is replayed first.
-        std::stable_sort(logs.begin(), logs.end(), [](const TransactionLog& a, const TransactionLog& b) {
-            return a.sequence_number < b.sequence_number;
-        });
-        TARNU_TRY(size_t applied, apply_transaction_logs(image, logs));
-        if (applied != 0) {
-            if (image.size() < kBaseBlockSize) return HiveError::hive_too_small(image.size(), kBaseBlockSize);
-            put_le32(image.data() + kChecksumPosition, base_block_checksum(image));
-        }
-    }
-    return build_hive(HiveImage::from_buffer(std::move(image)));
 }
 
 }  // namespace tarnu

@@ -1,41 +1,28 @@
-// Transaction logs: reading a log file ("HvLE" header, "DIRT" blocks of dirty pages) and replaying the pages of
-// up to two logs onto an owned hive image before the hive is built.
+// The reader's own log layout: a 4096-byte header ("HvLE" and a sequence number) and "DIRT" blocks of dirty
+// pages, each page an offset into the hive image, a size and the bytes. Parsing yields the pages as views of
+// the log's bytes; applying copies them, in order, into an owned image within fixed limits.
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <vector>
 
 #include "error/error.h"
 #include "hive/file_io.h"
-#include "hive/hive.h"
+#include "transaction_log/dirty_page.h"
 
 namespace tarnu {
 
-struct DirtyPage {
-    uint32_t hive_offset = 0;  // from the first byte of the hive file
-    uint32_t page_size = 0;    // 1 to 65536
-    std::vector<uint8_t> page_data;
-};
-
 struct TransactionLog {
     uint32_t sequence_number = 0;
-    std::vector<DirtyPage> dirty_pages;
+    std::vector<DirtyPage> dirty_pages;  // views of the bytes the log was parsed from
+    bool reached_page_stop = false;      // the block scan ended at the page stop, not at the end of the file
 };
 
-// Parses a log already read into memory.
+// Parses a log already read into memory. The pages view `file`, which must outlive them.
 Result<TransactionLog> parse_transaction_log(Bytes file);
-// Reads and parses the log file at `path`.
-Result<TransactionLog> read_transaction_log(const std::string& path);
 
 // Copies the pages of `logs`, in order, into `image`, growing it with zero bytes where a page ends past it.
 // Returns the number of pages applied.
 Result<size_t> apply_transaction_logs(ByteBuffer& image, const std::vector<TransactionLog>& logs);
-
-// Reads the primary file whole, replays the logs that can be read (others are passed over), repairs the
-// checksum if any page was applied, and builds the hive from the result.
-Result<SharedHive> open_hive_with_logs(const std::string& hive_path, const std::optional<std::string>& log1_path,
-                                       const std::optional<std::string>& log2_path);
 
 }  // namespace tarnu
