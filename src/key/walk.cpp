@@ -10,12 +10,13 @@ namespace tarnu {
 KeyWalk::KeyWalk(const Hive& hive, KeyNode first, WalkErrors errors)
     : hive_(hive), errors_(errors), first_(std::move(first)), entry_budget_(hive.bytes().size() / 4) {}
 
-Status KeyWalk::fail(HiveError error) {
+Status KeyWalk::fail(HiveError error, size_t where) {
     if (errors_ == WalkErrors::Raise) {
         over_ = true;
         return error;
     }
     ++skipped_;
+    skipped_parts_.push_back(SkippedPart{path_.substr(0, where), std::move(error)});
     return Ok{};
 }
 
@@ -24,19 +25,21 @@ Status KeyWalk::enter(const Entry& key) {
     // Every entered key with children keeps a level until they are done, so the levels are the key's depth.
     if (levels_.size() >= kMaxKeyDepth) {
         return fail(HiveError::invalid_format("Key at offset " + hex(key.offset) + " lies more than " +
-                                              dec(kMaxKeyDepth) + " levels below the walk's first key"));
+                                              dec(kMaxKeyDepth) + " levels below the walk's first key"),
+                    path_.size());
     }
     Level level;
     level.path_length = path_.size();
     const ListErrors list_errors = errors_ == WalkErrors::Raise ? ListErrors::Fail : ListErrors::Skip;
     Status listed = collect_subkey_offsets(hive_, key.subkey_list_offset, list_errors, level.children);
     // Under Skip the readable part of the lists is walked all the same.
-    if (!listed.ok()) TARNU_CHECK(fail(std::move(listed).error()));
+    if (!listed.ok()) TARNU_CHECK(fail(std::move(listed).error(), path_.size()));
     // In a real hive each key's list entries fill cells of their own, four bytes or more apiece.
     if (level.children.size() > entry_budget_) {
         entry_budget_ = 0;
         return fail(HiveError::invalid_format("Subkey lists below key at offset " + hex(key.offset) +
-                                              " name more entries than the hive holds"));
+                                              " name more entries than the hive holds"),
+                    path_.size());
     }
     entry_budget_ -= level.children.size();
     if (!level.children.empty()) levels_.push_back(std::move(level));
@@ -68,7 +71,7 @@ Result<std::optional<WalkStep>> KeyWalk::next() {
         if (seen_.count(offset) != 0) continue;
         auto child = parse_key_node(hive_, offset);
         if (!child.ok()) {
-            TARNU_CHECK(fail(std::move(child).error()));
+            TARNU_CHECK(fail(std::move(child).error(), level.path_length));
             continue;
         }
         seen_.insert(offset);

@@ -8,12 +8,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
 #include <exception>
 #include <initializer_list>
 #include <new>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "error/error.h"
 #include "hive/cell.h"
@@ -146,6 +148,53 @@ bool bytes_argument(const char* name, PyObject* value, ByteBuffer& out);
 
 // The `errors` argument of walk(): "raise" (also when `value` is nullptr, left out) or "skip".
 bool walk_errors_argument(PyObject* value, WalkErrors& out);
+
+// ---- Records and exports ------------------------------------------------------------------------------------
+
+// What `tarnu.records` and `tarnu._export` read, as their arguments give it: a hive file, a copy of a hive image,
+// or an opened hive.
+struct ExportSource {
+    enum class Logs { Beside, None, Given };
+    std::optional<std::string> path;
+    ByteBuffer image;
+    SharedHive hive;
+    Logs logs = Logs::Beside;
+    std::vector<std::string> log_paths;  // for Logs::Given
+    std::optional<std::string> name;     // the "hive" of every row: `name`, else the path, else None
+};
+
+// Takes `source` (a str or os.PathLike path, a bytes-like image or a Hive), `logs` ("auto" or left out: the logs
+// beside a path; None: none; a list of up to two paths) and `name`; raises TypeError or ValueError on a mistake.
+bool export_source_argument(const char* function, PyObject* source, PyObject* logs, PyObject* name,
+                            ExportSource& out);
+// Opens the hive of `source` (its image is moved out); runs without the interpreter lock.
+Result<SharedHive> open_export_source(ExportSource& source);
+
+// Keeps one iterator from being advanced by two threads at once (its work runs without the interpreter lock):
+// `claimed()` is false, with ValueError raised, while another call holds the flag.
+class IteratorClaim {
+public:
+    IteratorClaim(std::atomic<bool>& busy, const char* what) : busy_(busy), claimed_(!busy.exchange(true)) {
+        if (!claimed_) PyErr_Format(PyExc_ValueError, "%s already executing", what);
+    }
+    ~IteratorClaim() {
+        if (claimed_) busy_ = false;
+    }
+    IteratorClaim(const IteratorClaim&) = delete;
+    IteratorClaim& operator=(const IteratorClaim&) = delete;
+    bool claimed() const { return claimed_; }
+
+private:
+    std::atomic<bool>& busy_;
+    bool claimed_;
+};
+
+// The shared hive of a Hive object, or nullptr when `object` is not one.
+const SharedHive* hive_of_object(PyObject* object);
+
+// Adds `records`, `Record`, `_export` and `_logs_beside` to the module (not to __all__).
+bool add_records(PyObject* module);
+bool add_export_stream(PyObject* module);
 
 // ---- Errors --------------------------------------------------------------------------------------------------
 

@@ -185,6 +185,11 @@ PyType_Slot hive_slots[] = {
 
 PyType_Spec hive_spec = {"builtins.Hive", sizeof(HiveObject), 0, Py_TPFLAGS_DEFAULT, hive_slots};
 
+const SharedHive* hive_of_object(PyObject* object) {
+    if (Py_TYPE(object) != types.hive) return nullptr;
+    return &shared_hive_of(object);
+}
+
 PyObject* new_hive(SharedHive hive) {
     return reinterpret_cast<PyObject*>(alloc_object<HiveObject>(types.hive, std::move(hive), nullptr));
 }

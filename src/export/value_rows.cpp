@@ -1,0 +1,185 @@
+// JSON Lines and CSV: one row per value, and one per key without values.
+#include "export/row_writer.h"
+#include "export/text_encode.h"
+#include "hive/value_type.h"
+#include "utils/filetime.h"
+
+namespace tarnu {
+namespace {
+
+// The ISO-8601 text of a key's last-written time; empty for 0 and for times past the year 9999.
+std::string time_text(uint64_t filetime) {
+    if (filetime == 0 || filetime >= kFirstFiletimePastYear9999) return {};
+    return iso8601(filetime);
+}
+
+void append_binary(std::string& out, Bytes bytes, BinaryText binary) {
+    if (binary == BinaryText::Base64) {
+        append_base64(out, bytes);
+    } else {
+        append_hex(out, bytes);
+    }
+}
+
+// The decoded data as JSON: a string, a list of strings, a number or null.
+void append_json_data(std::string& out, const ValueType type, Bytes bytes) {
+    auto decoded = decode_value_data(type, bytes);
+    if (!decoded.ok()) {
+        out += "null";
+        return;
+    }
+    const ValueData& data = decoded.value();
+    switch (data.kind) {
+        case ValueDataKind::String:
+        case ValueDataKind::ExpandString:
+            append_json_string(out, data.text);
+            return;
+        case ValueDataKind::MultiString:
+            out += '[';
+            for (size_t i = 0; i < data.strings.size(); ++i) {
+                if (i) out += ',';
+                append_json_string(out, data.strings[i]);
+            }
+            out += ']';
+            return;
+        case ValueDataKind::Dword:
+        case ValueDataKind::DwordBigEndian:
+        case ValueDataKind::Qword:
+            out += std::to_string(data.number);
+            return;
+        case ValueDataKind::None:
+        case ValueDataKind::Binary:
+        case ValueDataKind::Other:
+            break;
+    }
+    out += "null";
+}
+
+class JsonLinesWriter : public RowWriter {
+public:
+    explicit JsonLinesWriter(const ExportOptions& options) : binary_(options.binary) {
+        if (options.hive_name) {
+            append_json_string(hive_, *options.hive_name);
+        } else {
+            hive_ = "null";
+        }
+    }
+
+    void key(const KeyRecord& key, std::string& out) override {
+        // What every row of the key begins with, made once per key.
+        std::string head = "{\"hive\":" + hive_ + ",\"key\":";
+        append_json_string(head, key.path);
+        head += ",\"last_written\":";
+        const std::string time = time_text(key.last_written);
+        if (time.empty()) {
+            head += "null";
+        } else {
+            append_json_string(head, time);
+        }
+        if (key.values.empty()) {
+            out += head;
+            out += ",\"value\":null,\"type\":null,\"raw\":null,\"data\":null}\n";
+            return;
+        }
+        for (const RecordValue& value : key.values) {
+            out += head;
+            out += ",\"value\":";
+            append_json_string(out, record_value_name(value.key));
+            out += ",\"type\":\"";
+            out += value.key.value_type.name();
+            if (!value.data) {
+                out += "\",\"raw\":null,\"data\":null}\n";
+                continue;
+            }
+            out += "\",\"raw\":\"";
+            append_binary(out, *value.data, binary_);
+            out += "\",\"data\":";
+            append_json_data(out, value.key.value_type, *value.data);
+            out += "}\n";
+        }
+    }
+
+private:
+    BinaryText binary_;
+    std::string hive_;  // as JSON
+};
+
+// The decoded data as one CSV field: text as it is, numbers in decimal, a list of strings as its JSON array;
+// empty for the other types and for data that does not decode.
+void append_csv_data(std::string& out, const ValueType type, Bytes bytes) {
+    auto decoded = decode_value_data(type, bytes);
+    if (!decoded.ok()) return;
+    const ValueData& data = decoded.value();
+    switch (data.kind) {
+        case ValueDataKind::String:
+        case ValueDataKind::ExpandString:
+            append_csv_field(out, data.text);
+            return;
+        case ValueDataKind::MultiString: {
+            std::string list;
+            append_json_data(list, type, bytes);
+            append_csv_field(out, list);
+            return;
+        }
+        case ValueDataKind::Dword:
+        case ValueDataKind::DwordBigEndian:
+        case ValueDataKind::Qword:
+            out += std::to_string(data.number);
+            return;
+        case ValueDataKind::None:
+        case ValueDataKind::Binary:
+        case ValueDataKind::Other:
+            return;
+    }
+}
+
+class CsvWriter : public RowWriter {
+public:
+    explicit CsvWriter(const ExportOptions& options) : binary_(options.binary) {
+        if (options.hive_name) append_csv_field(hive_, *options.hive_name);
+    }
+
+    void begin(std::string& out) override { out += "hive,key,last_written,value,type,raw,data\r\n"; }
+
+    void key(const KeyRecord& key, std::string& out) override {
+        std::string head = hive_ + ',';
+        append_csv_field(head, key.path);
+        head += ',';
+        head += time_text(key.last_written);
+        if (key.values.empty()) {
+            out += head;
+            out += ",,,,\r\n";
+            return;
+        }
+        for (const RecordValue& value : key.values) {
+            out += head;
+            out += ',';
+            append_csv_field(out, record_value_name(value.key));
+            out += ',';
+            out += value.key.value_type.name();
+            out += ',';
+            if (value.data) {
+                append_binary(out, *value.data, binary_);
+                out += ',';
+                append_csv_data(out, value.key.value_type, *value.data);
+            } else {
+                out += ',';
+            }
+            out += "\r\n";
+        }
+    }
+
+private:
+    BinaryText binary_;
+    std::string hive_;  // as a CSV field
+};
+
+}  // namespace
+
+std::unique_ptr<RowWriter> make_json_lines_writer(const ExportOptions& options) {
+    return std::make_unique<JsonLinesWriter>(options);
+}
+
+std::unique_ptr<RowWriter> make_csv_writer(const ExportOptions& options) { return std::make_unique<CsvWriter>(options); }
+
+}  // namespace tarnu
