@@ -1,0 +1,92 @@
+"""dump, timeline and export-reg: the exports that the core writes itself (tarnu._export), chunk by chunk."""
+
+from __future__ import annotations
+
+import argparse
+import os
+
+import tarnu
+
+from .hives import Emit, Outcome, Task, for_each_hive
+from .inputs import dirty_note, hive_paths, open_hive
+from .run import CommandError, Run, reason
+
+# .reg files start with a byte-order mark (FF FE), which the core writes.
+DEFAULT_REG_ROOT = "HKEY_LOCAL_MACHINE"
+
+
+def export_work(task: Task, emit: Emit) -> Outcome:
+    """One hive through the core's exporter; the options are _export's keyword arguments."""
+    try:
+        opened = open_hive(task.path, task.use_logs)
+        stream = tarnu._export(opened.hive, name=task.path, strict=task.strict, **task.options)
+    except CommandError as error:
+        return Outcome(task.path, error=str(error))
+    except (OSError, ValueError) as error:
+        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)))
+    problems = []
+    for chunk in stream:
+        emit(chunk)
+        problems.extend(stream.problems())
+    problems.extend(stream.problems())
+    keys, values, _ = stream.counts()
+    note = dirty_note(task.path, opened)
+    return Outcome(task.path, notes=(note,) if note else (), problems=tuple(problems), keys=keys, values=values)
+
+
+def run_export(run: Run, args: argparse.Namespace, hives: list, **options: object) -> None:
+    paths = hive_paths(hives, run)
+    tasks = [Task(path, not args.no_logs, args.strict, dict(options)) for path in paths]
+    for_each_hive(run, export_work, tasks, getattr(args, "jobs", 1))
+    run.summary()
+
+
+def dump(run: Run, args: argparse.Namespace) -> None:
+    run_export(run, args, args.hives, format=args.format, key=args.key,
+               binary="base64" if args.base64 else "hex")
+
+
+def timeline(run: Run, args: argparse.Namespace) -> None:
+    run_export(run, args, args.hives, format="bodyfile" if args.format == "bodyfile" else "timeline-csv")
+
+
+def export_reg(run: Run, args: argparse.Namespace) -> None:
+    prefix = args.prefix
+    if prefix is None:
+        prefix = "{}\\{}".format(DEFAULT_REG_ROOT, os.path.basename(args.hive))
+    run_export(run, args, [args.hive], format="reg", key=args.key, prefix=prefix)
+
+
+def add_parsers(commands: argparse._SubParsersAction, common: argparse.ArgumentParser,
+                many: argparse.ArgumentParser) -> None:
+    p = commands.add_parser(
+        "dump", parents=[common, many], help="every key and value as JSON Lines or CSV",
+        description="Every key under PATH with its values, one row per value and one per key without values: "
+                    "hive, key, last_written (ISO-8601 UTC), value (\"\" for the default), type, raw (the data "
+                    "bytes in hex or base64) and data (decoded text, list of texts or number).")
+    p.add_argument("hives", nargs="+", metavar="HIVE", help="hive files, or folders to search for them")
+    p.add_argument("-k", "--key", default="", metavar="PATH", help="start at this key (default: the root)")
+    p.add_argument("--format", choices=["jsonl", "csv"], default="jsonl")
+    p.add_argument("--base64", action="store_true", help="raw bytes in base64 instead of hex")
+    p.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of stdout")
+    p.set_defaults(handler=dump)
+
+    p = commands.add_parser(
+        "timeline", parents=[common, many], help="key last-written times, for mactime or as CSV",
+        description="Key last-written times: a bodyfile that mactime reads (HIVE:\\path as the name, the time "
+                    "as mtime), or CSV ordered by time within each hive.")
+    p.add_argument("hives", nargs="+", metavar="HIVE", help="hive files, or folders to search for them")
+    p.add_argument("--format", choices=["bodyfile", "csv"], default="bodyfile")
+    p.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of stdout")
+    p.set_defaults(handler=timeline)
+
+    p = commands.add_parser(
+        "export-reg", parents=[common], help="a .reg file that regedit imports",
+        description="A .reg file (UTF-16LE with BOM, CRLF, \"Windows Registry Editor Version 5.00\") of the key "
+                    "at PATH and every key below it, with every value's bytes exactly as stored.")
+    p.add_argument("hive", metavar="HIVE")
+    p.add_argument("-k", "--key", default="", metavar="PATH", help="start at this key (default: the root)")
+    p.add_argument("--prefix", metavar="ROOT",
+                   help="the registry path the hive's root stands for (default: HKEY_LOCAL_MACHINE\\<file name>)")
+    p.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of stdout")
+    p.set_defaults(handler=export_reg)
