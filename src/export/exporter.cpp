@@ -31,6 +31,7 @@ bool Exporter::fill(std::string& chunk, size_t target) {
             break;
         }
         writer_->key(*key, text);
+        for (RecordProblem& problem : writer_->take_problems()) records_.add_problem(std::move(problem));
     }
     if (utf16_) {
         chunk += utf16le_from_utf8(text);

@@ -19,9 +19,9 @@ std::string KeyRecords::full_path(const std::string& walk_path) const {
     return start_path_ + '\\' + walk_path;
 }
 
-void KeyRecords::problem(std::string path, std::string message) {
+void KeyRecords::add_problem(RecordProblem problem) {
     ++skipped_;
-    problems_.push_back(RecordProblem{std::move(path), std::move(message)});
+    problems_.push_back(std::move(problem));
 }
 
 // Reads every value with its data. A value whose data cannot be read keeps its place without data; a list that
@@ -30,7 +30,7 @@ void KeyRecords::problem(std::string path, std::string message) {
 void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
     auto list = read_value_list(hive_, node);
     if (!list.ok()) {
-        problem(record.path, "values: " + list.error().message());
+        add_problem({record.path, "values: " + list.error().message()});
         return;
     }
     const uint64_t limit = kMaxValueDataPerImageByte * hive_.bytes().size();
@@ -39,14 +39,14 @@ void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
     for (ValueKey& value : list.value()) {
         auto data = read_value_data(value);
         if (!data.ok()) {
-            problem(record.path, "value '" + value.name + "': " + data.error().message());
+            add_problem({record.path, "value '" + value.name + "': " + data.error().message()});
             record.values.push_back(RecordValue{std::move(value), std::nullopt});
             continue;
         }
         gathered += data->size();
         if (gathered > limit) {
-            problem(record.path, "values hold more than " + dec(limit) + " bytes of data, " +
-                                     dec(kMaxValueDataPerImageByte) + " times the hive's size");
+            add_problem({record.path, "values hold more than " + dec(limit) + " bytes of data, " +
+                                          dec(kMaxValueDataPerImageByte) + " times the hive's size"});
             return;
         }
         record.values.push_back(RecordValue{std::move(value), std::move(data).value()});
@@ -56,8 +56,8 @@ void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
 std::optional<KeyRecord> KeyRecords::next() {
     // Under WalkErrors::Skip the walk returns no error; what it passes over comes from take_skipped().
     auto step = walk_.next();
-    for (SkippedPart& part : walk_.take_skipped()) problem(full_path(part.path), part.error.message());
-    if (!step.ok()) problem(start_path_, step.error().message());
+    for (SkippedPart& part : walk_.take_skipped()) add_problem({full_path(part.path), part.error.message()});
+    if (!step.ok()) add_problem({start_path_, step.error().message()});
     if (!step.ok() || !step.value()) return std::nullopt;
     WalkStep& found = *step.value();
     KeyRecord record;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "hive/key_node.h"
@@ -50,6 +51,8 @@ public:
 
     // What could not be read since the last call, in the order it was met.
     std::vector<RecordProblem> take_problems() { return std::exchange(problems_, {}); }
+    // Adds a problem of the caller's (a key that a format cannot hold); it counts as a part skipped.
+    void add_problem(RecordProblem problem);
 
     size_t keys() const { return keys_; }
     size_t values() const { return values_; }
@@ -58,7 +61,6 @@ public:
 
 private:
     std::string full_path(const std::string& walk_path) const;
-    void problem(std::string path, std::string message);
     void read_values(const KeyNode& node, KeyRecord& record);
 
     const Hive& hive_;

@@ -15,6 +15,8 @@
 namespace tarnu {
 namespace {
 
+bool has_line_break(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
 // A line ends with a backslash once it would pass this column with one more "xx,".
 constexpr size_t kRegLineWrapColumn = 76;
 
@@ -99,6 +101,10 @@ public:
     void begin(std::string& out) override { out += "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"; }
 
     void key(const KeyRecord& key, std::string& out) override {
+        if (has_line_break(key.path)) {
+            problems_.push_back({key.path, "not written: a .reg file cannot hold a line break in a key's name"});
+            return;
+        }
         out += '[';
         out += prefix_;
         if (!prefix_.empty() && !key.path.empty()) out += '\\';
@@ -106,7 +112,13 @@ public:
         out += "]\r\n";
         // A value whose data could not be read is left out: its bytes are unknown.
         for (const RecordValue& value : key.values) {
-            if (value.data) append_reg_value(out, value);
+            if (!value.data) continue;
+            if (has_line_break(value.key.name)) {
+                problems_.push_back({key.path, "value '" + value.key.name +
+                                                   "' not written: a .reg file cannot hold a line break in a name"});
+                continue;
+            }
+            append_reg_value(out, value);
         }
         out += "\r\n";
     }

@@ -10,13 +10,16 @@
 //   list of strings is written as its JSON array.
 // - Bodyfile: one line per key in the layout that `mactime` reads, the key's last-written time as mtime.
 // - Timeline CSV: "last_written,hive,key", one line per key, ordered by time.
-// - .reg: the text of a file that regedit imports (turned into UTF-16LE by the exporter).
+// - .reg: the text of a file that regedit imports (turned into UTF-16LE by the exporter); a key or value whose
+//   name holds a line break cannot be written and is a problem instead.
 // - Count: nothing; the walk only counts.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "export/key_records.h"
 
@@ -39,6 +42,12 @@ public:
     virtual void begin(std::string&) {}
     virtual void key(const KeyRecord& key, std::string& out) = 0;
     virtual void end(std::string&) {}
+
+    // What a format could not hold, since the last call (a .reg file cannot hold a line break in a name).
+    std::vector<RecordProblem> take_problems() { return std::exchange(problems_, {}); }
+
+protected:
+    std::vector<RecordProblem> problems_;
 };
 
 std::unique_ptr<RowWriter> make_row_writer(const ExportOptions& options);
