@@ -103,6 +103,8 @@ class Run:
         sys.stderr.flush()
 
     def summary(self) -> None:
+        if self.hives == 0:
+            return  # every input failed, and each said so
         self.message("tarnu: {}, {}, {}, {} skipped".format(
             plural(self.hives, "hive"), plural(self.keys, "key"), plural(self.values, "value"), self.skipped))
 
