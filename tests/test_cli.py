@@ -104,6 +104,7 @@ def test_broken_pipe_ends_quietly(write_file):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     child = subprocess.Popen([sys.executable, "-m", "tarnu", "dump", path], stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, env=env)
+    assert child.stdout is not None and child.stderr is not None
     first = child.stdout.readline()
     child.stdout.close()
     stderr = child.stderr.read()
@@ -234,16 +235,13 @@ def test_sample_system_dump(tarnu_command, samples_dir):
     assert rows[("ControlSet001\\services\\Tcpip", "Start")]["raw"] == "00000000"
 
 
-def test_sample_dirty_user_hive(tarnu_command, samples_dir, tmp_path):
-    folder = os.path.join(str(samples_dir), "user-8.1")
-    os.makedirs(folder, exist_ok=True)
-    for name in ("NTUSER.DAT", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"):
-        source = sample_path(os.path.join("logs", "user-8.1", name + ".xz"), samples_dir)
-        target = os.path.join(folder, name)
-        if not os.path.exists(target):
-            os.link(source, target)
-    info = json.loads(tarnu_command("info", "--json", os.path.join(folder, "NTUSER.DAT")).stdout)
+def test_sample_dirty_user_hive(tarnu_command, samples_dir):
+    folder = samples_dir / "cli-user-8.1"  # the logs keep their names beside the hive
+    folder.mkdir(exist_ok=True)
+    hive = [sample_path("logs/user-8.1/{}.xz".format(name), folder)
+            for name in ("NTUSER.DAT", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2")][0]
+    info = json.loads(tarnu_command("info", "--json", hive).stdout)
     assert (info["dirty"], info["keys"], info["values"], info["logs_applied"]) == (True, 3105, 4695, True)
-    diff = tarnu_command("diff", "--format", "jsonl", os.path.join(folder, "NTUSER.DAT"))
+    diff = tarnu_command("diff", "--format", "jsonl", hive)
     keys = [entry["change"] for entry in dumped(diff.stdout) if "value" not in entry]
     assert keys.count("added") - keys.count("removed") == 3105 - 2590

@@ -6,6 +6,7 @@ import csv
 import io
 import json
 import re
+from typing import Dict, List, Tuple
 
 import pytest
 
@@ -142,7 +143,8 @@ def parse_reg(data):
     lines = text.split("\r\n")
     assert "\n" not in "".join(lines) and lines[:2] == ["Windows Registry Editor Version 5.00", ""]
     assert all(len(line) <= 80 for line in lines if not line.startswith('"' + LONG_NAME))
-    keys, current, i = {}, None, 2
+    keys: Dict[str, List[Tuple[str, int, bytes]]] = {}
+    current, i = "", 2
     while i < len(lines):
         line = lines[i]
         while line.endswith(",\\"):
@@ -179,7 +181,7 @@ def parse_reg(data):
 def test_reg_file_holds_every_value_exactly(image, rows, prefix, key):
     keys = parse_reg(export(image, "reg", REG_PROBLEMS, prefix=prefix) if not key else
                      b"".join(tarnu._export(image, "reg", prefix=prefix, key=key)))
-    expected = {}
+    expected: Dict[str, List[Tuple[str, int, bytes]]] = {}
     for row in rows:
         if key and not row.key.lower().startswith(key) or "\n" in row.key:
             continue

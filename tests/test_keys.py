@@ -282,8 +282,8 @@ def test_method_docs(method, signature, doc):
 
 
 def test_class_surface():
-    assert tarnu.RegistryKey.__doc__.startswith("Python wrapper for RegistryKey\n\n")
-    assert len(tarnu.RegistryKey.__doc__) > len("Python wrapper for RegistryKey\n\n")
+    assert tarnu.RegistryKey.__doc__.startswith("Python wrapper for RegistryKey\n\n")  # type: ignore[union-attr]
+    assert len(tarnu.RegistryKey.__doc__) > len("Python wrapper for RegistryKey\n\n")  # type: ignore[arg-type]
     with pytest.raises(TypeError, match="^No constructor defined$"):
         tarnu.RegistryKey()
 

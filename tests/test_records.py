@@ -3,6 +3,7 @@
 import datetime
 import pickle
 import threading
+from typing import List, Tuple
 
 import pytest
 
@@ -51,7 +52,7 @@ def decoded(value):
 
 def test_rows_match_the_per_call_api(image):
     hive = tarnu.Hive.from_bytes(image)
-    expected = []
+    expected: List[Tuple[object, ...]] = []
     for path, key in hive.walk():
         values = key.values()
         for value in values:
@@ -151,7 +152,7 @@ def test_logs_beside_lookup(tmp_path, write_file):
 
 
 def test_iterators_run_on_threads_at_once(image):
-    results = [None] * 4
+    results: List[List[Tuple[object, ...]]] = [[] for _ in range(4)]
 
     def walk(i):
         results[i] = [tuple(row) for row in tarnu.records(image)]

@@ -185,7 +185,7 @@ def get(run: Run, args: argparse.Namespace) -> None:
         run.line(data_text(value))
 
 
-def add_parsers(commands: argparse._SubParsersAction, common: argparse.ArgumentParser,
+def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]", common: argparse.ArgumentParser,
                 many: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "info", parents=[common, many], help="base block, counts, dirty or clean, what the logs do",

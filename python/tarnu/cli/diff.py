@@ -109,7 +109,7 @@ def diff(run: Run, args: argparse.Namespace) -> None:
     run.message("tarnu: {added} added, {removed} removed, {changed} changed".format(**counts))
 
 
-def add_parsers(commands: argparse._SubParsersAction, common: argparse.ArgumentParser,
+def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]", common: argparse.ArgumentParser,
                 many: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "diff", parents=[common], help="keys and values added, removed and changed",

@@ -5,6 +5,8 @@ from __future__ import annotations
 import argparse
 import os
 
+from typing import List
+
 import tarnu
 
 from .hives import Emit, Outcome, Task, for_each_hive
@@ -34,7 +36,7 @@ def export_work(task: Task, emit: Emit) -> Outcome:
     return Outcome(task.path, notes=(note,) if note else (), problems=tuple(problems), keys=keys, values=values)
 
 
-def run_export(run: Run, args: argparse.Namespace, hives: list, **options: object) -> None:
+def run_export(run: Run, args: argparse.Namespace, hives: List[str], **options: object) -> None:
     paths = hive_paths(hives, run)
     tasks = [Task(path, not args.no_logs, args.strict, dict(options)) for path in paths]
     for_each_hive(run, export_work, tasks, getattr(args, "jobs", 1))
@@ -57,7 +59,7 @@ def export_reg(run: Run, args: argparse.Namespace) -> None:
     run_export(run, args, [args.hive], format="reg", key=args.key, prefix=prefix)
 
 
-def add_parsers(commands: argparse._SubParsersAction, common: argparse.ArgumentParser,
+def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]", common: argparse.ArgumentParser,
                 many: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "dump", parents=[common, many], help="every key and value as JSON Lines or CSV",

@@ -35,7 +35,7 @@ def replay(run: Run, args: argparse.Namespace) -> None:
     run.message("tarnu: wrote {} ({} bytes)".format(args.target, os.path.getsize(args.target)))
 
 
-def add_parsers(commands: argparse._SubParsersAction, common: argparse.ArgumentParser,
+def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]", common: argparse.ArgumentParser,
                 many: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "replay", parents=[common], help="write the hive recovered from its logs",

@@ -95,7 +95,7 @@ def search(run: Run, args: argparse.Namespace) -> None:
     run.summary()
 
 
-def add_parsers(commands: argparse._SubParsersAction, common: argparse.ArgumentParser,
+def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]", common: argparse.ArgumentParser,
                 many: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "search", parents=[common, many], help="a regular expression over names and string data",
