@@ -2,7 +2,7 @@
 // reachable from it is read: hive bins, the key tree, every value list, every value's data and its decoding.
 //
 //   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
-//   build/fuzz/fuzz_hive -max_total_time=300 fuzz/corpus
+//   build/fuzz/fuzz_hive -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_hive
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
