@@ -10,7 +10,7 @@ using namespace tarnu::test;
 
 namespace {
 
-// A key node over a value list of `values` (value-key offsets), with its own cell offset.
+// Adds a key node over a value list of `values` (value-key offsets); returns the key node's cell offset.
 uint32_t key_with_values(ImageBuilder& builder, const std::vector<uint32_t>& values) {
     Fields list;
     for (size_t i = 0; i < values.size(); ++i) list.u32(4 * i, values[i]);
@@ -67,7 +67,7 @@ TEST(data_in_one_cell_is_cut_to_its_size) {
     SharedHive hive = builder.hive();
     CHECK(*read_value_data(value_of(hive, 5, data)) == pattern(5, 1));
     CHECK(*read_value_data(value_of(hive, 40, data)) == pattern(12, 1));  // a short cell gives what it holds
-    CHECK(read_value_data(value_of(hive, 40, 0)) ->empty());
+    CHECK(read_value_data(value_of(hive, 40, 0))->empty());
     CHECK_ERROR(read_value_data(value_of(hive, 40, 0x1000)), "Invalid offset 0x1000 (hive size: 0x2000)");
 }
 
