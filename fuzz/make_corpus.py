@@ -128,6 +128,7 @@ def hive_seeds():
 # Seeds by fuzz target.
 TARGETS = {
     "fuzz_hive": hive_seeds,
+    "fuzz_export": hive_seeds,
 }
 
 
