@@ -17,7 +17,9 @@ Workloads:
 - threads: a hive opened twice and walked twice on one thread, against two threads walking one each;
 - memory: the peak resident memory a walk adds, against the hive's size;
 - save: `Hive.save` against `shutil.copyfile` plus `os.fsync`;
-- replay: a log of 10,000 pages replayed, against reading the primary and the log.
+- replay: a log of 10,000 pages replayed, against reading the primary and the log;
+- dump: `tarnu dump` (JSON Lines of every value, written by the core) against hivex's walk, which writes nothing;
+  and two dumps on two threads against the same two on one.
 The table gives times and ratios; docs/performance.md keeps the ratios.
 """
 
@@ -215,6 +217,32 @@ def worker(args):
             with open(p, "rb") as f:
                 f.read()
         out["read"] = time.perf_counter() - start
+    elif args[0] == "dump":
+        from tarnu.cli import main as command
+
+        start = time.perf_counter()
+        command(["dump", "-q", "--no-logs", args[1], "-o", os.devnull])
+        out["seconds"] = time.perf_counter() - start
+    elif args[0] == "dump-threads":
+        import threading
+
+        import tarnu
+
+        def dump(path):
+            for _ in tarnu._export(path, "jsonl", logs=None):
+                pass
+
+        start = time.perf_counter()
+        for p in args[1:3]:
+            dump(p)
+        out["sequential"] = time.perf_counter() - start
+        threads = [threading.Thread(target=dump, args=(p,)) for p in args[1:3]]
+        start = time.perf_counter()
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        out["parallel"] = time.perf_counter() - start
     print(json.dumps(out))
 
 
@@ -300,6 +328,15 @@ def main():
         replay = best(args.python, repeat, "replay", primary, log, key="replay")
         print("replay of 10,000 pages / reading the primary and the log: {:.2f}".format(
             replay["replay"] / replay["read"]))
+
+        if "hivex" in names:
+            for hive, path in hives.items():
+                dump = best(args.python, repeat, "dump", path)
+                walk = best(args.python, repeat, "walk", "hivex", path)
+                print("{}: tarnu dump (JSON Lines) / hivex's walk: {:.2f}".format(hive, dump["seconds"] / walk["seconds"]))
+        threads = best(args.python, repeat, "dump-threads", largest, largest, key="parallel")
+        print("dump: two on two threads / the same two on one thread: {:.2f} (throughput {:.2f}x)".format(
+            threads["parallel"] / threads["sequential"], threads["sequential"] / threads["parallel"]))
 
 
 if __name__ == "__main__":

@@ -13,7 +13,7 @@ from .hives import Emit, Outcome, Task, for_each_hive
 from .inputs import dirty_note, hive_paths, open_hive
 from .run import CommandError, Run, reason
 
-# .reg files start with a byte-order mark (FF FE), which the core writes.
+# The root key that a .reg file names before the hive's own root, unless --prefix says otherwise.
 DEFAULT_REG_ROOT = "HKEY_LOCAL_MACHINE"
 
 

@@ -120,7 +120,7 @@ class Run:
         if self.quiet or len(items) < 2 or not sys.stderr.isatty():
             return items
         try:
-            from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
+            from tqdm import tqdm  # type: ignore[import-untyped, import-not-found, unused-ignore]
         except ImportError:
             return _plain_progress(items, what)
         return tqdm(items, unit=what[:-1], file=sys.stderr, leave=False)  # type: ignore[no-any-return]
