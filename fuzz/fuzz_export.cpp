@@ -6,15 +6,14 @@
 //
 //   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
 //   build/fuzz/fuzz_export -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_export
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "export/exporter.h"
 #include "hive/hive.h"
-#include "hive/limits.h"
 #include "utils/text.h"
+#include "fuzz_image.h"
 
 namespace {
 
@@ -47,14 +46,7 @@ size_t export_all(const Hive& hive, const KeyNode& root, const ExportOptions& op
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // The header is made valid, as fuzz_hive does, so that the fuzzer spends its time below the base block.
-    ByteBuffer image(data, data + size);
-    if (image.size() < kBaseBlockSize) return 0;
-    std::copy_n("regf", 4, image.begin());
-    put_le32(image.data() + 20, 1);
-    put_le32(image.data() + 24, 3 + image[24] % 4);
-    put_le32(image.data() + kChecksumPosition, base_block_checksum(image));
-    auto hive = build_hive(HiveImage::from_buffer(std::move(image)));
+    auto hive = build_hive(HiveImage::from_buffer(fuzz::image_with_valid_header(data, size)));
     if (!hive.ok()) return 0;
     auto root = parse_key_node(*hive.value(), hive.value()->base_block.root_cell_offset);
     if (!root.ok()) return 0;

@@ -55,7 +55,31 @@ void append_json_data(std::string& out, const ValueType type, Bytes bytes) {
     out += "null";
 }
 
-class JsonLinesWriter : public RowWriter {
+// One row per value of a key, or one row for a key without values; every row of a key begins the same way, so
+// that part is made once per key.
+class ValueRowWriter : public RowWriter {
+public:
+    void key(const KeyRecord& key, std::string& out) final {
+        const std::string head = row_head(key);
+        if (key.values.empty()) {
+            out += head;
+            key_row_end(out);
+            return;
+        }
+        for (const RecordValue& value : key.values) {
+            out += head;
+            value_row_end(value, out);
+        }
+    }
+
+protected:
+    // The hive, the key's path and its last-written time, with what separates them from the rest of the row.
+    virtual std::string row_head(const KeyRecord& key) const = 0;
+    virtual void key_row_end(std::string& out) const = 0;
+    virtual void value_row_end(const RecordValue& value, std::string& out) const = 0;
+};
+
+class JsonLinesWriter : public ValueRowWriter {
 public:
     explicit JsonLinesWriter(const ExportOptions& options) : binary_(options.binary) {
         if (options.hive_name) {
@@ -65,8 +89,8 @@ public:
         }
     }
 
-    void key(const KeyRecord& key, std::string& out) override {
-        // What every row of the key begins with, made once per key.
+private:
+    std::string row_head(const KeyRecord& key) const override {
         std::string head = "{\"hive\":" + hive_ + ",\"key\":";
         append_json_string(head, key.path);
         head += ",\"last_written\":";
@@ -76,30 +100,29 @@ public:
         } else {
             append_json_string(head, time);
         }
-        if (key.values.empty()) {
-            out += head;
-            out += ",\"value\":null,\"type\":null,\"raw\":null,\"data\":null}\n";
-            return;
-        }
-        for (const RecordValue& value : key.values) {
-            out += head;
-            out += ",\"value\":";
-            append_json_string(out, record_value_name(value.key));
-            out += ",\"type\":\"";
-            out += value.key.value_type.name();
-            if (!value.data) {
-                out += "\",\"raw\":null,\"data\":null}\n";
-                continue;
-            }
-            out += "\",\"raw\":\"";
-            append_binary(out, *value.data, binary_);
-            out += "\",\"data\":";
-            append_json_data(out, value.key.value_type, *value.data);
-            out += "}\n";
-        }
+        return head;
     }
 
-private:
+    void key_row_end(std::string& out) const override {
+        out += ",\"value\":null,\"type\":null,\"raw\":null,\"data\":null}\n";
+    }
+
+    void value_row_end(const RecordValue& value, std::string& out) const override {
+        out += ",\"value\":";
+        append_json_string(out, record_value_name(value.key));
+        out += ",\"type\":\"";
+        out += value.key.value_type.name();
+        if (!value.data) {
+            out += "\",\"raw\":null,\"data\":null}\n";
+            return;
+        }
+        out += "\",\"raw\":\"";
+        append_binary(out, *value.data, binary_);
+        out += "\",\"data\":";
+        append_json_data(out, value.key.value_type, *value.data);
+        out += "}\n";
+    }
+
     BinaryText binary_;
     std::string hive_;  // as JSON
 };
@@ -133,7 +156,7 @@ void append_csv_data(std::string& out, const ValueType type, Bytes bytes) {
     }
 }
 
-class CsvWriter : public RowWriter {
+class CsvWriter : public ValueRowWriter {
 public:
     explicit CsvWriter(const ExportOptions& options) : binary_(options.binary) {
         if (options.hive_name) append_csv_field(hive_, *options.hive_name);
@@ -141,35 +164,33 @@ public:
 
     void begin(std::string& out) override { out += "hive,key,last_written,value,type,raw,data\r\n"; }
 
-    void key(const KeyRecord& key, std::string& out) override {
+private:
+    std::string row_head(const KeyRecord& key) const override {
         std::string head = hive_ + ',';
         append_csv_field(head, key.path);
         head += ',';
         head += time_text(key.last_written);
-        if (key.values.empty()) {
-            out += head;
-            out += ",,,,\r\n";
-            return;
-        }
-        for (const RecordValue& value : key.values) {
-            out += head;
-            out += ',';
-            append_csv_field(out, record_value_name(value.key));
-            out += ',';
-            out += value.key.value_type.name();
-            out += ',';
-            if (value.data) {
-                append_binary(out, *value.data, binary_);
-                out += ',';
-                append_csv_data(out, value.key.value_type, *value.data);
-            } else {
-                out += ',';
-            }
-            out += "\r\n";
-        }
+        return head;
     }
 
-private:
+    void key_row_end(std::string& out) const override { out += ",,,,\r\n"; }
+
+    void value_row_end(const RecordValue& value, std::string& out) const override {
+        out += ',';
+        append_csv_field(out, record_value_name(value.key));
+        out += ',';
+        out += value.key.value_type.name();
+        out += ',';
+        if (value.data) {
+            append_binary(out, *value.data, binary_);
+            out += ',';
+            append_csv_data(out, value.key.value_type, *value.data);
+        } else {
+            out += ',';
+        }
+        out += "\r\n";
+    }
+
     BinaryText binary_;
     std::string hive_;  // as a CSV field
 };

@@ -11,7 +11,7 @@ from typing import Any, Dict, List, Tuple
 import tarnu
 
 from .hives import Emit, Outcome, Task, for_each_hive
-from .inputs import Opened, dirty_note, hive_paths, open_hive
+from .inputs import Opened, add_hives_argument, dirty_note, hive_paths, open_hive
 from .run import CommandError, Run, reason
 
 _FILETIME_EPOCH = datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc)
@@ -74,9 +74,15 @@ def replay_text(opened: Opened, applied: bool) -> str:
 def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str]]]:
     """What info shows of one hive, the hive as the other commands read it, and what of it could not be read."""
     replayed = open_hive(path, True)  # for the report of what the logs do, even when they are not to be applied
-    primary = open_hive(path, False) if replayed.logs else replayed
+    try:
+        primary = open_hive(path, False) if replayed.logs else replayed
+    except CommandError:
+        if use_logs:  # a base block that only the logs repair: show the repaired one
+            primary = replayed
+        else:
+            raise
     read = replayed if use_logs else primary
-    base = primary.hive.base_block()  # as stored in the file
+    base = primary.hive.base_block()  # as stored in the file, unless only the logs make it readable
     stream = tarnu._export(read.hive, "count", name=path)
     for _ in stream:
         pass
@@ -150,11 +156,11 @@ def ls(run: Run, args: argparse.Namespace) -> None:
         for subkey in key.subkeys():
             run.line("key\t{}\t{}".format(filetime_text(subkey.last_written_filetime()), escaped(subkey.name())))
     except ValueError as error:
-        run.problem(args.hive, key.path(), "subkeys: " + reason(error))
+        run.problem(args.hive, args.path, "subkeys: " + reason(error))
     try:
         values: List[tarnu.RegistryValue] = key.values()
     except ValueError as error:
-        run.problem(args.hive, key.path(), "values: " + reason(error))
+        run.problem(args.hive, args.path, "values: " + reason(error))
         values = []
     for value in values:
         run.line("value\t{}\t{}\t{}".format(value.value_type().type_name(), escaped(value.name()), data_text(value)))
@@ -165,14 +171,14 @@ def get(run: Run, args: argparse.Namespace) -> None:
     try:
         value = key.value(args.value)
     except ValueError as error:
-        raise CommandError("{}: key '{}': {}".format(args.hive, key.path(), reason(error)))
+        raise CommandError("{}: key '{}': {}".format(args.hive, args.path, reason(error)))
     if args.raw:
         run.write(value.raw_data())
         return
     try:
         data = value.data()
     except ValueError as error:
-        run.problem(args.hive, key.path(), "value '{}' does not decode ({}); its bytes in hex follow".format(
+        run.problem(args.hive, args.path, "value '{}' does not decode ({}); its bytes in hex follow".format(
             value.name(), reason(error)))
         run.line(value.raw_data().hex())
         return
@@ -192,7 +198,7 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
         description="The base block (version, sequence numbers, dirty or clean, sizes, root), the counts of keys "
                     "and values, the logs beside the hive and what replaying them does (or would do, with "
                     "--no-logs).")
-    p.add_argument("hives", nargs="+", metavar="HIVE", help="hive files, or folders to search for them")
+    add_hives_argument(p)
     p.add_argument("--json", action="store_true", help="one JSON object per hive")
     p.set_defaults(handler=info)
 

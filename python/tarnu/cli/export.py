@@ -10,7 +10,7 @@ from typing import List
 import tarnu
 
 from .hives import Emit, Outcome, Task, for_each_hive
-from .inputs import dirty_note, hive_paths, open_hive
+from .inputs import add_hives_argument, add_output_argument, dirty_note, hive_paths, open_hive
 from .run import CommandError, Run, reason
 
 # The root key that a .reg file names before the hive's own root, unless --prefix says otherwise.
@@ -66,20 +66,20 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
         description="Every key under PATH with its values, one row per value and one per key without values: "
                     "hive, key, last_written (ISO-8601 UTC), value (\"\" for the default), type, raw (the data "
                     "bytes in hex or base64) and data (decoded text, list of texts or number).")
-    p.add_argument("hives", nargs="+", metavar="HIVE", help="hive files, or folders to search for them")
+    add_hives_argument(p)
     p.add_argument("-k", "--key", default="", metavar="PATH", help="start at this key (default: the root)")
     p.add_argument("--format", choices=["jsonl", "csv"], default="jsonl")
     p.add_argument("--base64", action="store_true", help="raw bytes in base64 instead of hex")
-    p.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of stdout")
+    add_output_argument(p)
     p.set_defaults(handler=dump)
 
     p = commands.add_parser(
         "timeline", parents=[common, many], help="key last-written times, for mactime or as CSV",
         description="Key last-written times: a bodyfile that mactime reads (HIVE:\\path as the name, the time "
                     "as mtime), or CSV ordered by time within each hive.")
-    p.add_argument("hives", nargs="+", metavar="HIVE", help="hive files, or folders to search for them")
+    add_hives_argument(p)
     p.add_argument("--format", choices=["bodyfile", "csv"], default="bodyfile")
-    p.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of stdout")
+    add_output_argument(p)
     p.set_defaults(handler=timeline)
 
     p = commands.add_parser(
@@ -90,5 +90,5 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
     p.add_argument("-k", "--key", default="", metavar="PATH", help="start at this key (default: the root)")
     p.add_argument("--prefix", metavar="ROOT",
                    help="the registry path the hive's root stands for (default: HKEY_LOCAL_MACHINE\\<file name>)")
-    p.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of stdout")
+    add_output_argument(p)
     p.set_defaults(handler=export_reg)

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import argparse
 import os
 import struct
 from typing import List, NamedTuple, Optional, Sequence
@@ -13,6 +14,14 @@ from .run import CommandError, Run, reason
 # A primary hive file begins with "regf" and has file type 0 at position 28 of its base block.
 _HEADER_BYTES = 32
 _FILE_TYPE_POSITION = 28
+
+
+def add_hives_argument(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("hives", nargs="+", metavar="HIVE", help="hive files, or folders to search for them")
+
+
+def add_output_argument(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of stdout")
 
 
 def is_primary_hive(path: str) -> bool:
@@ -68,11 +77,10 @@ class Opened(NamedTuple):
 
 def open_hive(path: str, use_logs: bool, given: Optional[Sequence[str]] = None) -> Opened:
     """Opens `path` with the logs given, or else (unless `use_logs` is false) with those beside it."""
-    found = [log for log in logs_beside(path) if log is not None] if given is None else list(given)
-    slots: List[Optional[str]] = list(given) if given is not None else logs_beside(path)
+    slots: List[Optional[str]] = logs_beside(path) if given is None else list(given) + [None] * (2 - len(given))
+    found = [log for log in slots if log is not None]
     try:
         if use_logs and found:
-            slots += [None] * (2 - len(slots))
             return Opened(tarnu.Hive.open_with_logs(path, slots[0], slots[1]), found, found)
         return Opened(tarnu.Hive.open(path), [], found)
     except (OSError, ValueError, UnicodeError) as error:

@@ -15,7 +15,7 @@ import tarnu
 
 from .browse import escaped
 from .hives import Emit, Outcome, Task, for_each_hive
-from .inputs import dirty_note, hive_paths, open_hive
+from .inputs import add_hives_argument, dirty_note, hive_paths, open_hive
 from .run import CommandError, Run
 
 REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ = 1, 2, 7
@@ -103,7 +103,7 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
                     "REG_MULTI_SZ) with a Python regular expression; all three unless some are chosen. One line "
                     "per match: what matched (key, value or data), hive, key path, value name, data; "
                     "tab-separated, with control characters escaped.")
-    p.add_argument("hives", nargs="+", metavar="HIVE", help="hive files, or folders to search for them")
+    add_hives_argument(p)
     p.add_argument("pattern", metavar="PATTERN")
     p.add_argument("--keys", action="store_true", help="match key names")
     p.add_argument("--values", action="store_true", help="match value names")
