@@ -57,6 +57,7 @@ def dumped(output):
      "tarnu: error: cannot write {tmp}/no/such/folder/out: No such file or directory"),
     (["get", "{hive}", "Software", "Nope"], 1, "tarnu: error: {hive}: key 'Software': Not found: Value 'Nope'"),
     (["replay", "-q", "{hive}", "-o", "{tmp}"], 1, "tarnu: error: cannot write {tmp}: Is a directory (os error 21)"),
+    (["dump", "{hive}", "-o", "{hive}"], 2, "tarnu: error: refusing to write over {hive}: it is a hive file"),
     (["search", "{hive}", "("], 2, "tarnu: error: bad pattern '(': missing ), unterminated subpattern at position 0"),
     (["dump", "{hive}", "--format", "xml"], 2, None),
     (["dump", "{hive}", "--jobs", "0"], 2, None),

@@ -49,6 +49,9 @@ class Run:
         self._output_path = output
         self._file: Optional[IO[bytes]] = None
         if output is not None:
+            if _is_hive(output):
+                # Opening it for writing would empty it before it is read: evidence is never overwritten.
+                raise CommandError("refusing to write over {}: it is a hive file".format(output), EXIT_USAGE)
             try:
                 self._file = open(output, "wb")
             except OSError as error:
@@ -124,6 +127,14 @@ class Run:
         except ImportError:
             return _plain_progress(items, what)
         return tqdm(items, unit=what[:-1], file=sys.stderr, leave=False)  # type: ignore[no-any-return]
+
+
+def _is_hive(path: str) -> bool:
+    try:
+        with open(path, "rb") as f:
+            return f.read(4) == b"regf"
+    except OSError:
+        return False
 
 
 def _plain_progress(items: Sequence[T], what: str) -> Iterator[T]:
