@@ -168,6 +168,34 @@ def test_jobs_keep_the_order_of_the_hives(tarnu_command, tmp_path):
     assert lines(two.stderr) == ["tarnu: 5 hives, 5 keys, 5 values, 0 skipped"]
 
 
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_a_hive_that_fails_does_not_end_the_run_unless_strict(tarnu_command, tmp_path, jobs):
+    good = [tmp_path / "a", tmp_path / "c"]
+    for i, path in enumerate(good):
+        path.write_bytes(build_hive(Key("R", values=[Value("v", REG_DWORD, i)])))
+    bad = tmp_path / "b"
+    bad.write_bytes(b"regf" + bytes(100))
+    result = tarnu_command("dump", "--jobs", jobs, good[0], bad, good[1])
+    assert result.returncode == 1
+    assert [row["hive"] for row in dumped(result.stdout)] == [str(good[0]), str(good[1])]
+    assert lines(result.stderr) == [
+        "tarnu: error: {}: Hive too small: 104 bytes (minimum: 4096 bytes)".format(bad),
+        "tarnu: 2 hives, 2 keys, 2 values, 0 skipped"]
+    strict = tarnu_command("dump", "--strict", "--jobs", jobs, good[0], bad, good[1])
+    assert strict.returncode == 1 and [row["hive"] for row in dumped(strict.stdout)] == [str(good[0])]
+
+
+@pytest.mark.parametrize("args, header, first", [
+    (["dump", "--format", "csv", "--base64"], "hive,key,last_written,value,type,raw,data",
+     "{},,2020-01-01T00:00:00.000000+00:00,v,REG_DWORD,AQAAAA==,1"),
+    (["timeline", "--format", "csv"], "last_written,hive,key", "2020-01-01T00:00:00.000000+00:00,{},"),
+])
+def test_csv_formats(tarnu_command, write_file, args, header, first):
+    path = write_file(build_hive(Key("R", values=[Value("v", REG_DWORD, 1)])))
+    result = tarnu_command(*args, path)
+    assert result.stdout.decode().split("\r\n") == [header, first.format(path), ""]
+
+
 # ---- logs ---------------------------------------------------------------------------------------------------------
 
 def test_logs_beside_a_hive_are_replayed(tarnu_command, dirty):
