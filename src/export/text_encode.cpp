@@ -1,5 +1,8 @@
 #include "export/text_encode.h"
 
+#include <array>
+#include <cstring>
+
 namespace tarnu {
 namespace {
 
@@ -48,12 +51,21 @@ void append_csv_field(std::string& out, std::string_view text) {
 }
 
 void append_hex(std::string& out, Bytes bytes) {
+    // The two digits of every byte value, made once: the data of a whole hive passes through here.
+    static const std::array<char, 512> kPairs = [] {
+        std::array<char, 512> pairs{};
+        for (size_t b = 0; b < 256; ++b) {
+            pairs[2 * b] = kHexDigits[b >> 4];
+            pairs[2 * b + 1] = kHexDigits[b & 0xF];
+        }
+        return pairs;
+    }();
     const size_t start = out.size();
     out.resize(start + 2 * bytes.size());
     char* p = out.data() + start;
     for (uint8_t b : bytes) {
-        *p++ = kHexDigits[b >> 4];
-        *p++ = kHexDigits[b & 0xF];
+        std::memcpy(p, &kPairs[2 * size_t{b}], 2);
+        p += 2;
     }
 }
 
