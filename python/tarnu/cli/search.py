@@ -9,7 +9,7 @@ from __future__ import annotations
 import argparse
 import json
 import re
-from typing import List, Tuple
+from typing import List, Optional, Tuple
 
 import tarnu
 
@@ -18,21 +18,14 @@ from .hives import Emit, Outcome, Task, for_each_hive
 from .inputs import add_hives_argument, dirty_note, hive_paths, open_hive
 from .run import CommandError, Run
 
-REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ = 1, 2, 7
-
-
-def texts_of(row: tarnu.Record) -> List[str]:
-    """The string data of a row: its text, or each text of a REG_MULTI_SZ."""
-    if row.type in (REG_SZ, REG_EXPAND_SZ) and isinstance(row.data, str):
-        return [row.data]
-    if row.type == REG_MULTI_SZ and isinstance(row.data, list):
-        return row.data
-    return []
+# The types whose data is text: REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ (each of its strings).
+STRING_TYPES = frozenset((1, 2, 7))
 
 
 def search_work(task: Task, emit: Emit) -> Outcome:
     options = task.options
-    pattern = re.compile(options["pattern"], re.IGNORECASE if options["ignore_case"] else 0)
+    search = re.compile(options["pattern"], re.IGNORECASE if options["ignore_case"] else 0).search
+    match_keys, match_values, match_data = options["keys"], options["values"], options["data"]
     try:
         opened = open_hive(task.path, task.use_logs)
     except CommandError as error:
@@ -42,35 +35,36 @@ def search_work(task: Task, emit: Emit) -> Outcome:
     last_key = None
     lines: List[str] = []
 
-    def found(kind: str, row: tarnu.Record, text: str = "") -> None:
+    def found(kind: str, key: str, value: Optional[str], text: str = "") -> None:
         if options["jsonl"]:
-            lines.append(json.dumps({"match": kind, "hive": task.path, "key": row.key, "value": row.value,
+            lines.append(json.dumps({"match": kind, "hive": task.path, "key": key, "value": value,
                                      "data": text if kind == "data" else None}, ensure_ascii=False))
         else:
-            value = "" if row.value is None else escaped(row.value)
-            lines.append("\t".join((kind, task.path, escaped(row.key or ""), value, escaped(text))))
+            lines.append("\t".join((kind, task.path, escaped(key), "" if value is None else escaped(value),
+                                    escaped(text))))
 
-    for row in tarnu.records(opened.hive, name=task.path):
-        if row.error is not None:
-            problems.append((row.key or "", row.error))
+    # The rows are unpacked rather than read by attribute: this loop runs once per value of the hive.
+    for _, row_key, _, value, kind, _, data, problem in tarnu.records(opened.hive, name=task.path):
+        key = row_key or ""  # None only in the error row of a hive that cannot be opened
+        if problem is not None:
+            problems.append((key, problem))
             if task.strict:
                 break
             continue
-        if row.key != last_key:
-            last_key = row.key
+        if key != last_key:
+            last_key = key
             keys += 1
-            name = (row.key or "").rpartition("\\")[2]
-            if options["keys"] and pattern.search(name):
-                found("key", row)
-        if row.value is None:
+            if match_keys and search(key.rpartition("\\")[2]):
+                found("key", key, None)
+        if value is None:
             continue
         values += 1
-        if options["values"] and pattern.search(row.value):
-            found("value", row)
-        if options["data"]:
-            for text in texts_of(row):
-                if pattern.search(text):
-                    found("data", row, text)
+        if match_values and search(value):
+            found("value", key, value)
+        if match_data and kind in STRING_TYPES:
+            for text in [data] if isinstance(data, str) else data if isinstance(data, list) else []:
+                if search(text):
+                    found("data", key, value, text)
         if len(lines) >= 1000:
             emit(("\n".join(lines) + "\n").encode("utf-8", "backslashreplace"))
             lines.clear()
