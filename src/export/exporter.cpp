@@ -21,11 +21,8 @@ bool Exporter::fill(std::string& chunk, size_t target) {
     }
     while (text.size() < target) {
         std::optional<KeyRecord> key = records_.next();
-        if (stop_at_first_problem_ && records_.skipped() != 0) {
-            over_ = true;
-            break;
-        }
-        if (!key) {
+        // Stopping early ends the format all the same (a timeline writes the keys it has gathered).
+        if (!key || (stop_at_first_problem_ && records_.skipped() != 0)) {
             writer_->end(text);
             over_ = true;
             break;
