@@ -21,6 +21,16 @@ void append_binary(std::string& out, Bytes bytes, BinaryText binary) {
     }
 }
 
+// A JSON array of strings.
+void append_json_strings(std::string& out, const std::vector<std::string>& strings) {
+    out += '[';
+    for (size_t i = 0; i < strings.size(); ++i) {
+        if (i) out += ',';
+        append_json_string(out, strings[i]);
+    }
+    out += ']';
+}
+
 // The decoded data as JSON: a string, a list of strings, a number or null.
 void append_json_data(std::string& out, const ValueType type, Bytes bytes) {
     auto decoded = decode_value_data(type, bytes);
@@ -35,12 +45,7 @@ void append_json_data(std::string& out, const ValueType type, Bytes bytes) {
             append_json_string(out, data.text);
             return;
         case ValueDataKind::MultiString:
-            out += '[';
-            for (size_t i = 0; i < data.strings.size(); ++i) {
-                if (i) out += ',';
-                append_json_string(out, data.strings[i]);
-            }
-            out += ']';
+            append_json_strings(out, data.strings);
             return;
         case ValueDataKind::Dword:
         case ValueDataKind::DwordBigEndian:
@@ -140,7 +145,7 @@ void append_csv_data(std::string& out, const ValueType type, Bytes bytes) {
             return;
         case ValueDataKind::MultiString: {
             std::string list;
-            append_json_data(list, type, bytes);
+            append_json_strings(list, data.strings);
             append_csv_field(out, list);
             return;
         }
