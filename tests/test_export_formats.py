@@ -207,7 +207,7 @@ def test_reg_value_lines(image):
 @pytest.mark.parametrize("name", ["SYSTEM.xz", "special"])
 def test_reg_file_of_samples(samples_dir, name):
     path = sample_path(name, samples_dir)
-    expected: Dict[str, List[Tuple[str, int, bytes]]] = {}
+    expected: Dict[str, List[Tuple[object, ...]]] = {}
     for row in tarnu.records(path, logs=None):
         values = expected.setdefault("HKLM\\X" + ("\\" + row.key if row.key else ""), [])
         if row.value is not None:
