@@ -8,11 +8,7 @@
 namespace tarnu {
 
 KeyWalk::KeyWalk(const Hive& hive, KeyNode first, WalkErrors errors)
-    : hive_(hive),
-      errors_(errors),
-      first_(std::move(first)),
-      seen_(hive.bytes().size()),
-      entry_budget_(hive.bytes().size() / 4) {}
+    : hive_(hive), errors_(errors), first_(std::move(first)), entry_budget_(hive.bytes().size() / 4) {}
 
 Status KeyWalk::fail(HiveError error, size_t where) {
     if (errors_ == WalkErrors::Raise) {
@@ -72,7 +68,7 @@ Result<std::optional<WalkStep>> KeyWalk::next() {
             continue;
         }
         const uint32_t offset = level.children[level.next++];
-        if (seen_.contains(offset)) continue;
+        if (seen_.count(offset) != 0) continue;
         auto child = parse_key_node(hive_, offset);
         if (!child.ok()) {
             TARNU_CHECK(fail(std::move(child).error(), level.path_length));

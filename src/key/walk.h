@@ -42,37 +42,6 @@ struct SkippedPart {
     HiveError error;
 };
 
-// The key nodes a walk has handed out, by cell offset: one bit per 8 bytes of the image for offsets on an 8-byte
-// boundary, where every cell of a real hive starts (a lookup costs no more than a load), and a hash set for any
-// other offset a damaged hive names. The bits take an eighth of a bit per image byte.
-class VisitedOffsets {
-public:
-    explicit VisitedOffsets(size_t image_size) : bits_(image_size / 8 / 64 + 1) {}
-    bool contains(uint32_t offset) const {
-        const size_t word = word_of(offset);
-        return word != kNoWord ? (bits_[word] >> (offset / 8 % 64)) & 1 : others_.count(offset) != 0;
-    }
-    void insert(uint32_t offset) {
-        const size_t word = word_of(offset);
-        if (word != kNoWord) {
-            bits_[word] |= uint64_t{1} << (offset / 8 % 64);
-        } else {
-            others_.insert(offset);
-        }
-    }
-
-private:
-    static constexpr size_t kNoWord = SIZE_MAX;
-    // The word of `offset`'s bit, or kNoWord for an offset the bits do not cover.
-    size_t word_of(uint32_t offset) const {
-        const size_t word = offset / 8 / 64;
-        return offset % 8 == 0 && word < bits_.size() ? word : kNoWord;
-    }
-
-    std::vector<uint64_t> bits_;
-    std::unordered_set<uint32_t> others_;
-};
-
 class KeyWalk {
 public:
     // `hive` must outlive the walk.
@@ -114,7 +83,7 @@ private:
     std::optional<KeyNode> first_;  // not handed out yet
     std::optional<Entry> to_enter_;  // handed out, children not read yet
     std::vector<Level> levels_;
-    VisitedOffsets seen_;
+    std::unordered_set<uint32_t> seen_;
     std::string path_;  // of the key handed out last
     size_t entry_budget_;
     size_t skipped_ = 0;
