@@ -1,5 +1,6 @@
 #include "hive/cell.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "hive/hive.h"
@@ -22,36 +23,88 @@ Result<Bytes> read_cell(const Hive& hive, uint32_t offset) {
     return image.subspan(static_cast<size_t>(p + kCellHeaderSize), static_cast<size_t>(magnitude - kCellHeaderSize));
 }
 
-Result<std::vector<HbinHeader>> hbins(const Hive& hive) {
-    const Bytes image = hive.bytes();
-    const Bytes data = image.subspan(kHiveBinsStart);
+Result<std::optional<HbinHeader>> read_hbin_header(const Hive& hive, uint64_t q) {
+    using Header = std::optional<HbinHeader>;
+    const Bytes data = hive.bytes().subspan(kHiveBinsStart);
     const uint64_t total = data.size();
+    if (q >= total) return Header{};
+    if (total - q < kHbinHeaderSize) return HiveError::truncated_data(static_cast<uint32_t>(q), kHbinHeaderSize, total - q);
+    const Bytes h = data.subspan(static_cast<size_t>(q), kHbinHeaderSize);
+    if (!has_signature(h, "hbin")) return Header{};
+    HbinHeader header;
+    std::memcpy(header.signature.data(), h.data(), 4);
+    header.offset = le32(h, 4);
+    header.size = le32(h, 8);
+    std::memcpy(header.reserved.data(), h.data() + 12, 8);
+    header.timestamp = le64(h, 20);
+    header.spare = le32(h, 28);
+    if (header.offset != q) {
+        return HiveError::invalid_format("Hbin offset mismatch: expected " + hex(q) + ", found " + hex(header.offset));
+    }
+    // A bin must move the walk forward without wrapping past 32 bits; anything else would never end.
+    if (header.size == 0 || q + header.size > 0xFFFFFFFFull) {
+        return HiveError::invalid_format("Invalid hbin size " + hex(header.size) + " at offset " + hex(q));
+    }
+    return Header(header);
+}
+
+Result<std::vector<HbinHeader>> hbins(const Hive& hive) {
     std::vector<HbinHeader> headers;
     uint64_t q = 0;
-    while (q < total) {
-        if (total - q < kHbinHeaderSize) return HiveError::truncated_data(static_cast<uint32_t>(q), kHbinHeaderSize, total - q);
-        const Bytes h = data.subspan(static_cast<size_t>(q), kHbinHeaderSize);
-        if (!has_signature(h, "hbin")) break;
-        HbinHeader header;
-        std::memcpy(header.signature.data(), h.data(), 4);
-        header.offset = le32(h, 4);
-        header.size = le32(h, 8);
-        std::memcpy(header.reserved.data(), h.data() + 12, 8);
-        header.timestamp = le64(h, 20);
-        header.spare = le32(h, 28);
-        if (header.offset != q) {
-            return HiveError::invalid_format("Hbin offset mismatch: expected " + hex(q) + ", found " +
-                                             hex(header.offset));
-        }
-        // A bin must move the walk forward without wrapping past 32 bits; anything else would never end.
-        const uint64_t next = q + header.size;
-        if (header.size == 0 || next > 0xFFFFFFFFull) {
-            return HiveError::invalid_format("Invalid hbin size " + hex(header.size) + " at offset " + hex(q));
-        }
-        headers.push_back(header);
-        q = next;
+    while (true) {
+        TARNU_TRY(std::optional<HbinHeader> header, read_hbin_header(hive, q));
+        if (!header) break;
+        headers.push_back(*header);
+        q += header->size;
     }
     return headers;
+}
+
+std::string_view record_signature(Bytes payload) {
+    static constexpr std::string_view kRecords[] = {"nk", "vk", "sk", "lf", "lh", "li", "ri", "db"};
+    if (payload.size() < 2) return {};
+    const std::string_view first(reinterpret_cast<const char*>(payload.data()), 2);
+    for (std::string_view record : kRecords) {
+        if (first == record) return record;
+    }
+    return {};
+}
+
+CellWalk::CellWalk(const Hive& hive) : hive_(hive) {}
+
+bool CellWalk::next_bin() {
+    auto header = read_hbin_header(hive_, next_bin_);
+    if (!header.ok() || !header.value()) return false;
+    const uint64_t data_size = hive_.bytes().size() - kHiveBinsStart;
+    position_ = next_bin_ + kHbinHeaderSize;
+    bin_end_ = std::min<uint64_t>(next_bin_ + header.value()->size, data_size);
+    next_bin_ += header.value()->size;
+    return true;
+}
+
+std::optional<CellInfo> CellWalk::next() {
+    const Bytes data = hive_.bytes().subspan(kHiveBinsStart);
+    while (!over_) {
+        if (position_ + kCellHeaderSize > bin_end_) {
+            if (!next_bin()) over_ = true;
+            continue;
+        }
+        const int32_t size = static_cast<int32_t>(le32(data, static_cast<size_t>(position_)));
+        const uint64_t magnitude = size < 0 ? uint64_t{0} - static_cast<uint64_t>(int64_t{size}) : uint64_t(size);
+        if (magnitude < kCellHeaderSize || position_ + magnitude > bin_end_) {
+            position_ = bin_end_;  // the rest of this bin cannot be walked
+            continue;
+        }
+        CellInfo cell;
+        cell.offset = static_cast<uint32_t>(position_);
+        cell.size = static_cast<uint32_t>(magnitude);
+        cell.allocated = size < 0;
+        cell.payload = data.subspan(static_cast<size_t>(position_ + kCellHeaderSize),
+                                    static_cast<size_t>(magnitude - kCellHeaderSize));
+        position_ += magnitude;
+        return cell;
+    }
+    return std::nullopt;
 }
 
 }  // namespace tarnu
