@@ -64,7 +64,9 @@ PyObject* optional_str(const std::optional<std::string>& text) {
 // ---- DeletedKey ----------------------------------------------------------------------------------------------
 
 PyObject* key_name(PyObject* self, PyObject*) { return new_str(key_of(self).node.name); }
-PyObject* key_subkey_count(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(key_of(self).node.subkey_count); }
+PyObject* key_subkey_count(PyObject* self, PyObject*) {
+    return PyLong_FromUnsignedLong(key_of(self).node.subkey_count);
+}
 PyObject* key_value_count(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(key_of(self).node.value_count); }
 PyObject* key_cell_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(key_of(self).node.offset); }
 PyObject* key_class_name(PyObject* self, PyObject*) { return optional_str(key_of(self).class_name); }
