@@ -44,7 +44,7 @@ Result<ValueKey> parse_value_key_record(Bytes payload, uint32_t offset);
 // The value keys named by `key`'s value list, in list order. The first value key that fails fails the list.
 Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key);
 
-// A copy of the value's data bytes.
+// A copy of the value's data bytes: never longer than the declared size, nor than the image.
 Result<std::vector<uint8_t>> read_value_data(const ValueKey& value);
 
 }  // namespace tarnu
