@@ -12,9 +12,9 @@ beside them. Only ratios are printed.
 import os
 import sys
 import tempfile
-import time
 
 import tarnu
+from bench_walk import best_of
 
 
 def build_hive(folder):
@@ -64,15 +64,6 @@ def recover(hive):
 
 def cells(hive):
     return sum(1 for _ in hive.cells())
-
-
-def best_of(runs, fn):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return min(times)
 
 
 def main(argv):

@@ -4,29 +4,19 @@
 //
 //   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
 //   build/fuzz/fuzz_recovery -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_recovery
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <optional>
 
+#include "hive_input.h"
 #include "hive/cell.h"
 #include "hive/hive.h"
-#include "hive/limits.h"
 #include "hive/value_type.h"
 #include "recovery/recovery.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tarnu;
-    // The header is made valid (signature, a supported version, the checksum) so that the fuzzer spends its time
-    // on the cells, where deleted records lie.
-    ByteBuffer image(data, data + size);
-    if (image.size() >= kBaseBlockSize) {
-        std::copy_n("regf", 4, image.begin());
-        put_le32(image.data() + 20, 1);
-        put_le32(image.data() + 24, 3 + image[24] % 4);
-        put_le32(image.data() + kChecksumPosition, base_block_checksum(image));
-    }
-    auto built = build_hive(HiveImage::from_buffer(std::move(image)));
+    auto built = build_hive(HiveImage::from_buffer(fuzz::hive_input(data, size)));
     if (!built.ok()) return 0;
     const Hive& hive = *built.value();
 
