@@ -49,14 +49,18 @@ void scan(const Hive& hive, const FreeSpace& space, Recovery& out) {
     }
 }
 
-// The values that each key's value list still names among the values found.
+// The values that each key's value list still names among the values found, each once per key.
 void list_values(const FreeSpace& space, Recovery& out, size_t& budget) {
-    for (RecoveredKey& key : out.keys) {
+    constexpr size_t kNone = static_cast<size_t>(-1);
+    std::vector<size_t> last_lister(out.values.size(), kNone);  // the key that listed each value last
+    for (size_t k = 0; k < out.keys.size(); ++k) {
+        RecoveredKey& key = out.keys[k];
         for (uint32_t entry : carve_value_list(space, key.node, budget)) {
             RecoveredValue* value = find_at(out.values, entry, value_offset);
             if (value == nullptr) continue;
             const size_t index = static_cast<size_t>(value - out.values.data());
-            if (std::find(key.values.begin(), key.values.end(), index) != key.values.end()) continue;
+            if (last_lister[index] == k) continue;
+            last_lister[index] = k;
             key.values.push_back(index);
             value->listed = true;
         }
