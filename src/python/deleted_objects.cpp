@@ -2,7 +2,9 @@
 // of one recovery (and through it of the hive), so it outlives the Hive object; the recovery never changes once
 // made. Keys answer like RegistryKey where that makes sense; values read their data when asked, and give None for
 // data that is no longer available.
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "python/binding.h"
 #include "recovery/recovery.h"
