@@ -13,8 +13,6 @@ PyObject* datetime_class = nullptr;
 PyObject* utc = nullptr;
 
 constexpr uint64_t kTicksPerMicrosecond = 10;
-constexpr uint64_t kTicksPerSecond = 10000000;
-constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr uint64_t kMicrosecondsPerDay = 86400000000;
 // Days from 1601-01-01, where FILETIMEs start, to 1970-01-01.
 constexpr int64_t kDaysFrom1601To1970 = 134774;
@@ -81,6 +79,8 @@ PyObject* new_utc_datetime(uint64_t filetime) {
 }
 
 PyObject* new_unix_timestamp(uint64_t filetime) {
+    constexpr uint64_t kTicksPerSecond = 10000000;
+    constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
     if (filetime == 0) Py_RETURN_NONE;
     return PyLong_FromLongLong(static_cast<int64_t>(filetime / kTicksPerSecond) - kSecondsFrom1601To1970);
 }
