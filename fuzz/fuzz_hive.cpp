@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "hive_input.h"
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/key_node.h"
@@ -20,6 +19,7 @@
 #include "key/lookup.h"
 #include "key/walk.h"
 #include "transaction_log/transaction_log.h"
+#include "fuzz_image.h"
 
 namespace {
 
@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)apply_transaction_logs(image, logs);
     }
 
-    // As a hive, its header made valid.
-    auto hive = build_hive(HiveImage::from_buffer(fuzz::hive_input(data, size)));
+    // As a hive, with a valid header.
+    auto hive = build_hive(HiveImage::from_buffer(fuzz::image_with_valid_header(data, size)));
     if (!hive.ok()) return 0;
     (void)hbins(*hive.value());
     walk(*hive.value());

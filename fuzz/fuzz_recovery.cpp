@@ -8,15 +8,15 @@
 #include <cstdint>
 #include <optional>
 
-#include "hive_input.h"
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/value_type.h"
 #include "recovery/recovery.h"
+#include "fuzz_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tarnu;
-    auto built = build_hive(HiveImage::from_buffer(fuzz::hive_input(data, size)));
+    auto built = build_hive(HiveImage::from_buffer(fuzz::image_with_valid_header(data, size)));
     if (!built.ok()) return 0;
     const Hive& hive = *built.value();
 

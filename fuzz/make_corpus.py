@@ -179,8 +179,8 @@ def recovery_seeds():
 
 # Seeds by fuzz target.
 TARGETS = {
-    "fuzz_hive": hive_seeds,
     "fuzz_recovery": recovery_seeds,
+    "fuzz_hive": hive_seeds,
 }
 
 
