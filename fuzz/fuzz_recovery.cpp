@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "hive/cell.h"
+#include "hive/cell_walk.h"
 #include "hive/hive.h"
 #include "hive/value_type.h"
 #include "recovery/recovery.h"

@@ -3,6 +3,7 @@
 // at a time from the core's cell walk.
 #include <string_view>
 
+#include "hive/cell_walk.h"
 #include "python/binding.h"
 #include "utils/format.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "hive/cell.h"
+#include "hive/cell_walk.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
 

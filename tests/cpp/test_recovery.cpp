@@ -1,6 +1,6 @@
 // Records parsed over spans, the cell walk, freed cells inside free space, and a recovery on raw bytes.
 #include "check.h"
-#include "hive/cell.h"
+#include "hive/cell_walk.h"
 #include "hive/key_node.h"
 #include "hive/limits.h"
 #include "hive/value_key.h"
