@@ -41,7 +41,8 @@ def runtime_classes():
     assert report is not None
     found = {name: getattr(tarnu, name) for name in tarnu.__all__ if isinstance(getattr(tarnu, name), type)}
     found.update(Record=tarnu.Record, KeyWalk=type(hive.walk()), ExportStream=type(tarnu._export(hive, "count")),
-                 ReplayReport=type(report), LogReport=type(report.logs[0]))
+                 ReplayReport=type(report), LogReport=type(report.logs[0]), CellWalk=type(hive.cells()))
+    found.update({name: getattr(tarnu, name) for name in ("Cell", "DeletedKey", "DeletedValue") if hasattr(tarnu, name)})
     return found
 
 
