@@ -1,5 +1,7 @@
 """The `tarnu` command, run as a child process: exit codes, what goes to stdout and stderr, inputs, logs."""
 
+import csv
+import io
 import json
 import os
 import subprocess
@@ -251,6 +253,55 @@ def test_search(tarnu_command, hive, flags, expected):
 def test_export_reg_names_the_root_after_the_file(tarnu_command, hive):
     text = tarnu_command("export-reg", hive, "-k", "software").stdout.decode("utf-16")
     assert text.startswith("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Software]\r\n")
+
+
+def hive_with_deleted_key(path):
+    """A hive whose root lists "Live" and whose free cells still hold "Gone" (under Live) with two values."""
+    from tarnu import hivebuilder as hb
+
+    b = hb.HiveBuilder()
+    root = b.reserve(len(hb.nk("root")))
+    live = b.add(hb.Key("Live", values=[hb.Value("v", REG_DWORD, 1)]), parent=root)
+    gone = hb.Key("Gone", values=[hb.Value("Path", REG_SZ, "C:\\x.exe"), hb.Value("Blob", REG_BINARY, b"\x01\x02")])
+    b.add(gone, parent=live)
+    b.delete_key(gone.offset)
+    b.key("root", root=True, at=root, subkeys=[live])
+    path.write_bytes(b.build())
+    return gone
+
+
+@pytest.mark.parametrize("command", [["deleted"], ["dump", "--deleted"]])
+def test_deleted_rows(tarnu_command, tmp_path, command):
+    gone = hive_with_deleted_key(tmp_path / "HIVE")
+    result = tarnu_command(*command, tmp_path / "HIVE")
+    assert result.returncode == 0
+    rows = dumped(result.stdout)
+    assert all(list(row) == ["hive", "key", "last_written", "value", "type", "raw", "data", "deleted",
+                             "path_complete", "offset"] for row in rows)
+    recovered = [(row["key"], row["value"], row["raw"], row["data"], row["path_complete"], row["offset"])
+                 for row in rows if row["deleted"]]
+    assert recovered == [("Live\\Gone", "Path", "43003a005c0078002e006500780065000000", "C:\\x.exe", True,
+                          gone.values[0].offset),
+                         ("Live\\Gone", "Blob", "0102", None, True, gone.values[1].offset)]
+    live = [(row["key"], row["value"], row["path_complete"], row["offset"]) for row in rows if not row["deleted"]]
+    assert live == ([] if command == ["deleted"] else [("", None, None, None), ("Live", "v", None, None)])
+
+
+@pytest.mark.parametrize("args, header", [
+    (["dump", "--format", "csv"], "hive,key,last_written,value,type,raw,data"),
+    (["dump", "--format", "csv", "--deleted"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset"),
+    (["deleted", "--format", "csv"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset"),
+    (["timeline", "--format", "csv"], "last_written,hive,key"),
+])
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_hives_share_one_csv_header(tarnu_command, tmp_path, args, header, jobs):
+    for name in ("a", "b"):
+        hive_with_deleted_key(tmp_path / name)
+    result = tarnu_command(*args, "--jobs", jobs, tmp_path / "a", tmp_path / "b")
+    table = list(csv.reader(io.StringIO(result.stdout.decode(), newline="")))
+    assert table[0] == header.split(",") and header not in result.stdout.decode()[len(header):]
+    assert {row[header.split(",").index("hive")] for row in table[1:]} == {str(tmp_path / "a"), str(tmp_path / "b")}
+    assert all(len(row) == len(table[0]) for row in table)
 
 
 # ---- real hives ---------------------------------------------------------------------------------------------------

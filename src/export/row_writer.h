@@ -34,6 +34,10 @@ struct ExportOptions {
     std::optional<std::string> hive_name;  // the "hive" of every row; null when there is none
     std::string reg_prefix;                // the root of the key lines of a .reg file
     bool stop_at_first_problem = false;    // end the export before the key where something could not be read
+    bool header = true;                    // the header line of a CSV format, which the text of several hives shares
+    // JSON Lines and CSV: three more columns for rows that recovery adds after these: "deleted" (false here),
+    // "path_complete" and "offset" (null here).
+    bool deleted_columns = false;
 };
 
 class RowWriter {

@@ -49,11 +49,13 @@ private:
 // the year 9999 is an empty field and comes first.
 class TimelineCsvWriter : public RowWriter {
 public:
-    explicit TimelineCsvWriter(const ExportOptions& options) {
+    explicit TimelineCsvWriter(const ExportOptions& options) : header_(options.header) {
         if (options.hive_name) append_csv_field(hive_, *options.hive_name);
     }
 
-    void begin(std::string& out) override { out += "last_written,hive,key\r\n"; }
+    void begin(std::string& out) override {
+        if (header_) out += "last_written,hive,key\r\n";
+    }
 
     void key(const KeyRecord& key, std::string&) override {
         const bool shown = key.last_written != 0 && key.last_written < kFirstFiletimePastYear9999;
@@ -79,6 +81,7 @@ private:
         uint64_t time;
         std::string path;
     };
+    bool header_;
     std::string hive_;
     std::vector<Row> rows_;
 };

@@ -86,7 +86,9 @@ protected:
 
 class JsonLinesWriter : public ValueRowWriter {
 public:
-    explicit JsonLinesWriter(const ExportOptions& options) : binary_(options.binary) {
+    explicit JsonLinesWriter(const ExportOptions& options)
+        : binary_(options.binary),
+          row_end_(options.deleted_columns ? ",\"deleted\":false,\"path_complete\":null,\"offset\":null}\n" : "}\n") {
         if (options.hive_name) {
             append_json_string(hive_, *options.hive_name);
         } else {
@@ -109,7 +111,8 @@ private:
     }
 
     void key_row_end(std::string& out) const override {
-        out += ",\"value\":null,\"type\":null,\"raw\":null,\"data\":null}\n";
+        out += ",\"value\":null,\"type\":null,\"raw\":null,\"data\":null";
+        out += row_end_;
     }
 
     void value_row_end(const RecordValue& value, std::string& out) const override {
@@ -118,17 +121,18 @@ private:
         out += ",\"type\":\"";
         out += value.key.value_type.name();
         if (!value.data) {
-            out += "\",\"raw\":null,\"data\":null}\n";
-            return;
+            out += "\",\"raw\":null,\"data\":null";
+        } else {
+            out += "\",\"raw\":\"";
+            append_binary(out, *value.data, binary_);
+            out += "\",\"data\":";
+            append_json_data(out, value.key.value_type, *value.data);
         }
-        out += "\",\"raw\":\"";
-        append_binary(out, *value.data, binary_);
-        out += "\",\"data\":";
-        append_json_data(out, value.key.value_type, *value.data);
-        out += "}\n";
+        out += row_end_;
     }
 
     BinaryText binary_;
+    std::string row_end_;
     std::string hive_;  // as JSON
 };
 
@@ -163,11 +167,19 @@ void append_csv_data(std::string& out, const ValueType type, Bytes bytes) {
 
 class CsvWriter : public ValueRowWriter {
 public:
-    explicit CsvWriter(const ExportOptions& options) : binary_(options.binary) {
+    explicit CsvWriter(const ExportOptions& options)
+        : binary_(options.binary),
+          header_(options.header),
+          deleted_columns_(options.deleted_columns),
+          row_end_(options.deleted_columns ? ",false,,\r\n" : "\r\n") {
         if (options.hive_name) append_csv_field(hive_, *options.hive_name);
     }
 
-    void begin(std::string& out) override { out += "hive,key,last_written,value,type,raw,data\r\n"; }
+    void begin(std::string& out) override {
+        if (!header_) return;
+        out += "hive,key,last_written,value,type,raw,data";
+        out += deleted_columns_ ? ",deleted,path_complete,offset\r\n" : "\r\n";
+    }
 
 private:
     std::string row_head(const KeyRecord& key) const override {
@@ -178,7 +190,10 @@ private:
         return head;
     }
 
-    void key_row_end(std::string& out) const override { out += ",,,,\r\n"; }
+    void key_row_end(std::string& out) const override {
+        out += ",,,,";
+        out += row_end_;
+    }
 
     void value_row_end(const RecordValue& value, std::string& out) const override {
         out += ',';
@@ -193,10 +208,13 @@ private:
         } else {
             out += ',';
         }
-        out += "\r\n";
+        out += row_end_;
     }
 
     BinaryText binary_;
+    bool header_;
+    bool deleted_columns_;
+    std::string row_end_;
     std::string hive_;  // as a CSV field
 };
 

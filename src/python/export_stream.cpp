@@ -108,9 +108,11 @@ Result<std::unique_ptr<Exporter>> start_export(const Hive& hive, const std::stri
 
 PyObject* export_function(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        PyObject* argv[8];
+        PyObject* argv[10];
         if (!parse_arguments("_export", args, kwargs,
-                             {"source", "format", "logs", "name", "key", "binary", "prefix", "strict"}, 2, argv)) {
+                             {"source", "format", "logs", "name", "key", "binary", "prefix", "strict", "header",
+                              "deleted"},
+                             2, argv)) {
             return nullptr;
         }
         ExportSource source;
@@ -125,12 +127,16 @@ PyObject* export_function(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         const int strict = argv[7] != nullptr ? PyObject_IsTrue(argv[7]) : 0;
-        if (strict < 0) return nullptr;
+        const int header = argv[8] != nullptr ? PyObject_IsTrue(argv[8]) : 1;
+        const int deleted = argv[9] != nullptr ? PyObject_IsTrue(argv[9]) : 0;
+        if (strict < 0 || header < 0 || deleted < 0) return nullptr;
         options.format = static_cast<ExportFormat>(format);
         options.binary = static_cast<BinaryText>(binary);
         options.hive_name = source.name;
         options.reg_prefix = std::move(prefix);
         options.stop_at_first_problem = strict != 0;
+        options.header = header != 0;
+        options.deleted_columns = deleted != 0;
         auto* self = alloc_object<StreamObject>(stream_type);
         if (self == nullptr) return nullptr;
         StreamFields& fields = self->fields;
@@ -174,12 +180,14 @@ PyObject* logs_beside_function(PyObject*, PyObject* args, PyObject* kwargs) {
 PyMethodDef functions[] = {
     {"_export", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(export_function)),
      METH_VARARGS | METH_KEYWORDS,
-     "_export(source, format, logs='auto', name=None, key='', binary='hex', prefix='', strict=False)\n--\n\n"
+     "_export(source, format, logs='auto', name=None, key='', binary='hex', prefix='', strict=False, header=True, "
+     "deleted=False)\n--\n\n"
      "Export the key at path key and every key below it as bytes chunks of one format: 'jsonl', 'csv', "
      "'bodyfile', 'timeline-csv', 'reg' (UTF-16LE) or 'count' (none). The source and logs are taken as "
      "records() takes them; a hive that cannot be opened or a key that is not there raises. With strict=True the "
-     "export ends before the key where something could not be read; problems() says what. Used by the tarnu "
-     "command."},
+     "export ends before the key where something could not be read; problems() says what. header=False leaves "
+     "out the header line of a CSV format; deleted=True adds the columns deleted, path_complete and offset to "
+     "JSON Lines and CSV rows. Used by the tarnu command."},
     {"_logs_beside", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(logs_beside_function)),
      METH_VARARGS | METH_KEYWORDS,
      "_logs_beside(path)\n--\n\nGet the paths of HIVE.LOG1 and HIVE.LOG2 beside a hive (names matched without "

@@ -3,7 +3,8 @@
     tarnu info HIVE...                    base block, counts, dirty or clean, what the logs do
     tarnu ls HIVE [PATH]                  a key's subkeys and values
     tarnu get HIVE PATH [VALUE]           one value's data (decoded, or --raw)
-    tarnu dump HIVE... [-k PATH]          every key and value as JSON Lines or CSV
+    tarnu dump HIVE... [-k PATH]          every key and value as JSON Lines or CSV (--deleted: and recovered ones)
+    tarnu deleted HIVE...                 keys and values recovered from free cells
     tarnu timeline HIVE...                key last-written times as a bodyfile or CSV
     tarnu export-reg HIVE [-k PATH]       a .reg file that regedit imports
     tarnu search HIVE... PATTERN          a regular expression over names and string data
@@ -24,7 +25,7 @@ import argparse
 import sys
 from typing import List, Optional
 
-from . import browse, diff, export, replay, search
+from . import browse, deleted, diff, export, replay, search
 from .run import EXIT_FATAL, EXIT_OK, CommandError, Run, silence_stdout, use_utf8_streams
 
 # Exit code of a run stopped by Ctrl-C, as shells report a process ended by SIGINT.
@@ -54,7 +55,7 @@ def parser() -> argparse.ArgumentParser:
     many.add_argument("-j", "--jobs", type=positive, default=1, metavar="N", help="read N hives at once, in processes")
     commands = top.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
-    for module in (browse, export, search, diff, replay):
+    for module in (browse, export, deleted, search, diff, replay):
         module.add_parsers(commands, common, many)
     return top
 

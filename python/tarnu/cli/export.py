@@ -9,19 +9,24 @@ from typing import List
 
 import tarnu
 
+from .deleted import CSV_HEADER, recovered
 from .hives import Emit, Outcome, Task, for_each_hive
 from .inputs import add_hives_argument, add_output_argument, dirty_note, hive_paths, open_hive
 from .run import CommandError, Run, reason
+
+# The header lines of the CSV formats, as the core writes them for one hive alone.
+CSV_HEADERS = {"csv": "hive,key,last_written,value,type,raw,data\r\n", "timeline-csv": "last_written,hive,key\r\n"}
 
 # The root key that a .reg file names before the hive's own root, unless --prefix says otherwise.
 DEFAULT_REG_ROOT = "HKEY_LOCAL_MACHINE"
 
 
 def export_work(task: Task, emit: Emit) -> Outcome:
-    """One hive through the core's exporter; the options are _export's keyword arguments."""
+    """One hive through the core's exporter; the options are _export's keyword arguments. With deleted=True the
+    rows of what recovery finds follow those of the live keys."""
     try:
         opened = open_hive(task.path, task.use_logs)
-        stream = tarnu._export(opened.hive, name=task.path, strict=task.strict, **task.options)
+        stream = tarnu._export(opened.hive, name=task.path, strict=task.strict, header=False, **task.options)
     except CommandError as error:
         return Outcome(task.path, error=str(error))
     except (OSError, ValueError) as error:
@@ -32,20 +37,28 @@ def export_work(task: Task, emit: Emit) -> Outcome:
         problems.extend(stream.problems())
     problems.extend(stream.problems())
     keys, values, _ = stream.counts()
+    if task.options.get("deleted") and not (task.strict and problems):
+        text, _, _ = recovered(task.path, opened.hive, str(task.options["format"]), str(task.options["binary"]))
+        emit(text)
     note = dirty_note(task.path, opened)
     return Outcome(task.path, notes=(note,) if note else (), problems=tuple(problems), keys=keys, values=values)
 
 
 def run_export(run: Run, args: argparse.Namespace, hives: List[str], **options: object) -> None:
     paths = hive_paths(hives, run)
+    # The hives share one header line, written here; the core writes none.
+    if options.get("deleted") and options["format"] == "csv":
+        run.write(CSV_HEADER.encode("ascii"))
+    elif options["format"] in CSV_HEADERS:
+        run.write(CSV_HEADERS[str(options["format"])].encode("ascii"))
     tasks = [Task(path, not args.no_logs, args.strict, dict(options)) for path in paths]
     for_each_hive(run, export_work, tasks, getattr(args, "jobs", 1))
     run.summary()
 
 
 def dump(run: Run, args: argparse.Namespace) -> None:
-    run_export(run, args, args.hives, format=args.format, key=args.key,
-               binary="base64" if args.base64 else "hex")
+    run_export(run, args, args.hives, format=args.format, key=args.key, binary="base64" if args.base64 else "hex",
+               deleted=args.deleted)
 
 
 def timeline(run: Run, args: argparse.Namespace) -> None:
@@ -70,6 +83,9 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
     p.add_argument("-k", "--key", default="", metavar="PATH", help="start at this key (default: the root)")
     p.add_argument("--format", choices=["jsonl", "csv"], default="jsonl")
     p.add_argument("--base64", action="store_true", help="raw bytes in base64 instead of hex")
+    p.add_argument("--deleted", action="store_true",
+                   help="after each hive's keys, what recovery finds in its free cells (see the deleted command); "
+                        "every row gains the columns deleted, path_complete and offset")
     add_output_argument(p)
     p.set_defaults(handler=dump)
 
