@@ -74,13 +74,14 @@ def replay_text(opened: Opened, applied: bool) -> str:
 def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str]]]:
     """What info shows of one hive, the hive as the other commands read it, and what of it could not be read."""
     replayed = open_hive(path, True)  # for the report of what the logs do, even when they are not to be applied
+    damage = None
     try:
         primary = open_hive(path, False) if replayed.logs else replayed
-    except CommandError:
-        if use_logs:  # a base block that only the logs repair: show the repaired one
-            primary = replayed
-        else:
+    except CommandError as error:
+        if not use_logs:
             raise
+        primary = replayed  # a base block that only the logs repair: the repaired one is shown
+        damage = str(error)
     read = replayed if use_logs else primary
     base = primary.hive.base_block()  # as stored in the file, unless only the logs make it readable
     stream = tarnu._export(read.hive, "count", name=path)
@@ -93,6 +94,7 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
         root_name = "<{}>".format(reason(error))
     info = {
         "hive": path,
+        "base_block": "as stored" if damage is None else "from the logs; the file's cannot be read: " + damage,
         "version": "{}.{}".format(base.major_version, base.minor_version),
         "file_type": base.file_type,
         "sequence_numbers": [base.primary_sequence, base.secondary_sequence],
