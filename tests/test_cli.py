@@ -219,6 +219,19 @@ def test_info_says_dirty_and_what_the_logs_do(tarnu_command, dirty, no_logs, key
     assert info["replay"].startswith("recovers sequences 10..10, 1 pages (hive.log1: new, used")
 
 
+def test_info_of_a_base_block_that_only_the_logs_repair(tarnu_command, write_file):
+    primary, log = dirty_hive(BEFORE, AFTER)
+    damaged = bytearray(primary)
+    damaged[508] ^= 0xFF  # the checksum
+    path = write_file(bytes(damaged), "HIVE")
+    write_file(log, "HIVE.LOG1")
+    info = json.loads(tarnu_command("info", "--json", path).stdout)
+    assert info["base_block"].startswith("from the logs; the file's cannot be read: {}: Checksum mismatch".format(path))
+    assert (info["keys"], info["logs_applied"]) == (2, True)
+    plain = tarnu_command("info", "--no-logs", path)
+    assert plain.returncode == 1 and lines(plain.stderr)[0].startswith("tarnu: error: {}: Checksum mismatch".format(path))
+
+
 def test_diff_of_a_hive_and_its_replayed_copy(tarnu_command, dirty):
     result = tarnu_command("diff", dirty)
     assert result.returncode == 0
