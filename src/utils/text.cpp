@@ -1,27 +1,11 @@
 #include "utils/text.h"
 
+#include <cstring>
+
 namespace tarnu {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
-
-void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Length of the well-formed UTF-8 sequence at `i`, or 0 with `bad` set to the length of its maximal ill-formed
 // subpart (always at least 1), following the well-formed byte ranges of the Unicode Standard.
@@ -59,39 +43,101 @@ void drop_trailing_nuls(std::string& text) {
     while (!text.empty() && text.back() == '\0') text.pop_back();
 }
 
-// Strict UTF-16 decoding; `big_endian` selects the byte order. The byte count is even.
+// The `k`-th code unit of UTF-16 text in either byte order.
+inline uint32_t utf16_unit(const uint8_t* s, size_t k, bool big_endian) {
+    const uint8_t* p = s + 2 * k;
+    return big_endian ? (uint32_t{p[0]} << 8 | p[1]) : (uint32_t{p[1]} << 8 | p[0]);
+}
+
+// True when every code unit of `s` is below 0x80. Written as one OR over all units, which the compiler turns into
+// wide loads: most registry text is ASCII, and this scan decides the fast path below.
+bool utf16_is_ascii(Bytes s, bool big_endian) {
+    uint32_t even = 0, odd = 0;
+    for (size_t i = 0; i + 1 < s.size(); i += 2) {
+        even |= s[i];
+        odd |= s[i + 1];
+    }
+    return big_endian ? even == 0 && odd < 0x80 : odd == 0 && even < 0x80;
+}
+
+// Strict UTF-16 decoding, appended to `out`; `big_endian` selects the byte order. The byte count is even. ASCII
+// text is narrowed straight into place; other text is written into room for the longest form (three UTF-8 bytes per
+// unit, four per surrogate pair) that is cut to what was written.
 bool utf16_to_utf8(Bytes s, bool big_endian, std::string& out) {
     const size_t units = s.size() / 2;
-    out.reserve(out.size() + units);
-    auto unit = [&](size_t k) -> uint32_t {
-        const uint8_t* p = s.data() + 2 * k;
-        return big_endian ? (uint32_t{p[0]} << 8 | p[1]) : (uint32_t{p[1]} << 8 | p[0]);
+    const size_t start = out.size();
+    const uint8_t* in = s.data();
+    if (utf16_is_ascii(s, big_endian)) {
+        out.resize(start + units);
+        char* p = out.data() + start;
+        const size_t low = big_endian ? 1 : 0;
+        for (size_t k = 0; k < units; ++k) p[k] = static_cast<char>(in[2 * k + low]);
+        return true;
+    }
+    out.resize(start + 3 * units);
+    char* const first = out.data();
+    char* p = first + start;
+    auto put = [&p](uint32_t cp) {
+        if (cp < 0x80) {
+            *p++ = static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (cp >> 6));
+            *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            *p++ = static_cast<char>(0xE0 | (cp >> 12));
+            *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            *p++ = static_cast<char>(0xF0 | (cp >> 18));
+            *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+        }
     };
     for (size_t k = 0; k < units; ++k) {
-        uint32_t u = unit(k);
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u < 0xD800 || u > 0xDFFF) {
-            append_utf8(out, u);
+        const uint32_t u = utf16_unit(in, k, big_endian);
+        if (u < 0xD800 || u > 0xDFFF) {
+            put(u);
         } else if (u <= 0xDBFF && k + 1 < units) {
-            uint32_t low = unit(k + 1);
-            if (low < 0xDC00 || low > 0xDFFF) return false;
-            append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+            const uint32_t low = utf16_unit(in, k + 1, big_endian);
+            if (low < 0xDC00 || low > 0xDFFF) {
+                out.resize(start);
+                return false;
+            }
+            put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
             ++k;
         } else {
+            out.resize(start);
             return false;
         }
     }
+    out.resize(static_cast<size_t>(p - first));
     return true;
 }
 
 }  // namespace
 
 std::string decode_compressed_name(Bytes bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (uint8_t b : bytes) append_utf8(out, b);
-    drop_trailing_nuls(out);
+    // Trailing zero bytes are the only source of trailing U+0000 characters: they are left out before decoding.
+    size_t length = bytes.size();
+    while (length > 0 && bytes[length - 1] == 0) --length;
+    size_t high = 0;
+    for (size_t i = 0; i < length; ++i) high += bytes[i] >> 7;
+    std::string out(length + high, '\0');
+    if (high == 0) {
+        if (length != 0) std::memcpy(out.data(), bytes.data(), length);
+        return out;
+    }
+    char* p = out.data();
+    for (size_t i = 0; i < length; ++i) {
+        const uint8_t b = bytes[i];
+        if (b < 0x80) {
+            *p++ = static_cast<char>(b);
+        } else {
+            *p++ = static_cast<char>(0xC0 | (b >> 6));
+            *p++ = static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
     return out;
 }
 
