@@ -10,12 +10,6 @@ namespace tarnu {
 
 Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset) {
     KeyNode node;
-    if (hive.key_cache.lookup(offset, node)) {
-        node.hive = &hive;
-        node.offset = offset;
-        return node;
-    }
-
     TARNU_TRY(Bytes cell, read_cell(hive, offset));
     if (cell.size() < kKeyNodeFixedSize) return HiveError::truncated_data(offset, kKeyNodeFixedSize, cell.size());
     if (!has_signature(cell, "nk")) {
@@ -52,7 +46,6 @@ Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset) {
         }
     }
 
-    hive.key_cache.insert(offset, node);
     node.hive = &hive;
     node.offset = offset;
     return node;

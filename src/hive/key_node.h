@@ -1,4 +1,8 @@
-// Key nodes ("nk" cells): the parsed record and `parse_key_node`, which reads one through the hive's key cache.
+// Key nodes ("nk" cells): the parsed record and `parse_key_node`, which reads one from its cell.
+//
+// Nothing is cached: reading the 76 bytes of a node and decoding its name (almost always 8-bit text, copied as it
+// is) costs less than looking the node up in a shared map and copying it out, and a hive with no mutable state
+// needs no lock however many threads read it.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +39,7 @@ struct KeyNode {
     uint32_t offset = 0;         // the cell offset the node was read from
 };
 
-// Reads the key node at `offset`, from the cache when it was read before. Successful reads are cached.
+// Reads the key node at `offset`.
 Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset);
 
 }  // namespace tarnu
