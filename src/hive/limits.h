@@ -23,6 +23,8 @@ inline constexpr size_t kHbinHeaderSize = 32;
 // Fixed parts of records, before their names.
 inline constexpr size_t kKeyNodeFixedSize = 76;
 inline constexpr size_t kValueKeyFixedSize = 20;
+// Data of up to 4 bytes is held in the value key's data offset field itself, at this position of the value key.
+inline constexpr size_t kValueKeyDataOffsetField = 8;
 inline constexpr size_t kBigDataHeaderSize = 8;
 inline constexpr size_t kSubkeyListHeaderSize = 4;
 // A security cell ("sk"): signature, 2 reserved bytes, the two list links, a reference count, then the size of

@@ -24,6 +24,7 @@ Result<ValueKey> parse_value_key(const Hive& hive, uint32_t offset) {
     value.value_type = ValueType{le32(cell, 12)};
     value.flags = le16(cell, 16);
     value.hive = &hive;
+    value.offset = offset;
     if (value.name_length == 0) {
         value.name = "(default)";
     } else {
@@ -39,12 +40,17 @@ Result<ValueKey> parse_value_key(const Hive& hive, uint32_t offset) {
     return value;
 }
 
+// Inline data: the first `size` bytes of the value key's data offset field, which hold the data itself.
+Result<Bytes> view_inline_data(const ValueKey& value) {
+    TARNU_TRY(Bytes cell, read_cell(*value.hive, value.offset));
+    return cell.subspan(kValueKeyDataOffsetField, value.data_size);
+}
+
 // The data held in one cell: the first `size` bytes of its payload, or the whole payload when it is shorter.
 // What follows the data in the cell is slack from the cell's rounding and is not part of the value.
-Result<std::vector<uint8_t>> read_data_cell(const Hive& hive, uint32_t offset, uint32_t size) {
+Result<Bytes> view_data_cell(const Hive& hive, uint32_t offset, uint32_t size) {
     TARNU_TRY(Bytes cell, read_cell(hive, offset));
-    const Bytes data = cell.first(std::min<size_t>(cell.size(), size));
-    return std::vector<uint8_t>(data.begin(), data.end());
+    return cell.first(std::min<size_t>(cell.size(), size));
 }
 
 // Data split over segment cells listed by a "db" record; each segment carries at most 16344 data bytes.
@@ -90,20 +96,24 @@ Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& k
     return values;
 }
 
-Result<std::vector<uint8_t>> read_value_data(const ValueKey& value) {
+Result<Bytes> view_value_data(const ValueKey& value, std::vector<uint8_t>& joined) {
     const uint32_t size = value.data_size;
     const uint32_t offset = value.data_offset;
-    if (size >= 1 && size <= kMaxInlineData) {
-        const uint8_t inline_bytes[4] = {static_cast<uint8_t>(offset), static_cast<uint8_t>(offset >> 8),
-                                         static_cast<uint8_t>(offset >> 16), static_cast<uint8_t>(offset >> 24)};
-        return std::vector<uint8_t>(inline_bytes, inline_bytes + size);
-    }
-    if (size == 0 || offset == 0 || offset == kNoCell) return std::vector<uint8_t>{};
+    if (size >= 1 && size <= kMaxInlineData) return view_inline_data(value);
+    if (size == 0 || offset == 0 || offset == kNoCell) return Bytes{};
     const Hive& hive = *value.hive;
     if (size <= kMaxSingleCellData || hive.base_block.minor_version < kFirstBigDataMinorVersion) {
-        return read_data_cell(hive, offset, size);
+        return view_data_cell(hive, offset, size);
     }
-    return read_big_data(hive, offset, size);
+    TARNU_TRY(joined, read_big_data(hive, offset, size));
+    return Bytes(joined);
+}
+
+Result<std::vector<uint8_t>> read_value_data(const ValueKey& value) {
+    std::vector<uint8_t> joined;
+    TARNU_TRY(Bytes data, view_value_data(value, joined));
+    if (data.data() == joined.data()) return joined;
+    return std::vector<uint8_t>(data.begin(), data.end());
 }
 
 }  // namespace tarnu

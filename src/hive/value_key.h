@@ -22,6 +22,7 @@ struct ValueKey {
     uint16_t name_length = 0;
     uint16_t flags = 0;
     const Hive* hive = nullptr;  // not owning
+    uint32_t offset = 0;         // the cell offset the value key was read from
 };
 
 // The value keys named by `key`'s value list, in list order. The first value key that fails fails the list.
@@ -29,5 +30,10 @@ Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& k
 
 // A copy of the value's data bytes.
 Result<std::vector<uint8_t>> read_value_data(const ValueKey& value);
+
+// The value's data bytes without a copy where they lie in one piece: a view of the image for data inline in the
+// value key or in one data cell; data joined from big-data segments is left in `joined` (replacing what it held)
+// and viewed there. The view is valid while the hive and `joined` are.
+Result<Bytes> view_value_data(const ValueKey& value, std::vector<uint8_t>& joined);
 
 }  // namespace tarnu

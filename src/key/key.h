@@ -32,9 +32,31 @@ struct KeyValue {
 // data. Gathering more data than `kMaxValueDataPerImageByte` times the image's size fails with InvalidFormat.
 Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key);
 
+// The second step of `read_values`, for a caller that reads the value list itself (`read_value_list`) and then
+// decides how to read the data: `keys`, the value list of `key`, with the data of each.
+Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key, std::vector<ValueKey> keys);
+
+// A value key with a view of its data (`view_value_data`).
+struct ValueView {
+    ValueKey key;
+    Bytes data;
+};
+
+// The second step of `read_values` without copying data that lies in one piece: the values of `keys` (the value
+// list of `key`) with views of their data, failing and bounded exactly as `read_values`. Data joined from big-data
+// segments is kept in `joined`, which must outlive the views.
+Result<std::vector<ValueView>> view_values(const Hive& hive, const KeyNode& key, std::vector<ValueKey> keys,
+                                           std::vector<std::vector<uint8_t>>& joined);
+
+// The sum of the data sizes that `keys` declare: what reading their data may copy at most.
+uint64_t declared_data_size(const std::vector<ValueKey>& keys);
+
 // The first value, in list order, whose name matches `name` by `value_names_match` ("(default)" names the
 // unnamed value), with its data; NotFound "Value '<name>'" when there is none.
 Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name);
+
+// The value key that `find_value` finds, without its data.
+Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::string_view name);
 
 // The class name: the UTF-16LE text of the class-name cell, `class_name_length` bytes of it; nothing when the
 // key has no class (no cell, or a length of 0).
