@@ -21,6 +21,7 @@
 #include "hive/key_node.h"
 #include "hive/value_key.h"
 #include "hive/value_type.h"
+#include "key/key.h"
 #include "key/walk.h"
 
 namespace tarnu {
@@ -109,6 +110,7 @@ void dealloc_object(PyObject* raw) {
 // ---- Texts and lists -----------------------------------------------------------------------------------------
 
 PyObject* new_str(const std::string& utf8);
+
 
 // A new list of `items.size()` objects made by `make(item)` (each a new reference, or nullptr on failure).
 template <typename Items, typename Make>
@@ -203,5 +205,24 @@ auto without_gil(F&& work) -> decltype(work()) {
     WithoutGil released;
     return work();
 }
+
+// Work over at least this many bytes runs with the interpreter lock released; smaller work keeps it. When threads
+// compete for the lock, handing it over and taking it back costs two switches through the operating system, tens
+// of microseconds, about what copying this much memory takes: below it the hand-over costs more than it frees.
+inline constexpr uint64_t kReleaseLockBytes = 256 * 1024;
+inline bool is_large(uint64_t bytes) { return bytes >= kReleaseLockBytes; }
+
+// A new bytes object holding a copy of `data`, and a C++ copy of it; large copies are made without the lock.
+PyObject* new_bytes(Bytes data);
+std::vector<uint8_t> copy_bytes(Bytes data);
+
+// The values of `key` with views of their data (`view_values`) in two steps: the value list read with the lock
+// held, then the data with it released when the list declares large data. Likewise one value's data.
+Result<std::vector<ValueView>> view_values_releasing_large(const Hive& hive, const KeyNode& key,
+                                                           std::vector<std::vector<uint8_t>>& joined);
+Result<Bytes> view_value_data_releasing_large(const ValueKey& value, std::vector<uint8_t>& joined);
+
+// The list of RegistryKey.value_records() for `key`, or nullptr with an exception set.
+PyObject* new_value_records(const Hive& hive, const KeyNode& key);
 
 }  // namespace tarnu::py

@@ -34,10 +34,7 @@ PyObject* value_data(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* value_raw_data(PyObject* self, PyObject*) {
-    const auto& data = value_of(self).data;
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()), static_cast<Py_ssize_t>(data.size()));
-}
+PyObject* value_raw_data(PyObject* self, PyObject*) { return new_bytes(value_of(self).data); }
 
 PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromSize_t(value_of(self).data.size()); }
 
@@ -145,8 +142,7 @@ PyObject* data_as_string(PyObject* self, PyObject*) {
 PyObject* data_as_binary(PyObject* self, PyObject*) {
     const ValueData& data = data_of(self);
     if (data.kind != ValueDataKind::Binary) return wrong_kind("Not a binary value");
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.bytes.data()),
-                                     static_cast<Py_ssize_t>(data.bytes.size()));
+    return new_bytes(data.bytes);
 }
 
 PyObject* data_as_dword(PyObject* self, PyObject*) {

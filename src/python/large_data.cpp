@@ -1,0 +1,38 @@
+// Data that may be large: copies and reads that release the interpreter lock once they reach kReleaseLockBytes,
+// and keep it for anything smaller.
+#include <cstring>
+
+#include "python/binding.h"
+
+namespace tarnu::py {
+
+PyObject* new_bytes(Bytes data) {
+    const auto size = static_cast<Py_ssize_t>(data.size());
+    if (!is_large(data.size())) return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()), size);
+    PyObject* bytes = PyBytes_FromStringAndSize(nullptr, size);
+    if (bytes == nullptr) return nullptr;
+    // No other thread can see the new object yet: its buffer is filled without the lock.
+    char* into = PyBytes_AsString(bytes);
+    without_gil([&] { std::memcpy(into, data.data(), data.size()); });
+    return bytes;
+}
+
+std::vector<uint8_t> copy_bytes(Bytes data) {
+    auto copy = [&] { return std::vector<uint8_t>(data.begin(), data.end()); };
+    return is_large(data.size()) ? without_gil(copy) : copy();
+}
+
+Result<std::vector<ValueView>> view_values_releasing_large(const Hive& hive, const KeyNode& key,
+                                                           std::vector<std::vector<uint8_t>>& joined) {
+    TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
+    const bool large = is_large(declared_data_size(keys));
+    auto view = [&] { return view_values(hive, key, std::move(keys), joined); };
+    return large ? without_gil(view) : view();
+}
+
+Result<Bytes> view_value_data_releasing_large(const ValueKey& value, std::vector<uint8_t>& joined) {
+    auto view = [&] { return view_value_data(value, joined); };
+    return is_large(value.data_size) ? without_gil(view) : view();
+}
+
+}  // namespace tarnu::py
