@@ -3,7 +3,7 @@
 // decoding, class name, security descriptor, parent, path and lookups by name and path.
 //
 //   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
-//   build/fuzz/fuzz_hive -max_total_time=300 fuzz/corpus
+//   build/fuzz/fuzz_hive -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_hive
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

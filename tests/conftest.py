@@ -10,6 +10,9 @@ import tarnu
 
 SAMPLES = pathlib.Path(__file__).resolve().parents[2] / "shared" / "hives"
 
+# The C++ tests of the core are built by CMake and run by CTest.
+collect_ignore = ["cpp"]
+
 
 @pytest.fixture
 def write_file(tmp_path):

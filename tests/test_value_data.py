@@ -113,6 +113,23 @@ def test_big_data_segment_list_entries(open_image):
     assert data_of(open_image, b, dict(data_size=CHUNK + 100, data_offset=at)) == BLOB[:CHUNK + 100]
 
 
+def repeated_segment(size):
+    """A builder and the vk fields of a value of declared `size` whose "db" chain names one segment 1000 times."""
+    b = hb.HiveBuilder()
+    segment = b.cell(BLOB[:CHUNK] + b"\xee" * 4)
+    return b, dict(data_size=size, data_offset=b.cell(hb.db(1000, b.cell(hb.value_list([segment] * 1000)))))
+
+
+@pytest.mark.parametrize("over", [-1, 0, 1, None])
+def test_big_data_is_cut_at_the_image_length(open_image, over):
+    # 1000 segments of 16344 bytes would gather 16 MB from a hive of 28 KB; one value's data never exceeds the
+    # image, as a real hive gives every data byte its own place.
+    length = read(open_image, *repeated_segment(0))[2]
+    size = 0x7FFFFFFF if over is None else length + over
+    assert length < 30000
+    assert data_of(open_image, *repeated_segment(size)) == (BLOB[:CHUNK] * 2)[:min(size, length)]
+
+
 def short_record(b):  # too short is reported before a wrong signature
     at = b.cell(b"xx\x01\x00")
     return at, "Truncated data at offset %#x: expected 8 bytes, got 4 bytes" % at

@@ -53,7 +53,8 @@ Result<Bytes> view_data_cell(const Hive& hive, uint32_t offset, uint32_t size) {
     return cell.first(std::min<size_t>(cell.size(), size));
 }
 
-// Data split over segment cells listed by a "db" record; each segment carries at most 16344 data bytes.
+// Data split over segment cells listed by a "db" record; each segment carries at most 16344 data bytes, and the
+// whole at most the image length.
 Result<std::vector<uint8_t>> read_big_data(const Hive& hive, uint32_t offset, uint32_t size) {
     TARNU_TRY(Bytes record, read_cell(hive, offset));
     if (record.size() < kBigDataHeaderSize) return HiveError::truncated_data(offset, kBigDataHeaderSize, record.size());
@@ -67,12 +68,15 @@ Result<std::vector<uint8_t>> read_big_data(const Hive& hive, uint32_t offset, ui
     const size_t list_bytes = size_t{4} * segment_count;
     if (list.size() < list_bytes) return HiveError::truncated_data(list_offset, list_bytes, list.size());
 
-    // The buffer grows with the segments actually read: the declared size is not trusted for a reservation.
+    // In a real hive every data byte has a place of its own in the image, so one value's data never exceeds the
+    // image; a segment list that names cells more than once is cut at the image length as the declared size cuts
+    // it. The buffer grows with the segments actually read: the declared size is not trusted for a reservation.
+    const size_t limit = std::min<size_t>(size, hive.bytes().size());
     std::vector<uint8_t> data;
-    for (uint32_t i = 0; i < segment_count && data.size() < size; ++i) {
+    for (uint32_t i = 0; i < segment_count && data.size() < limit; ++i) {
         const uint32_t segment_offset = le32(list, 4 * size_t{i}) & kDataSizeMask;
         TARNU_TRY(Bytes segment, read_cell(hive, segment_offset));
-        const size_t take = std::min<size_t>({segment.size(), kBigDataSegmentSize, size - data.size()});
+        const size_t take = std::min<size_t>({segment.size(), kBigDataSegmentSize, limit - data.size()});
         data.insert(data.end(), segment.begin(), segment.begin() + static_cast<ptrdiff_t>(take));
     }
     return data;

@@ -28,7 +28,7 @@ struct ValueKey {
 // The value keys named by `key`'s value list, in list order. The first value key that fails fails the list.
 Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key);
 
-// A copy of the value's data bytes.
+// A copy of the value's data bytes: never longer than the declared size, nor than the image.
 Result<std::vector<uint8_t>> read_value_data(const ValueKey& value);
 
 // The value's data bytes without a copy where they lie in one piece: a view of the image for data inline in the

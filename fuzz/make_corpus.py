@@ -1,0 +1,151 @@
+"""Write the seed corpus of every fuzz target: inputs made with the project's hive builder, plus the inputs kept
+in fuzz/seeds/<target> (small files worth keeping from fuzz runs).
+
+    python fuzz/make_corpus.py OUT_DIR      # writes OUT_DIR/<target>/<seed>
+
+The seeds are kept small, so that the fuzzer spends its time on many short inputs: every record kind and storage
+form appears at least once, well-formed and damaged. A new fuzz target adds its entry to TARGETS.
+"""
+
+import importlib.util
+import pathlib
+import shutil
+import sys
+
+HERE = pathlib.Path(__file__).resolve().parent
+# The builder is loaded from its source file rather than through the package, whose __init__ is the extension: a
+# build tree may compile that with sanitizers or for libFuzzer, and a plain interpreter cannot load it then.
+_spec = importlib.util.spec_from_file_location("hivebuilder", HERE.parent / "python" / "tarnu" / "hivebuilder.py")
+hb = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(hb)
+
+
+def values():
+    return [
+        hb.Value("", hb.REG_SZ, "default"),
+        hb.Value("sz", hb.REG_SZ, "text"),
+        hb.Value("expand", hb.REG_EXPAND_SZ, "%SystemRoot%"),
+        hb.Value("multi", hb.REG_MULTI_SZ, ["one", "two", ""]),
+        hb.Value("bin", hb.REG_BINARY, bytes(range(40))),
+        hb.Value("dword", hb.REG_DWORD, 7),
+        hb.Value("be", hb.REG_DWORD_BIG_ENDIAN, 7),
+        hb.Value("qword", hb.REG_QWORD, 2 ** 40),
+        hb.Value("inline", hb.REG_BINARY, b"\x01\x02"),
+        hb.Value("none", hb.REG_NONE, None),
+        hb.Value("unknown", 0x1C, b"\xff" * 9),
+        hb.Value("w\u00e9\u2122", hb.REG_LINK, "\\Registry\\Machine"),
+    ]
+
+
+def tree():
+    kinds = ["lf", "lh", "li", "ri"]
+    return hb.Key("root", [hb.Key("k%d" % i, [hb.Key("s%d" % j, class_name="c%d" % j) for j in range(5)],
+                                  list_kind=kinds[i], chunk=2, leaf_kind="li")
+                           for i in range(4)], values(), list_kind="ri", chunk=3)
+
+
+def big_data(layout):
+    b = hb.HiveBuilder()
+    if layout == "windows":   # two full segments of 16344 data bytes and 4 alignment bytes, then a short one
+        at = b.big_data(bytes(range(256)) * 130)
+        size = 256 * 130
+    else:                     # a declared size past 16344 over three short segments
+        at = b.big_data(bytes(range(48)), segment_data=16, segment_payload=16)
+        size = 20000
+    b.key("root", values=[b.cell(hb.vk("big", data_size=size, data_offset=at, data_type=hb.REG_BINARY))], root=True)
+    return b.build()
+
+
+def version_1_3():
+    # Before version 1.4 data of any size sits in one cell.
+    return hb.build_hive(hb.Key("root", values=[hb.Value("large", hb.REG_BINARY, bytes(17000))]), minor_version=3)
+
+
+def remnant_bins():
+    # A bin left after the stated hive-bins data size, naming the position it had in an earlier, larger hive.
+    b = hb.HiveBuilder()
+    b.key("root", values=[b.value("v", hb.REG_DWORD, 1)], root=True)
+    b.new_bin(offset=0x13B2000)
+    return b.build(hive_bins_data_size=0x1000)
+
+
+def repeated_segment():
+    # One segment cell named by every entry of a big-data segment list.
+    b = hb.HiveBuilder()
+    segment = b.cell(bytes(hb.MAX_CELL_DATA))
+    at = b.cell(hb.db(1000, b.cell(hb.value_list([segment] * 1000))))
+    b.key("root", values=[b.cell(hb.vk("v", data_size=0x7FFFFFFF, data_offset=at))], root=True)
+    return b.build()
+
+
+def cycles():
+    # A key that lists itself among its children, an index list that names itself, and a value list that names
+    # one value again and again.
+    b = hb.HiveBuilder()
+    root = b.reserve(len(hb.nk("root")))
+    ri = b.reserve(12)
+    b.fill(ri, hb.subkey_list("ri", [ri, ri]))
+    child = b.key("child", subkey_list_offset=ri, subkey_count=1)
+    b.key("root", root=True, at=root, subkeys=[child, root], values=[b.value("v", hb.REG_SZ, "x" * 100)] * 200)
+    return b.build()
+
+
+def free_cells():
+    # Every record in a free cell (positive size), which the reader reads alike.
+    b = hb.HiveBuilder()
+    value = b.cell(hb.vk("v", data_size=8, data_offset=b.cell(b"freedata", free=True)), free=True)
+    root = b.cell(hb.nk("root", root=True, value_count=1, value_list_offset=b.cell(hb.value_list([value]), free=True)),
+                  free=True)
+    return b.build(root_cell_offset=root)
+
+
+def log(pages_per_block):
+    """A log of the existing layout: blocks of pages, the last page of each running past its block's 4096 bytes."""
+    blocks = []
+    for n in pages_per_block:
+        entries = [(48 + 8 * i, b"p%03d" % i) for i in range(n - 1)] + [(4096, bytes(range(256)) * 17)]
+        blocks.append(entries)
+    return hb.log_file(7, blocks)
+
+
+def hive_seeds():
+    return {
+        "root.hiv": hb.build_hive(hb.Key("root")),
+        "tree.hiv": hb.build_hive(tree()),
+        "big_data_windows.hiv": big_data("windows"),
+        "big_data_short.hiv": big_data("short"),
+        "version_1_3.hiv": version_1_3(),
+        "remnant_bins.hiv": remnant_bins(),
+        "repeated_segment.hiv": repeated_segment(),
+        "cycles.hiv": cycles(),
+        "free_cells.hiv": free_cells(),
+        "log_one_block.log": log([3]),
+        "log_blocks.log": log([1, 5, 2]),
+        "log_bad_entries.log": hb.log_file(1, [[(0, b"regf"), (100, b"x" * 8, 0), (200, b"y", 70000)]]),
+    }
+
+
+# Seeds by fuzz target.
+TARGETS = {
+    "fuzz_hive": hive_seeds,
+}
+
+
+def main(out):
+    out = pathlib.Path(out)
+    for target, seeds in TARGETS.items():
+        folder = out / target
+        if folder.exists():
+            shutil.rmtree(folder)
+        folder.mkdir(parents=True)
+        for name, data in seeds().items():
+            (folder / name).write_bytes(data)
+        kept = HERE / "seeds" / target
+        for path in sorted(kept.iterdir()) if kept.is_dir() else []:
+            shutil.copyfile(path, folder / path.name)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 2:
+        sys.exit("usage: make_corpus.py OUT_DIR")
+    main(sys.argv[1])
