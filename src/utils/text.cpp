@@ -49,15 +49,25 @@ inline uint32_t utf16_unit(const uint8_t* s, size_t k, bool big_endian) {
     return big_endian ? (uint32_t{p[0]} << 8 | p[1]) : (uint32_t{p[1]} << 8 | p[0]);
 }
 
-// True when every code unit of `s` is below 0x80. Written as one OR over all units, which the compiler turns into
-// wide loads: most registry text is ASCII, and this scan decides the fast path below.
-bool utf16_is_ascii(Bytes s, bool big_endian) {
-    uint32_t even = 0, odd = 0;
-    for (size_t i = 0; i + 1 < s.size(); i += 2) {
-        even |= s[i];
-        odd |= s[i + 1];
+// True when no byte of `s` has a bit set that `mask` selects for its lane (its position modulo 8). The bytes are
+// read eight at a time; masks that differ between even and odd lanes need `s` of even length. Most registry text
+// is ASCII, and this scan decides the fast paths below.
+bool no_bits(Bytes s, uint64_t mask) {
+    const size_t n = s.size();
+    uint64_t any = 0;
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 <= n; i += 8) any |= le64(s.data() + i);
+        // The last eight bytes, overlapping what was read; for an even length each byte keeps its lane's parity.
+        any |= le64(s.data() + n - 8);
+    } else {
+        for (size_t k = 0; k < n; ++k) any |= uint64_t{s[k]} << (8 * k);
     }
-    return big_endian ? even == 0 && odd < 0x80 : odd == 0 && even < 0x80;
+    return (any & mask) == 0;
+}
+
+// True when every code unit of UTF-16 text `s` (of even length) is below 0x80.
+bool utf16_is_ascii(Bytes s, bool big_endian) {
+    return no_bits(s, big_endian ? 0x80FF80FF80FF80FFull : 0xFF80FF80FF80FF80ull);
 }
 
 // Strict UTF-16 decoding, appended to `out`; `big_endian` selects the byte order. The byte count is even. ASCII
@@ -117,17 +127,17 @@ bool utf16_to_utf8(Bytes s, bool big_endian, std::string& out) {
 
 }  // namespace
 
-std::string decode_compressed_name(Bytes bytes) {
+void decode_compressed_name(Bytes bytes, std::string& out) {
     // Trailing zero bytes are the only source of trailing U+0000 characters: they are left out before decoding.
     size_t length = bytes.size();
     while (length > 0 && bytes[length - 1] == 0) --length;
+    if (no_bits(bytes.first(length), 0x8080808080808080ull)) {
+        out.assign(reinterpret_cast<const char*>(bytes.data()), length);
+        return;
+    }
     size_t high = 0;
     for (size_t i = 0; i < length; ++i) high += bytes[i] >> 7;
-    std::string out(length + high, '\0');
-    if (high == 0) {
-        if (length != 0) std::memcpy(out.data(), bytes.data(), length);
-        return out;
-    }
+    out.resize(length + high);
     char* p = out.data();
     for (size_t i = 0; i < length; ++i) {
         const uint8_t b = bytes[i];
@@ -138,12 +148,17 @@ std::string decode_compressed_name(Bytes bytes) {
             *p++ = static_cast<char>(0x80 | (b & 0x3F));
         }
     }
+}
+
+std::string decode_compressed_name(Bytes bytes) {
+    std::string out;
+    decode_compressed_name(bytes, out);
     return out;
 }
 
-Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset) {
+Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out) {
+    out.clear();
     if (bytes.size() % 2 != 0) return HiveError::invalid_utf16(cell_offset);
-    std::string out;
     if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         Bytes rest = bytes.subspan(3);
         for (size_t i = 0; i < rest.size();) {
@@ -161,6 +176,12 @@ Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset) {
         if (!utf16_to_utf8(bytes, false, out)) return HiveError::invalid_utf16(cell_offset);
     }
     drop_trailing_nuls(out);
+    return Ok{};
+}
+
+Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset) {
+    std::string out;
+    TARNU_CHECK(decode_utf16_string(bytes, cell_offset, out));
     return out;
 }
 
