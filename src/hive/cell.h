@@ -1,5 +1,5 @@
-// Cells and hive bins: `read_cell`, the one bounds-checked way from a cell offset to a cell's payload, and
-// `hbins`, the walk over the hive-bin headers.
+// Cells and hive bins: `read_cell`, the one bounds-checked way from a cell offset to a cell's payload,
+// `prefetch_cell`, a hint for cells about to be read, and `hbins`, the walk over the hive-bin headers.
 #pragma once
 
 #include <array>
@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "error/error.h"
+#include "hive/hive.h"
+#include "hive/limits.h"
 #include "utils/bytes.h"
 
 namespace tarnu {
-
-struct Hive;
 
 struct HbinHeader {
     std::array<uint8_t, 4> signature{};
@@ -22,9 +22,43 @@ struct HbinHeader {
     uint32_t spare = 0;
 };
 
+// The size of a cell whatever its sign (negative for allocated cells, positive for free ones).
+inline uint64_t cell_magnitude(int32_t size) {
+    return size < 0 ? uint64_t{0} - static_cast<uint64_t>(int64_t{size}) : static_cast<uint64_t>(size);
+}
+
+// Why the cell at `offset` is not whole in `image`: the error `read_cell` returns, checked in the order that
+// `read_cell` gives (offset in range, size field in the image, size at least the field's own, cell in the image).
+HiveError cell_error(Bytes image, uint32_t offset);
+
 // The payload of the cell at `offset` (relative to the hive bins), as a view of the image. Free and allocated
-// cells are read alike. Errors carry `offset` as given.
-Result<Bytes> read_cell(const Hive& hive, uint32_t offset);
+// cells are read alike. Errors carry `offset` as given. Every reader of the hive comes through here, so the
+// checks of a whole cell are done here inline and only a failure goes out of line to be told apart.
+inline Result<Bytes> read_cell(const Hive& hive, uint32_t offset) {
+    const Bytes image = hive.bytes();
+    const uint64_t p = uint64_t{offset} + kHiveBinsStart;
+    if (offset <= kMaxCellOffset && p + kCellHeaderSize <= image.size()) {
+        const uint64_t magnitude = cell_magnitude(static_cast<int32_t>(le32(image, static_cast<size_t>(p))));
+        if (magnitude >= kCellHeaderSize && p + magnitude <= image.size()) {
+            return image.subspan(static_cast<size_t>(p + kCellHeaderSize),
+                                 static_cast<size_t>(magnitude - kCellHeaderSize));
+        }
+    }
+    return cell_error(image, offset);
+}
+
+// Asks the processor to start loading the first bytes of the cell at `offset` of `image` (the hive's bytes) ahead
+// of a `read_cell` that follows soon. A walk that knows its next cells (the entries of a list) overlaps their
+// memory latency this way instead of waiting for each in turn. It reads nothing and changes nothing; offsets
+// outside the image are passed over.
+inline void prefetch_cell(Bytes image, uint32_t offset) {
+    const uint64_t position = uint64_t{offset} + kHiveBinsStart;
+    if (position < image.size()) __builtin_prefetch(image.data() + position);
+}
+
+// How many entries ahead of the one being read a walk over a list asks for: enough loads in flight to hide the
+// latency of memory, few enough that they are not evicted before they are used.
+inline constexpr size_t kPrefetchDistance = 8;
 
 // The hive-bin headers in image order, from the start of the hive bins up to the first position that does not
 // hold "hbin".

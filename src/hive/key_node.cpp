@@ -8,8 +8,7 @@
 
 namespace tarnu {
 
-Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset) {
-    KeyNode node;
+Status read_key_node(const Hive& hive, uint32_t offset, KeyNode& node) {
     TARNU_TRY(Bytes cell, read_cell(hive, offset));
     if (cell.size() < kKeyNodeFixedSize) return HiveError::truncated_data(offset, kKeyNodeFixedSize, cell.size());
     if (!has_signature(cell, "nk")) {
@@ -35,19 +34,27 @@ Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset) {
     node.name_length = le16(cell, 72);
     node.class_name_length = le16(cell, 74);
 
-    if (node.name_length != 0) {
+    if (node.name_length == 0) {
+        node.name.clear();
+    } else {
         const size_t end = kKeyNodeFixedSize + node.name_length;
         if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
         const Bytes name = cell.subspan(kKeyNodeFixedSize, node.name_length);
         if (node.flags & kKeyCompressedName) {
-            node.name = decode_compressed_name(name);
+            decode_compressed_name(name, node.name);
         } else {
-            TARNU_TRY(node.name, decode_utf16_string(name, offset));
+            TARNU_CHECK(decode_utf16_string(name, offset, node.name));
         }
     }
 
     node.hive = &hive;
     node.offset = offset;
+    return Ok{};
+}
+
+Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset) {
+    KeyNode node;
+    TARNU_CHECK(read_key_node(hive, offset, node));
     return node;
 }
 

@@ -42,4 +42,8 @@ struct KeyNode {
 // Reads the key node at `offset`.
 Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset);
 
+// The same into `node`, whose name keeps its storage: for callers that read node after node. A failed read leaves
+// `node` holding parts of the failed node.
+Status read_key_node(const Hive& hive, uint32_t offset, KeyNode& node);
+
 }  // namespace tarnu

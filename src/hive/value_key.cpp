@@ -11,35 +11,6 @@
 namespace tarnu {
 namespace {
 
-Result<ValueKey> parse_value_key(const Hive& hive, uint32_t offset) {
-    TARNU_TRY(Bytes cell, read_cell(hive, offset));
-    if (cell.size() < kValueKeyFixedSize) return HiveError::truncated_data(offset, kValueKeyFixedSize, cell.size());
-    if (!has_signature(cell, "vk")) {
-        return HiveError::invalid_format("Expected 'vk' signature at offset " + hex(offset));
-    }
-    ValueKey value;
-    value.name_length = le16(cell, 2);
-    value.data_size = le32(cell, 4) & kDataSizeMask;
-    value.data_offset = le32(cell, 8);
-    value.value_type = ValueType{le32(cell, 12)};
-    value.flags = le16(cell, 16);
-    value.hive = &hive;
-    value.offset = offset;
-    if (value.name_length == 0) {
-        value.name = "(default)";
-    } else {
-        const size_t end = kValueKeyFixedSize + value.name_length;
-        if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
-        const Bytes name = cell.subspan(kValueKeyFixedSize, value.name_length);
-        if (value.flags & kValueCompressedName) {
-            value.name = decode_compressed_name(name);
-        } else {
-            TARNU_TRY(value.name, decode_utf16_string(name, offset));
-        }
-    }
-    return value;
-}
-
 // Inline data: the first `size` bytes of the value key's data offset field, which hold the data itself.
 Result<Bytes> view_inline_data(const ValueKey& value) {
     TARNU_TRY(Bytes cell, read_cell(*value.hive, value.offset));
@@ -84,19 +55,54 @@ Result<std::vector<uint8_t>> read_big_data(const Hive& hive, uint32_t offset, ui
 
 }  // namespace
 
-Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key) {
+Status read_value_key(const Hive& hive, uint32_t offset, ValueKey& value) {
+    TARNU_TRY(Bytes cell, read_cell(hive, offset));
+    if (cell.size() < kValueKeyFixedSize) return HiveError::truncated_data(offset, kValueKeyFixedSize, cell.size());
+    if (!has_signature(cell, "vk")) {
+        return HiveError::invalid_format("Expected 'vk' signature at offset " + hex(offset));
+    }
+    value.name_length = le16(cell, 2);
+    value.data_size = le32(cell, 4) & kDataSizeMask;
+    value.data_offset = le32(cell, 8);
+    value.value_type = ValueType{le32(cell, 12)};
+    value.flags = le16(cell, 16);
+    value.hive = &hive;
+    value.offset = offset;
+    if (value.name_length == 0) {
+        value.name = "(default)";
+    } else {
+        const size_t end = kValueKeyFixedSize + value.name_length;
+        if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
+        const Bytes name = cell.subspan(kValueKeyFixedSize, value.name_length);
+        if (value.flags & kValueCompressedName) {
+            decode_compressed_name(name, value.name);
+        } else {
+            TARNU_CHECK(decode_utf16_string(name, offset, value.name));
+        }
+    }
+    return Ok{};
+}
+
+Result<size_t> read_value_list(const Hive& hive, const KeyNode& key, std::vector<ValueKey>& values) {
     const uint32_t count = key.value_count;
     const uint32_t list_offset = key.value_list_offset;
-    std::vector<ValueKey> values;
-    if (count == 0 || list_offset == 0 || list_offset == kNoCell) return values;
+    if (count == 0 || list_offset == 0 || list_offset == kNoCell) return size_t{0};
     TARNU_TRY(Bytes list, read_cell(hive, list_offset));
     const uint64_t list_bytes = uint64_t{4} * count;
     if (list.size() < list_bytes) return HiveError::truncated_data(list_offset, list_bytes, list.size());
-    values.reserve(count);
+    const Bytes image = hive.bytes();
+    for (uint32_t i = 0; i < count && i < kPrefetchDistance; ++i) prefetch_cell(image, le32(list, 4 * size_t{i}));
     for (uint32_t i = 0; i < count; ++i) {
-        TARNU_TRY(ValueKey value, parse_value_key(hive, le32(list, 4 * size_t{i})));
-        values.push_back(std::move(value));
+        if (i + kPrefetchDistance < count) prefetch_cell(image, le32(list, 4 * (i + kPrefetchDistance)));
+        if (i == values.size()) values.emplace_back();
+        TARNU_CHECK(read_value_key(hive, le32(list, 4 * size_t{i}), values[i]));
     }
+    return size_t{count};
+}
+
+Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key) {
+    std::vector<ValueKey> values;
+    TARNU_CHECK(read_value_list(hive, key, values));
     return values;
 }
 

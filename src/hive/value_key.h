@@ -28,6 +28,14 @@ struct ValueKey {
 // The value keys named by `key`'s value list, in list order. The first value key that fails fails the list.
 Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key);
 
+// The same into the first entries of `values`, which keep their storage (the vector grows when it is shorter);
+// the number of value keys read.
+Result<size_t> read_value_list(const Hive& hive, const KeyNode& key, std::vector<ValueKey>& values);
+
+// Reads the value key at `offset` into `value`, whose name keeps its storage. A failed read leaves `value`
+// holding parts of the failed value key.
+Status read_value_key(const Hive& hive, uint32_t offset, ValueKey& value);
+
 // A copy of the value's data bytes: never longer than the declared size, nor than the image.
 Result<std::vector<uint8_t>> read_value_data(const ValueKey& value);
 
