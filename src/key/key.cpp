@@ -4,6 +4,7 @@
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "key/name_compare.h"
+#include "key/value_listing.h"
 #include "subkey_list/subkey_list.h"
 #include "utils/format.h"
 #include "utils/text.h"
@@ -29,50 +30,17 @@ Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) 
     return children;
 }
 
-Result<std::vector<ValueView>> view_values(const Hive& hive, const KeyNode& key, std::vector<ValueKey> keys,
-                                           std::vector<std::vector<uint8_t>>& joined) {
-    const uint64_t limit = kMaxValueDataPerImageByte * hive.bytes().size();
-    uint64_t gathered = 0;
-    std::vector<uint8_t> scratch;
-    std::vector<ValueView> values;
-    values.reserve(keys.size());
-    for (ValueKey& value : keys) {
-        auto data = view_value_data(value, scratch);
-        const Bytes bytes = data.ok() ? data.value() : Bytes{};
-        gathered += bytes.size();
-        if (gathered > limit) {
-            return HiveError::invalid_format("Values of key at offset " + hex(key.offset) + " hold more than " +
-                                             dec(limit) + " bytes of data, " + dec(kMaxValueDataPerImageByte) +
-                                             " times the hive's size");
-        }
-        // Joined data moves into a buffer of its own; the vector's heap block, and with it the view, stays put.
-        if (!scratch.empty() && bytes.data() == scratch.data()) joined.push_back(std::move(scratch));
-        scratch.clear();
-        values.push_back(ValueView{std::move(value), bytes});
-    }
-    return values;
-}
-
-Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key, std::vector<ValueKey> keys) {
-    std::vector<std::vector<uint8_t>> joined;
-    TARNU_TRY(std::vector<ValueView> views, view_values(hive, key, std::move(keys), joined));
-    std::vector<KeyValue> values;
-    values.reserve(views.size());
-    for (ValueView& view : views) {
-        values.push_back(KeyValue{std::move(view.key), std::vector<uint8_t>(view.data.begin(), view.data.end())});
-    }
-    return values;
-}
-
 Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key) {
-    TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
-    return read_values(hive, key, std::move(keys));
-}
-
-uint64_t declared_data_size(const std::vector<ValueKey>& keys) {
-    uint64_t total = 0;
-    for (const ValueKey& value : keys) total += value.data_size;
-    return total;
+    ValueListing listing;
+    TARNU_CHECK(listing.read_list(hive, key));
+    TARNU_CHECK(listing.read_data(hive, key));
+    std::vector<KeyValue> values;
+    values.reserve(listing.size());
+    for (size_t i = 0; i < listing.size(); ++i) {
+        const Bytes data = listing.data(i);
+        values.push_back(KeyValue{std::move(listing.key(i)), std::vector<uint8_t>(data.begin(), data.end())});
+    }
+    return values;
 }
 
 Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::string_view name) {

@@ -30,26 +30,8 @@ struct KeyValue {
 
 // Every value of `key`, in list order, with its data. A value whose data cannot be read is listed with empty
 // data. Gathering more data than `kMaxValueDataPerImageByte` times the image's size fails with InvalidFormat.
+// `ValueListing` (key/value_listing.h) reads the same without copying the data.
 Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key);
-
-// The second step of `read_values`, for a caller that reads the value list itself (`read_value_list`) and then
-// decides how to read the data: `keys`, the value list of `key`, with the data of each.
-Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key, std::vector<ValueKey> keys);
-
-// A value key with a view of its data (`view_value_data`).
-struct ValueView {
-    ValueKey key;
-    Bytes data;
-};
-
-// The second step of `read_values` without copying data that lies in one piece: the values of `keys` (the value
-// list of `key`) with views of their data, failing and bounded exactly as `read_values`. Data joined from big-data
-// segments is kept in `joined`, which must outlive the views.
-Result<std::vector<ValueView>> view_values(const Hive& hive, const KeyNode& key, std::vector<ValueKey> keys,
-                                           std::vector<std::vector<uint8_t>>& joined);
-
-// The sum of the data sizes that `keys` declare: what reading their data may copy at most.
-uint64_t declared_data_size(const std::vector<ValueKey>& keys);
 
 // The first value, in list order, whose name matches `name` by `value_names_match` ("(default)" names the
 // unnamed value), with its data; NotFound "Value '<name>'" when there is none.

@@ -1,0 +1,52 @@
+#include "key/value_listing.h"
+
+#include "hive/cell.h"
+#include "hive/hive.h"
+#include "hive/limits.h"
+#include "utils/format.h"
+
+namespace tarnu {
+
+Status ValueListing::read_list(const Hive& hive, const KeyNode& key) {
+    count_ = 0;
+    data_.clear();
+    TARNU_TRY(count_, read_value_list(hive, key, keys_));
+    return Ok{};
+}
+
+uint64_t ValueListing::declared_data_size() const {
+    uint64_t total = 0;
+    for (size_t i = 0; i < count_; ++i) total += keys_[i].data_size;
+    return total;
+}
+
+Status ValueListing::read_data(const Hive& hive, const KeyNode& key) {
+    const uint64_t limit = kMaxValueDataPerImageByte * hive.bytes().size();
+    uint64_t gathered = 0;
+    std::vector<uint8_t> scratch;
+    joined_.clear();
+    data_.resize(count_);
+    const Bytes image = hive.bytes();
+    auto prefetch = [&](size_t i) {
+        if (keys_[i].data_size > kMaxInlineData) prefetch_cell(image, keys_[i].data_offset);
+    };
+    for (size_t i = 0; i < count_ && i < kPrefetchDistance; ++i) prefetch(i);
+    for (size_t i = 0; i < count_; ++i) {
+        if (i + kPrefetchDistance < count_) prefetch(i + kPrefetchDistance);
+        auto data = view_value_data(keys_[i], scratch);
+        const Bytes bytes = data.ok() ? data.value() : Bytes{};
+        gathered += bytes.size();
+        if (gathered > limit) {
+            return HiveError::invalid_format("Values of key at offset " + hex(key.offset) + " hold more than " +
+                                             dec(limit) + " bytes of data, " + dec(kMaxValueDataPerImageByte) +
+                                             " times the hive's size");
+        }
+        // Joined data moves into a buffer of its own; the heap block, and with it the view, stays where it is.
+        if (!scratch.empty() && bytes.data() == scratch.data()) joined_.push_back(std::move(scratch));
+        scratch.clear();
+        data_[i] = bytes;
+    }
+    return Ok{};
+}
+
+}  // namespace tarnu
