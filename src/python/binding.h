@@ -21,7 +21,7 @@
 #include "hive/key_node.h"
 #include "hive/value_key.h"
 #include "hive/value_type.h"
-#include "key/key.h"
+#include "key/value_listing.h"
 #include "key/walk.h"
 
 namespace tarnu {
@@ -112,21 +112,26 @@ void dealloc_object(PyObject* raw) {
 PyObject* new_str(const std::string& utf8);
 
 
-// A new list of `items.size()` objects made by `make(item)` (each a new reference, or nullptr on failure).
-template <typename Items, typename Make>
-PyObject* new_list(Items& items, Make&& make) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+// A new list of `count` objects made by `make(i)` for i = 0, 1, ... (each a new reference, or nullptr on failure).
+template <typename Make>
+PyObject* new_list_of(size_t count, Make&& make) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
     if (list == nullptr) return nullptr;
-    Py_ssize_t index = 0;
-    for (auto& item : items) {
-        PyObject* object = make(item);
+    for (size_t i = 0; i < count; ++i) {
+        PyObject* object = make(i);
         if (object == nullptr) {
             Py_DECREF(list);
             return nullptr;
         }
-        PyList_SetItem(list, index++, object);
+        PyList_SetItem(list, static_cast<Py_ssize_t>(i), object);
     }
     return list;
+}
+
+// A new list of `items.size()` objects made by `make(item)`.
+template <typename Items, typename Make>
+PyObject* new_list(Items& items, Make&& make) {
+    return new_list_of(items.size(), [&](size_t i) { return make(items[i]); });
 }
 
 // ---- Arguments -----------------------------------------------------------------------------------------------
@@ -216,10 +221,9 @@ inline bool is_large(uint64_t bytes) { return bytes >= kReleaseLockBytes; }
 PyObject* new_bytes(Bytes data);
 std::vector<uint8_t> copy_bytes(Bytes data);
 
-// The values of `key` with views of their data (`view_values`) in two steps: the value list read with the lock
-// held, then the data with it released when the list declares large data. Likewise one value's data.
-Result<std::vector<ValueView>> view_values_releasing_large(const Hive& hive, const KeyNode& key,
-                                                           std::vector<std::vector<uint8_t>>& joined);
+// The values of `key` read into `listing` in its two steps: the value list with the lock held, then the data with
+// the lock released when the list declares large data. Likewise one value's data.
+Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
 Result<Bytes> view_value_data_releasing_large(const ValueKey& value, std::vector<uint8_t>& joined);
 
 // The list of RegistryKey.value_records() for `key`, or nullptr with an exception set.

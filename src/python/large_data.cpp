@@ -22,12 +22,10 @@ std::vector<uint8_t> copy_bytes(Bytes data) {
     return is_large(data.size()) ? without_gil(copy) : copy();
 }
 
-Result<std::vector<ValueView>> view_values_releasing_large(const Hive& hive, const KeyNode& key,
-                                                           std::vector<std::vector<uint8_t>>& joined) {
-    TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
-    const bool large = is_large(declared_data_size(keys));
-    auto view = [&] { return view_values(hive, key, std::move(keys), joined); };
-    return large ? without_gil(view) : view();
+Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing) {
+    TARNU_CHECK(listing.read_list(hive, key));
+    auto data = [&] { return listing.read_data(hive, key); };
+    return is_large(listing.declared_data_size()) ? without_gil(data) : data();
 }
 
 Result<Bytes> view_value_data_releasing_large(const ValueKey& value, std::vector<uint8_t>& joined) {

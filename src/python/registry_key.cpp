@@ -52,11 +52,14 @@ PyObject* key_values(PyObject* self, PyObject*) {
     return guarded(
         [&]() -> PyObject* {
             const KeyFields& key = key_of(self);
-            std::vector<std::vector<uint8_t>> joined;
-            return respond(view_values_releasing_large(*key.hive, key.node, joined), [](auto& list) {
-                return new_list(list, [](ValueView& value) {
-                    return new_registry_value(std::move(value.key), copy_bytes(value.data));
-                });
+            ValueListing listing;
+            Status read = read_values_releasing_large(*key.hive, key.node, listing);
+            if (!read.ok()) {
+                raise_error(read.error());
+                return nullptr;
+            }
+            return new_list_of(listing.size(), [&](size_t i) {
+                return new_registry_value(std::move(listing.key(i)), copy_bytes(listing.data(i)));
             });
         },
         FaultStyle::RuntimeError);

@@ -108,13 +108,13 @@ PyObject* decoded(ValueType type, Bytes data) {
     return result;
 }
 
-PyObject* new_record(const ValueView& value) {
+PyObject* new_record(const ValueKey& value, Bytes data) {
     PyObject* record = PyTuple_New(4);
     if (record == nullptr) return nullptr;
-    PyObject* items[4] = {new_str(value.key.name), nullptr, nullptr, nullptr};
-    if (items[0] != nullptr) items[1] = PyLong_FromUnsignedLong(value.key.value_type.id);
-    if (items[1] != nullptr) items[2] = new_bytes(value.data);
-    if (items[2] != nullptr) items[3] = decoded(value.key.value_type, value.data);
+    PyObject* items[4] = {new_str(value.name), nullptr, nullptr, nullptr};
+    if (items[0] != nullptr) items[1] = PyLong_FromUnsignedLong(value.value_type.id);
+    if (items[1] != nullptr) items[2] = new_bytes(data);
+    if (items[2] != nullptr) items[3] = decoded(value.value_type, data);
     for (Py_ssize_t i = 0; i < 4; ++i) {
         if (items[i] == nullptr) {
             Py_DECREF(record);
@@ -129,9 +129,13 @@ PyObject* new_record(const ValueView& value) {
 }  // namespace
 
 PyObject* new_value_records(const Hive& hive, const KeyNode& key) {
-    std::vector<std::vector<uint8_t>> joined;
-    return respond(view_values_releasing_large(hive, key, joined),
-                   [](std::vector<ValueView>& values) { return new_list(values, new_record); });
+    ValueListing listing;
+    Status read = read_values_releasing_large(hive, key, listing);
+    if (!read.ok()) {
+        raise_error(read.error());
+        return nullptr;
+    }
+    return new_list_of(listing.size(), [&](size_t i) { return new_record(listing.key(i), listing.data(i)); });
 }
 
 }  // namespace tarnu::py
