@@ -90,6 +90,8 @@ Result<size_t> read_value_list(const Hive& hive, const KeyNode& key, std::vector
     TARNU_TRY(Bytes list, read_cell(hive, list_offset));
     const uint64_t list_bytes = uint64_t{4} * count;
     if (list.size() < list_bytes) return HiveError::truncated_data(list_offset, list_bytes, list.size());
+    // The list cell holds `count` entries, so this reserves no more than the image can name.
+    if (values.size() < count) values.reserve(count);
     const Bytes image = hive.bytes();
     for (uint32_t i = 0; i < count && i < kPrefetchDistance; ++i) prefetch_cell(image, le32(list, 4 * size_t{i}));
     for (uint32_t i = 0; i < count; ++i) {

@@ -17,11 +17,16 @@ bool names_a_cell(uint32_t offset) { return offset != 0 && offset != kNoCell; }
 
 }  // namespace
 
-Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) {
-    std::vector<KeyNode> children;
-    if (key.subkey_count == 0) return children;
+Result<std::vector<uint32_t>> child_offsets(const Hive& hive, const KeyNode& key) {
     std::vector<uint32_t> offsets;
+    if (key.subkey_count == 0) return offsets;
     TARNU_CHECK(collect_subkey_offsets(hive, key.subkey_list_offset, ListErrors::Fail, offsets));
+    return offsets;
+}
+
+Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) {
+    TARNU_TRY(std::vector<uint32_t> offsets, child_offsets(hive, key));
+    std::vector<KeyNode> children;
     children.reserve(offsets.size());
     for (uint32_t offset : offsets) {
         TARNU_TRY(KeyNode child, parse_key_node(hive, offset));

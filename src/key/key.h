@@ -22,6 +22,9 @@ struct Hive;
 // holds; one child that cannot be read fails the call.
 Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key);
 
+// The cell offsets of the key nodes that `read_subkeys` reads, for a caller that reads them itself.
+Result<std::vector<uint32_t>> child_offsets(const Hive& hive, const KeyNode& key);
+
 // A value key and its data bytes.
 struct KeyValue {
     ValueKey key;
