@@ -63,9 +63,11 @@ extern PyType_Spec key_walk_spec;
 PyObject* new_hive(SharedHive hive);
 PyObject* new_replay_report(std::shared_ptr<const ReplayReport> report);
 PyObject* new_registry_key(const SharedHive& hive, KeyNode&& node);
-PyObject* new_registry_value(ValueKey&& value, std::vector<uint8_t>&& data);
+// A RegistryValue holding a copy of `value`'s type and name and of `data`.
+PyObject* new_registry_value(const ValueKey& value, Bytes data);
 PyObject* new_value_type(ValueType type);
-PyObject* new_value_data(ValueData&& data);
+// The ValueData of `data` decoded by `type`; raises the decoding's error.
+PyObject* new_value_data(ValueType type, Bytes data);
 PyObject* new_base_block(const BaseBlock& base);
 PyObject* new_hbin_header(const HbinHeader& header);
 // An iterator over `first` and every key below it, yielding (path, RegistryKey) tuples.
@@ -217,9 +219,8 @@ auto without_gil(F&& work) -> decltype(work()) {
 inline constexpr uint64_t kReleaseLockBytes = 256 * 1024;
 inline bool is_large(uint64_t bytes) { return bytes >= kReleaseLockBytes; }
 
-// A new bytes object holding a copy of `data`, and a C++ copy of it; large copies are made without the lock.
+// A new bytes object holding a copy of `data`; a large copy is made without the lock.
 PyObject* new_bytes(Bytes data);
-std::vector<uint8_t> copy_bytes(Bytes data);
 
 // The values of `key` read into `listing` in its two steps: the value list with the lock held, then the data with
 // the lock released when the list declares large data. Likewise one value's data.

@@ -17,11 +17,6 @@ PyObject* new_bytes(Bytes data) {
     return bytes;
 }
 
-std::vector<uint8_t> copy_bytes(Bytes data) {
-    auto copy = [&] { return std::vector<uint8_t>(data.begin(), data.end()); };
-    return is_large(data.size()) ? without_gil(copy) : copy();
-}
-
 Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing) {
     TARNU_CHECK(listing.read_list(hive, key));
     auto data = [&] { return listing.read_data(hive, key); };

@@ -34,20 +34,24 @@ PyObject* key_value_count(PyObject* self, PyObject*) { return PyLong_FromUnsigne
 PyObject* key_cell_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(node_of(self).offset); }
 
 // The children's nodes are read with the interpreter lock held: a few hundred nanoseconds per child, less than
-// making the child's Python object, and far less than handing the lock to another thread and back.
+// making the child's Python object, and far less than handing the lock to another thread and back. Each is read
+// as `read_subkeys` reads it and goes straight into its RegistryKey; the first that cannot be read fails the call.
 PyObject* key_subkeys(PyObject* self, PyObject*) {
     return guarded(
         [&]() -> PyObject* {
             const KeyFields& key = key_of(self);
-            return respond(read_subkeys(*key.hive, key.node), [&](auto& nodes) {
-                return new_list(nodes, [&](KeyNode& child) { return new_registry_key(key.hive, std::move(child)); });
+            return respond(child_offsets(*key.hive, key.node), [&](std::vector<uint32_t>& offsets) {
+                return new_list(offsets, [&](uint32_t offset) {
+                    return respond(parse_key_node(*key.hive, offset),
+                                   [&](KeyNode& child) { return new_registry_key(key.hive, std::move(child)); });
+                });
             });
         },
         FaultStyle::RuntimeError);
 }
 
 // Values are read in two steps, the data with the lock released when the list declares large data, and each is
-// copied once, into its RegistryValue.
+// copied once, into its RegistryValue (a large one with the lock released again).
 PyObject* key_values(PyObject* self, PyObject*) {
     return guarded(
         [&]() -> PyObject* {
@@ -58,9 +62,8 @@ PyObject* key_values(PyObject* self, PyObject*) {
                 raise_error(read.error());
                 return nullptr;
             }
-            return new_list_of(listing.size(), [&](size_t i) {
-                return new_registry_value(std::move(listing.key(i)), copy_bytes(listing.data(i)));
-            });
+            return new_list_of(listing.size(),
+                               [&](size_t i) { return new_registry_value(listing.key(i), listing.data(i)); });
         },
         FaultStyle::RuntimeError);
 }
@@ -73,15 +76,14 @@ PyObject* key_value(PyObject* self, PyObject* args, PyObject* kwargs) {
             if (!parse_arguments("RegistryKey.value", args, kwargs, {"name"}, 1, argv)) return nullptr;
             if (!text_argument("name", argv[0], wanted)) return nullptr;
             const KeyFields& key = key_of(self);
+            auto value = find_value_key(*key.hive, key.node, wanted);
+            if (!value.ok()) {
+                raise_error(value.error());
+                return nullptr;
+            }
             std::vector<uint8_t> joined;
-            auto found = [&]() -> Result<KeyValue> {
-                TARNU_TRY(ValueKey value, find_value_key(*key.hive, key.node, wanted));
-                TARNU_TRY(Bytes data, view_value_data_releasing_large(value, joined));
-                return KeyValue{std::move(value), copy_bytes(data)};
-            };
-            return respond(found(), [](KeyValue& value) {
-                return new_registry_value(std::move(value.key), std::move(value.data));
-            });
+            return respond(view_value_data_releasing_large(value.value(), joined),
+                           [&](Bytes data) { return new_registry_value(value.value(), data); });
         },
         FaultStyle::RuntimeError);
 }
