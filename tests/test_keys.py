@@ -82,6 +82,14 @@ SMILE = "\U0001F600"
     (dict(name=SMILE.encode("utf-16-le"), compressed=False), SMILE),
     (dict(name=b"\xfe\xff" + SMILE.encode("utf-16-be"), compressed=False), SMILE),
     (dict(name="weird\u2122".encode("utf-16-le"), flags=0xFFDF), "weird\u2122"),
+    # names on either side of eight bytes, which the decoders read at a time, and UTF-16 characters whose bytes
+    # are each below 0x80 without being ASCII
+    *[(dict(name=text.encode("latin-1"), compressed=True), text)
+      for text in ["abcdefg", "abcdefgh", "abcdefghi", "abcdefghijklmnop\xe9", "\xe9abcdefghijklmnop"]],
+    *[(dict(name=text.encode("utf-16-le"), compressed=False), text)
+      for text in ["abc", "abcd", "abcde", "\u2121", "\u0100", "x\u4141", "abcdefg\u0101", "\u2121bcdefgh"]],
+    *[(dict(name=b"\xfe\xff" + text.encode("utf-16-be"), compressed=False), text)
+      for text in ["abcd", "\u2121", "\u0100", "abc\u4141"]],
 ])
 def test_key_name_decoding(open_image, fields, expected):
     read, _ = key_reader(open_image, nk(**fields))
