@@ -292,10 +292,12 @@ PyObject* new_value_type(ValueType type) {
 }
 
 PyObject* new_value_data(ValueType type, Bytes data) {
-    // Decoded straight into the new object: a failure drops the object and raises the decoding's error.
+    // Decoded straight into the new object (large data with the lock released: nobody else sees the object yet);
+    // a failure drops the object and raises the decoding's error.
     auto* object = alloc_object<ValueDataObject>(types.value_data);
     if (object == nullptr) return nullptr;
-    Status decoded = decode_value_data(type, data, object->fields.data);
+    auto decode = [&] { return decode_value_data(type, data, object->fields.data); };
+    Status decoded = is_large(data.size()) ? without_gil(decode) : decode();
     if (!decoded.ok()) {
         Py_DECREF(object);
         raise_error(decoded.error());
