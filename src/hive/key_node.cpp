@@ -34,18 +34,8 @@ Status read_key_node(const Hive& hive, uint32_t offset, KeyNode& node) {
     node.name_length = le16(cell, 72);
     node.class_name_length = le16(cell, 74);
 
-    if (node.name_length == 0) {
-        node.name.clear();
-    } else {
-        const size_t end = kKeyNodeFixedSize + node.name_length;
-        if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
-        const Bytes name = cell.subspan(kKeyNodeFixedSize, node.name_length);
-        if (node.flags & kKeyCompressedName) {
-            decode_compressed_name(name, node.name);
-        } else {
-            TARNU_CHECK(decode_utf16_string(name, offset, node.name));
-        }
-    }
+    const bool compressed = (node.flags & kKeyCompressedName) != 0;
+    TARNU_CHECK(decode_record_name(cell, kKeyNodeFixedSize, node.name_length, compressed, offset, node.name));
 
     node.hive = &hive;
     node.offset = offset;

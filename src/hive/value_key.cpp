@@ -70,17 +70,10 @@ Status read_value_key(const Hive& hive, uint32_t offset, ValueKey& value) {
     value.offset = offset;
     if (value.name_length == 0) {
         value.name = "(default)";
-    } else {
-        const size_t end = kValueKeyFixedSize + value.name_length;
-        if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
-        const Bytes name = cell.subspan(kValueKeyFixedSize, value.name_length);
-        if (value.flags & kValueCompressedName) {
-            decode_compressed_name(name, value.name);
-        } else {
-            TARNU_CHECK(decode_utf16_string(name, offset, value.name));
-        }
+        return Ok{};
     }
-    return Ok{};
+    const bool compressed = (value.flags & kValueCompressedName) != 0;
+    return decode_record_name(cell, kValueKeyFixedSize, value.name_length, compressed, offset, value.name);
 }
 
 Result<size_t> read_value_list(const Hive& hive, const KeyNode& key, std::vector<ValueKey>& values) {

@@ -189,6 +189,16 @@ Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset) {
     return out;
 }
 
+Status decode_record_name(Bytes cell, size_t fixed_size, uint16_t length, bool compressed, uint32_t cell_offset,
+                          std::string& out) {
+    const size_t end = fixed_size + length;
+    if (end > cell.size()) return HiveError::truncated_data(cell_offset, end, cell.size());
+    const Bytes name = cell.subspan(fixed_size, length);
+    if (!compressed) return decode_utf16_string(name, cell_offset, out);
+    decode_compressed_name(name, out);
+    return Ok{};
+}
+
 std::string utf8_lossy(Bytes bytes) {
     std::string out;
     out.reserve(bytes.size());
