@@ -1,5 +1,5 @@
-// Cells and hive bins: `read_cell`, the one bounds-checked way from a cell offset to a cell's payload,
-// `prefetch_cell`, a hint for cells about to be read, and `hbins`, the walk over the hive-bin headers.
+// Cells and hive bins: `read_cell`, the one bounds-checked way from a cell offset to a cell's payload, and
+// `hbins`, the walk over the hive-bin headers.
 #pragma once
 
 #include <array>
@@ -46,19 +46,6 @@ inline Result<Bytes> read_cell(const Hive& hive, uint32_t offset) {
     }
     return cell_error(image, offset);
 }
-
-// Asks the processor to start loading the first bytes of the cell at `offset` of `image` (the hive's bytes) ahead
-// of a `read_cell` that follows soon. A walk that knows its next cells (the entries of a list) overlaps their
-// memory latency this way instead of waiting for each in turn. It reads nothing and changes nothing; offsets
-// outside the image are passed over.
-inline void prefetch_cell(Bytes image, uint32_t offset) {
-    const uint64_t position = uint64_t{offset} + kHiveBinsStart;
-    if (position < image.size()) __builtin_prefetch(image.data() + position);
-}
-
-// How many entries ahead of the one being read a walk over a list asks for: enough loads in flight to hide the
-// latency of memory, few enough that they are not evicted before they are used.
-inline constexpr size_t kPrefetchDistance = 8;
 
 // The hive-bin headers in image order, from the start of the hive bins up to the first position that does not
 // hold "hbin".

@@ -1,6 +1,5 @@
 #include "key/value_listing.h"
 
-#include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "utils/format.h"
@@ -26,13 +25,7 @@ Status ValueListing::read_data(const Hive& hive, const KeyNode& key) {
     std::vector<uint8_t> scratch;
     joined_.clear();
     data_.resize(count_);
-    const Bytes image = hive.bytes();
-    auto prefetch = [&](size_t i) {
-        if (keys_[i].data_size > kMaxInlineData) prefetch_cell(image, keys_[i].data_offset);
-    };
-    for (size_t i = 0; i < count_ && i < kPrefetchDistance; ++i) prefetch(i);
     for (size_t i = 0; i < count_; ++i) {
-        if (i + kPrefetchDistance < count_) prefetch(i + kPrefetchDistance);
         auto data = view_value_data(keys_[i], scratch);
         const Bytes bytes = data.ok() ? data.value() : Bytes{};
         gathered += bytes.size();

@@ -1,6 +1,5 @@
 #include "key/walk.h"
 
-#include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "subkey_list/subkey_list.h"
@@ -44,8 +43,6 @@ Status KeyWalk::enter(const Entry& key) {
     }
     entry_budget_ -= level.children.size();
     if (!level.children.empty()) ++depth_;
-    const Bytes image = hive_.bytes();
-    for (size_t i = 0; i < level.children.size() && i < kPrefetchDistance; ++i) prefetch_cell(image, level.children[i]);
     return Ok{};
 }
 
@@ -70,9 +67,6 @@ Result<KeyNode*> KeyWalk::advance() {
             continue;
         }
         const uint32_t offset = level.children[level.next++];
-        if (level.next - 1 + kPrefetchDistance < level.children.size()) {
-            prefetch_cell(hive_.bytes(), level.children[level.next - 1 + kPrefetchDistance]);
-        }
         if (seen_.contains(offset)) continue;
         // Read into the node handed out last, reusing its name's storage; a node that fails is not handed out.
         Status read = read_key_node(hive_, offset, current_);
@@ -81,9 +75,6 @@ Result<KeyNode*> KeyWalk::advance() {
             continue;
         }
         seen_.insert(offset);
-        // Whoever walks reads the key's lists next.
-        prefetch_cell(hive_.bytes(), current_.value_list_offset);
-        prefetch_cell(hive_.bytes(), current_.subkey_list_offset);
         path_.resize(level.path_length);
         // The first key's level is the bottom one; its children's paths start without a separator.
         if (depth_ > 1) path_ += '\\';
