@@ -4,7 +4,6 @@
 //
 //   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
 //   build/fuzz/fuzz_hive -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_hive
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,7 +12,6 @@
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/key_node.h"
-#include "hive/limits.h"
 #include "hive/value_key.h"
 #include "hive/value_type.h"
 #include "key/key.h"
@@ -21,6 +19,7 @@
 #include "key/lookup.h"
 #include "key/walk.h"
 #include "transaction_log/transaction_log.h"
+#include "fuzz_image.h"
 
 namespace {
 
@@ -71,16 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)apply_transaction_logs(image, logs);
     }
 
-    // As a hive. The header is made valid (signature, a supported version, the checksum) so that the fuzzer
-    // spends its time on cells rather than on the base block, which is checked in full by the tests.
-    ByteBuffer image(data, data + size);
-    if (image.size() >= kBaseBlockSize) {
-        std::copy_n("regf", 4, image.begin());
-        put_le32(image.data() + 20, 1);
-        put_le32(image.data() + 24, 3 + image[24] % 4);
-        put_le32(image.data() + kChecksumPosition, base_block_checksum(image));
-    }
-    auto hive = build_hive(HiveImage::from_buffer(std::move(image)));
+    // As a hive, with a valid header.
+    auto hive = build_hive(HiveImage::from_buffer(fuzz::image_with_valid_header(data, size)));
     if (!hive.ok()) return 0;
     (void)hbins(*hive.value());
     walk(*hive.value());

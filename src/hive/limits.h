@@ -23,8 +23,6 @@ inline constexpr size_t kHbinHeaderSize = 32;
 // Fixed parts of records, before their names.
 inline constexpr size_t kKeyNodeFixedSize = 76;
 inline constexpr size_t kValueKeyFixedSize = 20;
-// Data of up to 4 bytes is held in the value key's data offset field itself, at this position of the value key.
-inline constexpr size_t kValueKeyDataOffsetField = 8;
 inline constexpr size_t kBigDataHeaderSize = 8;
 inline constexpr size_t kSubkeyListHeaderSize = 4;
 // A security cell ("sk"): signature, 2 reserved bytes, the two list links, a reference count, then the size of
@@ -56,6 +54,14 @@ inline constexpr size_t kMaxSubkeyListDepth = 32;
 // Windows keeps keys at most 512 levels deep. Paths, parents and walks stop there, so that a chain of parents or
 // children that input makes longer (or circular) ends instead of growing paths without bound.
 inline constexpr size_t kMaxKeyDepth = 512;
+
+// Windows allocates cells in multiples of 8 bytes, so every cell starts at a multiple of 8 from its bin's start. A
+// cell freed inside a larger free cell keeps that place, and recovery looks for records only there.
+inline constexpr uint32_t kCellAlignment = 8;
+// Recovery reads the value lists of deleted keys and the segment lists of deleted big data. In a real hive each
+// entry of those lists fills four bytes of its own, so together they name at most as many entries as the image
+// has four-byte words; recovery reads no more than that, however often free space names the same lists.
+inline constexpr size_t kRecoveredListEntrySize = 4;
 
 // In a real hive every value's data lies in cells of its own, so the data of one key's values never exceeds the
 // image. A value list that names the same data over and over could make one listing gather gigabytes from a small

@@ -11,12 +11,6 @@
 namespace tarnu {
 namespace {
 
-// Inline data: the first `size` bytes of the value key's data offset field, which hold the data itself.
-Result<Bytes> view_inline_data(const ValueKey& value) {
-    TARNU_TRY(Bytes cell, read_cell(*value.hive, value.offset));
-    return cell.subspan(kValueKeyDataOffsetField, value.data_size);
-}
-
 // The data held in one cell: the first `size` bytes of its payload, or the whole payload when it is shorter.
 // What follows the data in the cell is slack from the cell's rounding and is not part of the value.
 Result<Bytes> view_data_cell(const Hive& hive, uint32_t offset, uint32_t size) {
@@ -55,25 +49,41 @@ Result<std::vector<uint8_t>> read_big_data(const Hive& hive, uint32_t offset, ui
 
 }  // namespace
 
-Status read_value_key(const Hive& hive, uint32_t offset, ValueKey& value) {
-    TARNU_TRY(Bytes cell, read_cell(hive, offset));
-    if (cell.size() < kValueKeyFixedSize) return HiveError::truncated_data(offset, kValueKeyFixedSize, cell.size());
-    if (!has_signature(cell, "vk")) {
+static_assert(value_key_field::kName == kValueKeyFixedSize, "the name follows the fixed part");
+
+Status parse_value_key_record(Bytes payload, uint32_t offset, ValueKey& value) {
+    namespace f = value_key_field;
+    if (payload.size() < kValueKeyFixedSize) {
+        return HiveError::truncated_data(offset, kValueKeyFixedSize, payload.size());
+    }
+    if (!has_signature(payload, "vk")) {
         return HiveError::invalid_format("Expected 'vk' signature at offset " + hex(offset));
     }
-    value.name_length = le16(cell, 2);
-    value.data_size = le32(cell, 4) & kDataSizeMask;
-    value.data_offset = le32(cell, 8);
-    value.value_type = ValueType{le32(cell, 12)};
-    value.flags = le16(cell, 16);
-    value.hive = &hive;
-    value.offset = offset;
+    value.name_length = le16(payload, f::kNameLength);
+    value.data_size = le32(payload, f::kDataSize) & kDataSizeMask;
+    value.data_offset = le32(payload, f::kDataOffset);
+    value.value_type = ValueType{le32(payload, f::kDataType)};
+    value.flags = le16(payload, f::kFlags);
+    value.hive = nullptr;
     if (value.name_length == 0) {
         value.name = "(default)";
         return Ok{};
     }
     const bool compressed = (value.flags & kValueCompressedName) != 0;
-    return decode_record_name(cell, kValueKeyFixedSize, value.name_length, compressed, offset, value.name);
+    return decode_record_name(payload, f::kName, value.name_length, compressed, offset, value.name);
+}
+
+Result<ValueKey> parse_value_key_record(Bytes payload, uint32_t offset) {
+    ValueKey value;
+    TARNU_CHECK(parse_value_key_record(payload, offset, value));
+    return value;
+}
+
+Status read_value_key(const Hive& hive, uint32_t offset, ValueKey& value) {
+    TARNU_TRY(Bytes cell, read_cell(hive, offset));
+    TARNU_CHECK(parse_value_key_record(cell, offset, value));
+    value.hive = &hive;
+    return Ok{};
 }
 
 Result<size_t> read_value_list(const Hive& hive, const KeyNode& key, std::vector<ValueKey>& values) {
@@ -98,23 +108,27 @@ Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& k
     return values;
 }
 
-Result<Bytes> view_value_data(const ValueKey& value, std::vector<uint8_t>& joined) {
+Result<Bytes> view_value_data(const ValueKey& value, DataScratch& scratch) {
     const uint32_t size = value.data_size;
     const uint32_t offset = value.data_offset;
-    if (size >= 1 && size <= kMaxInlineData) return view_inline_data(value);
+    if (size >= 1 && size <= kMaxInlineData) {
+        // The data offset field holds the data itself, its first byte lowest.
+        put_le32(scratch.inline_bytes.data(), offset);
+        return Bytes(scratch.inline_bytes.data(), size);
+    }
     if (size == 0 || offset == 0 || offset == kNoCell) return Bytes{};
     const Hive& hive = *value.hive;
     if (size <= kMaxSingleCellData || hive.base_block.minor_version < kFirstBigDataMinorVersion) {
         return view_data_cell(hive, offset, size);
     }
-    TARNU_TRY(joined, read_big_data(hive, offset, size));
-    return Bytes(joined);
+    TARNU_TRY(scratch.joined, read_big_data(hive, offset, size));
+    return Bytes(scratch.joined);
 }
 
 Result<std::vector<uint8_t>> read_value_data(const ValueKey& value) {
-    std::vector<uint8_t> joined;
-    TARNU_TRY(Bytes data, view_value_data(value, joined));
-    if (data.data() == joined.data()) return joined;
+    DataScratch scratch;
+    TARNU_TRY(Bytes data, view_value_data(value, scratch));
+    if (!scratch.joined.empty() && data.data() == scratch.joined.data()) return std::move(scratch.joined);
     return std::vector<uint8_t>(data.begin(), data.end());
 }
 

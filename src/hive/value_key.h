@@ -2,17 +2,32 @@
 // data cell, or gathered from a big-data ("db") chain of segments.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "error/error.h"
 #include "hive/key_node.h"
+#include "hive/limits.h"
 #include "hive/value_type.h"
+#include "utils/bytes.h"
 
 namespace tarnu {
 
 struct Hive;
+
+// Positions of the value-key fields in the cell's payload; the name follows the 20-byte fixed part.
+namespace value_key_field {
+inline constexpr size_t kSignature = 0;
+inline constexpr size_t kNameLength = 2;
+inline constexpr size_t kDataSize = 4;
+inline constexpr size_t kDataOffset = 8;
+inline constexpr size_t kDataType = 12;
+inline constexpr size_t kFlags = 16;
+inline constexpr size_t kName = 20;
+}  // namespace value_key_field
 
 struct ValueKey {
     ValueType value_type;
@@ -22,8 +37,13 @@ struct ValueKey {
     uint16_t name_length = 0;
     uint16_t flags = 0;
     const Hive* hive = nullptr;  // not owning
-    uint32_t offset = 0;         // the cell offset the value key was read from
 };
+
+// Parses the value key held by `payload`, the payload of the cell at `offset`: at least the fixed part, "vk", and
+// a name inside the payload that decodes. Errors carry `offset`; the record's `hive` stays null.
+Result<ValueKey> parse_value_key_record(Bytes payload, uint32_t offset);
+// The same into `value`, whose name keeps its storage. A failure leaves `value` holding parts of the failed key.
+Status parse_value_key_record(Bytes payload, uint32_t offset, ValueKey& value);
 
 // The value keys named by `key`'s value list, in list order. The first value key that fails fails the list.
 Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key);
@@ -32,16 +52,21 @@ Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& k
 // the number of value keys read.
 Result<size_t> read_value_list(const Hive& hive, const KeyNode& key, std::vector<ValueKey>& values);
 
-// Reads the value key at `offset` into `value`, whose name keeps its storage. A failed read leaves `value`
-// holding parts of the failed value key.
+// Reads the value key at `offset` into `value`, as `parse_value_key_record` parses it.
 Status read_value_key(const Hive& hive, uint32_t offset, ValueKey& value);
 
 // A copy of the value's data bytes: never longer than the declared size, nor than the image.
 Result<std::vector<uint8_t>> read_value_data(const ValueKey& value);
 
-// The value's data bytes without a copy where they lie in one piece: a view of the image for data inline in the
-// value key or in one data cell; data joined from big-data segments is left in `joined` (replacing what it held)
-// and viewed there. The view is valid while the hive and `joined` are.
-Result<Bytes> view_value_data(const ValueKey& value, std::vector<uint8_t>& joined);
+// Where `view_value_data` puts data that does not lie in one piece of the image: the bytes of inline data, taken
+// from the value key's data offset field, and big data joined from its segments.
+struct DataScratch {
+    std::array<uint8_t, kMaxInlineData> inline_bytes{};
+    std::vector<uint8_t> joined;
+};
+
+// The value's data bytes without a copy where they lie in one piece: a view of the image for data in one data
+// cell, else of `scratch` (whose joined bytes are replaced). The view is valid while the hive and `scratch` are.
+Result<Bytes> view_value_data(const ValueKey& value, DataScratch& scratch);
 
 }  // namespace tarnu

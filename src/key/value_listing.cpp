@@ -22,10 +22,11 @@ uint64_t ValueListing::declared_data_size() const {
 Status ValueListing::read_data(const Hive& hive, const KeyNode& key) {
     const uint64_t limit = kMaxValueDataPerImageByte * hive.bytes().size();
     uint64_t gathered = 0;
-    std::vector<uint8_t> scratch;
-    joined_.clear();
     data_.resize(count_);
+    scratch_.resize(count_);
     for (size_t i = 0; i < count_; ++i) {
+        DataScratch& scratch = scratch_[i];
+        scratch.joined = std::vector<uint8_t>();  // big data of a key listed before goes
         auto data = view_value_data(keys_[i], scratch);
         const Bytes bytes = data.ok() ? data.value() : Bytes{};
         gathered += bytes.size();
@@ -34,9 +35,6 @@ Status ValueListing::read_data(const Hive& hive, const KeyNode& key) {
                                              dec(limit) + " bytes of data, " + dec(kMaxValueDataPerImageByte) +
                                              " times the hive's size");
         }
-        // Joined data moves into a buffer of its own; the heap block, and with it the view, stays where it is.
-        if (!scratch.empty() && bytes.data() == scratch.data()) joined_.push_back(std::move(scratch));
-        scratch.clear();
         data_[i] = bytes;
     }
     return Ok{};

@@ -2,9 +2,9 @@
 // caller may run apart: the value list (`read_list`), then the data (`read_data`). The binding releases the
 // interpreter lock between them when the list declares large data.
 //
-// Data that lies in one piece (inline in its value key, or in one data cell) is viewed in the image; data joined
-// from big-data segments is kept by the listing. A listing can be used for key after key: its value keys, their
-// names and the views keep their storage, so a walk over a whole hive allocates only while they grow.
+// Data that lies in one data cell is viewed in the image; inline data and data joined from big-data segments are
+// kept by the listing. A listing can be used for key after key: its value keys, their names and the views keep
+// their storage, so a walk over a whole hive allocates only while they grow (and for big data).
 #pragma once
 
 #include <cstddef>
@@ -45,7 +45,7 @@ private:
     std::vector<ValueKey> keys_;  // the first `count_` belong to the list read last
     size_t count_ = 0;
     std::vector<Bytes> data_;
-    std::vector<std::vector<uint8_t>> joined_;  // big data
+    std::vector<DataScratch> scratch_;  // one per value: its inline bytes, its joined big data
 };
 
 }  // namespace tarnu

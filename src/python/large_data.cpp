@@ -23,8 +23,8 @@ Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueLi
     return is_large(listing.declared_data_size()) ? without_gil(data) : data();
 }
 
-Result<Bytes> view_value_data_releasing_large(const ValueKey& value, std::vector<uint8_t>& joined) {
-    auto view = [&] { return view_value_data(value, joined); };
+Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch) {
+    auto view = [&] { return view_value_data(value, scratch); };
     return is_large(value.data_size) ? without_gil(view) : view();
 }
 

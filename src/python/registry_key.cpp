@@ -81,8 +81,8 @@ PyObject* key_value(PyObject* self, PyObject* args, PyObject* kwargs) {
                 raise_error(value.error());
                 return nullptr;
             }
-            std::vector<uint8_t> joined;
-            return respond(view_value_data_releasing_large(value.value(), joined),
+            DataScratch scratch;
+            return respond(view_value_data_releasing_large(value.value(), scratch),
                            [&](Bytes data) { return new_registry_value(value.value(), data); });
         },
         FaultStyle::RuntimeError);
