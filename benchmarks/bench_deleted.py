@@ -12,18 +12,9 @@ beside them. Only ratios are printed.
 import os
 import sys
 import tempfile
-import time
 
 import tarnu
-
-
-def best_of(runs, fn):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return min(times)
+from timing import best_of
 
 
 def build_hive(folder):
