@@ -4,6 +4,8 @@
 #include "hive/limits.h"
 #include "utils/format.h"
 
+#include <utility>
+
 namespace tarnu {
 
 std::string_view record_value_name(const ValueKey& value) {
@@ -35,21 +37,34 @@ void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
     }
     const uint64_t limit = kMaxValueDataPerImageByte * hive_.bytes().size();
     uint64_t gathered = 0;
-    record.values.reserve(list->size());
-    for (ValueKey& value : list.value()) {
-        auto data = read_value_data(value);
+    DataScratch scratch;
+    record.values.resize(list->size());
+    for (size_t i = 0; i < list->size(); ++i) {
+        RecordValue& item = record.values[i];
+        item.key = std::move(list.value()[i]);
+        // Data in one piece of the image is viewed there; only inline and joined data are kept with the value.
+        auto data = view_value_data(item.key, scratch);
         if (!data.ok()) {
-            add_problem({record.path, "value '" + value.name + "': " + data.error().message()});
-            record.values.push_back(RecordValue{std::move(value), std::nullopt});
+            add_problem({record.path, "value '" + item.key.name + "': " + data.error().message()});
             continue;
         }
         gathered += data->size();
         if (gathered > limit) {
+            record.values.resize(i);
             add_problem({record.path, "values hold more than " + dec(limit) + " bytes of data, " +
                                           dec(kMaxValueDataPerImageByte) + " times the hive's size"});
             return;
         }
-        record.values.push_back(RecordValue{std::move(value), std::move(data).value()});
+        item.readable = true;
+        if (!scratch.joined.empty() && data->data() == scratch.joined.data()) {
+            item.own = std::exchange(scratch.joined, {});
+            item.owned = true;
+        } else if (!data->empty() && data->data() == scratch.inline_bytes.data()) {
+            item.own.assign(data->begin(), data->end());
+            item.owned = true;
+        } else {
+            item.in_image = data.value();
+        }
     }
 }
 

@@ -16,6 +16,7 @@
 
 #include "hive/key_node.h"
 #include "hive/value_key.h"
+#include "utils/bytes.h"
 #include "key/walk.h"
 
 namespace tarnu {
@@ -24,7 +25,13 @@ struct Hive;
 
 struct RecordValue {
     ValueKey key;
-    std::optional<std::vector<uint8_t>> data;  // nothing when the data could not be read
+    bool readable = false;        // whether the data could be read
+    Bytes in_image;               // the data, where it lies in one piece of the image (most data does)
+    std::vector<uint8_t> own;     // the data otherwise: inline in the value key, or joined from big-data segments
+    bool owned = false;
+
+    // The data bytes, valid while the hive and this value are; empty when they could not be read.
+    Bytes data() const { return owned ? Bytes(own) : in_image; }
 };
 
 struct KeyRecord {

@@ -74,7 +74,7 @@ void append_reg_value(std::string& out, const RecordValue& value) {
         append_reg_string(out, key.name);
     }
     out += '=';
-    const Bytes data = *value.data;
+    const Bytes data = value.data();
     const uint32_t type = key.value_type.id;
     if (type == kRegSz) {
         if (auto text = exact_string(data)) {
@@ -112,7 +112,7 @@ public:
         out += "]\r\n";
         // A value whose data could not be read is left out: its bytes are unknown.
         for (const RecordValue& value : key.values) {
-            if (!value.data) continue;
+            if (!value.readable) continue;
             if (has_line_break(value.key.name)) {
                 problems_.push_back({key.path, "value '" + value.key.name +
                                                    "' not written: a .reg file cannot hold a line break in a name"});

@@ -120,13 +120,13 @@ private:
         append_json_string(out, record_value_name(value.key));
         out += ",\"type\":\"";
         out += value.key.value_type.name();
-        if (!value.data) {
+        if (!value.readable) {
             out += "\",\"raw\":null,\"data\":null";
         } else {
             out += "\",\"raw\":\"";
-            append_binary(out, *value.data, binary_);
+            append_binary(out, value.data(), binary_);
             out += "\",\"data\":";
-            append_json_data(out, value.key.value_type, *value.data);
+            append_json_data(out, value.key.value_type, value.data());
         }
         out += row_end_;
     }
@@ -201,10 +201,10 @@ private:
         out += ',';
         out += value.key.value_type.name();
         out += ',';
-        if (value.data) {
-            append_binary(out, *value.data, binary_);
+        if (value.readable) {
+            append_binary(out, value.data(), binary_);
             out += ',';
-            append_csv_data(out, value.key.value_type, *value.data);
+            append_csv_data(out, value.key.value_type, value.data());
         } else {
             out += ',';
         }

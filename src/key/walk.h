@@ -17,12 +17,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "error/error.h"
 #include "hive/key_node.h"
+#include "key/offset_set.h"
 
 namespace tarnu {
 
@@ -50,6 +50,11 @@ public:
     // The next key, or nothing once the walk is over.
     Result<std::optional<WalkStep>> next();
 
+    // The next key as `next()` hands it out, without copying it: its node (which the caller may move away) or
+    // nullptr once the walk is over; its path is `path()` until the following call.
+    Result<KeyNode*> advance();
+    const std::string& path() const { return path_; }
+
     // Lists, children and levels passed over under `WalkErrors::Skip`.
     size_t skipped() const { return skipped_; }
 
@@ -58,7 +63,8 @@ public:
     std::vector<SkippedPart> take_skipped() { return std::exchange(skipped_parts_, {}); }
 
 private:
-    // The children of one entered key, the next one to hand out, and the length of that key's path.
+    // The children of one entered key, the next one to hand out, and the length of that key's path. Levels that
+    // are done keep their arrays for the next key entered at their depth.
     struct Level {
         std::vector<uint32_t> children;
         size_t next = 0;
@@ -82,9 +88,11 @@ private:
     const WalkErrors errors_;
     std::optional<KeyNode> first_;  // not handed out yet
     std::optional<Entry> to_enter_;  // handed out, children not read yet
-    std::vector<Level> levels_;
-    std::unordered_set<uint32_t> seen_;
-    std::string path_;  // of the key handed out last
+    std::vector<Level> levels_;      // the first `depth_` are in use
+    size_t depth_ = 0;
+    OffsetSet seen_;
+    KeyNode current_;   // the key handed out last
+    std::string path_;  // and its path
     size_t entry_budget_;
     size_t skipped_ = 0;
     std::vector<SkippedPart> skipped_parts_;

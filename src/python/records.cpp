@@ -100,8 +100,8 @@ std::vector<BatchItem> read_batch(RecordsFields& fields) {
         item.decoded.reserve(item.key.values.size());
         for (const RecordValue& value : item.key.values) {
             std::optional<ValueData> decoded;
-            if (value.data) {
-                auto data = decode_value_data(value.key.value_type, *value.data);
+            if (value.readable) {
+                auto data = decode_value_data(value.key.value_type, value.data());
                 if (data.ok()) decoded = std::move(data).value();
             }
             item.decoded.push_back(std::move(decoded));
@@ -112,7 +112,7 @@ std::vector<BatchItem> read_batch(RecordsFields& fields) {
     return items;
 }
 
-PyObject* bytes_object(const std::vector<uint8_t>& bytes) {
+PyObject* bytes_object(Bytes bytes) {
     return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
 }
 
@@ -196,7 +196,7 @@ bool append_rows(RecordsFields& fields, BatchItem& item, PyObject* list) {
     for (size_t i = 0; ok && i < key.values.size(); ++i) {
         const RecordValue& value = key.values[i];
         const std::string_view name = record_value_name(value.key);
-        PyObject* raw = value.data ? bytes_object(*value.data) : shared(Py_None);
+        PyObject* raw = value.readable ? bytes_object(value.data()) : shared(Py_None);
         PyObject* data = raw != nullptr ? data_object(batch_key.decoded[i], raw) : nullptr;
         ok = append(new_record({{kHive, shared(fields.hive_name)},
                                 {kKey, shared(path)},
