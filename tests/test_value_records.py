@@ -160,8 +160,8 @@ def test_every_call_makes_new_objects(open_image):
 
 def test_doc():
     method = tarnu.RegistryKey.value_records
-    assert method.__text_signature__ == "($self)"
-    assert method.__doc__.startswith("Get every value in one call as a list of (name, type_id, raw_data, data) tuples")
+    assert method.__text_signature__ == "($self)"  # type: ignore[attr-defined]
+    assert method.__doc__.startswith("Get every value in one call as a list of (name, type_id, raw_data, data) tuples")  # type: ignore[union-attr]
 
 
 @pytest.mark.parametrize("name", ["SYSTEM.xz", "amcache.hve.xz", "NTUSER.DAT.xz"])
