@@ -6,7 +6,7 @@ import argparse
 import datetime
 import json
 import os
-from typing import Any, Dict, List, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 import tarnu
 
@@ -17,14 +17,20 @@ from .run import CommandError, Run, reason
 _FILETIME_EPOCH = datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc)
 
 
-def filetime_text(filetime: int) -> str:
-    """ISO-8601 UTC with microseconds, as the exports write it; "" for 0, the number itself past year 9999."""
+def iso_time(filetime: int) -> Optional[str]:
+    """As the exports write a time: ISO-8601 UTC with microseconds; None for 0 and past the year 9999."""
     if filetime == 0:
-        return ""
+        return None
     try:
         return (_FILETIME_EPOCH + datetime.timedelta(microseconds=filetime // 10)).isoformat(timespec="microseconds")
     except OverflowError:
-        return str(filetime)
+        return None
+
+
+def filetime_text(filetime: int) -> str:
+    """A time to show: ISO-8601 as the exports write it; "" for 0, the number itself past the year 9999."""
+    text = iso_time(filetime)
+    return text if text is not None else "" if filetime == 0 else str(filetime)
 
 
 def escaped(text: str) -> str:

@@ -12,13 +12,13 @@ from __future__ import annotations
 import argparse
 import base64
 import csv
-import datetime
 import io
 import json
 from typing import Any, Dict, Iterator, List, Optional, Tuple, Union
 
 import tarnu
 
+from .browse import iso_time
 from .hives import Emit, Outcome, Task, for_each_hive
 from .inputs import add_hives_argument, add_output_argument, dirty_note, hive_paths, open_hive
 from .run import CommandError, Run, reason
@@ -26,19 +26,6 @@ from .run import CommandError, Run, reason
 # The columns of dump's rows, then those of recovery.
 COLUMNS = ("hive", "key", "last_written", "value", "type", "raw", "data", "deleted", "path_complete", "offset")
 CSV_HEADER = ",".join(COLUMNS) + "\r\n"
-
-_FILETIME_EPOCH = datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc)
-
-
-def time_text(filetime: int) -> Optional[str]:
-    """As the exports write a time: ISO-8601 UTC with microseconds; None for 0 and past the year 9999."""
-    if filetime == 0:
-        return None
-    try:
-        return (_FILETIME_EPOCH + datetime.timedelta(microseconds=filetime // 10)).isoformat(timespec="microseconds")
-    except OverflowError:
-        return None
-
 
 def decoded(value: tarnu.DeletedValue) -> Union[str, List[str], int, None]:
     """The decoded data as the exports write it: text, a list of texts or a number; None otherwise."""
@@ -73,7 +60,7 @@ def rows(path: str, records: List[Union[tarnu.DeletedKey, tarnu.DeletedValue]],
 
     for record in records:
         if isinstance(record, tarnu.DeletedKey):
-            head = {"hive": path, "key": record.path(), "last_written": time_text(record.last_written_filetime()),
+            head = {"hive": path, "key": record.path(), "last_written": iso_time(record.last_written_filetime()),
                     "value": None, "type": None, "raw": None, "data": None, "deleted": True,
                     "path_complete": record.is_path_complete(), "offset": record.cell_offset()}
             values = record.values()
