@@ -14,7 +14,7 @@ import base64
 import csv
 import io
 import json
-from typing import Any, Dict, Iterator, List, Optional, Tuple, Union
+from typing import Any, Dict, Iterator, List, Tuple, Union
 
 import tarnu
 
