@@ -371,7 +371,9 @@ def core_ratio(program, path, repeat):
     for _ in range(repeat):
         out = subprocess.run([program, path, "10"], capture_output=True, text=True, check=True)
         runs.append(json.loads(out.stdout))
-    return min(r["walk"] for r in runs) / min(r["copy"] for r in runs)
+    cold = min(r["walk"] for r in runs) / min(r["copy"] for r in runs)
+    warm = min(r["walk_warm"] for r in runs) / min(r["copy_warm"] for r in runs)
+    return cold, warm
 
 
 def table(header, rows):
@@ -441,7 +443,11 @@ def walks(args, names, core, hives, repeat):
                ratio(tarnu["seconds"] / floor), ratio(results["tarnu-bulk"]["seconds"] / floor, BULK_GOAL)]
         row += [ratio(results[p]["seconds"] / floor) for p in peers]
         row.append(ratio(tarnu["seconds"] / hivex["seconds"], PER_CALL_GOAL) if hivex else "-")
-        row.append(ratio(core_ratio(core, path, repeat), CORE_GOAL) if core else "-")
+        if core:
+            cold, warm = core_ratio(core, path, repeat)
+            row.append("{} (in cache: {:.2f})".format(ratio(cold, CORE_GOAL), warm))
+        else:
+            row.append("-")
         row.append(ratio((rss - size) / MIB, MEMORY_GOAL))
         rows.append(row)
         times.append([hive, "{:.4f}".format(floor)] + ["{:.4f}".format(results[r]["seconds"]) for r in names])

@@ -1,11 +1,19 @@
 #include "key/walk.h"
 
+#include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "subkey_list/subkey_list.h"
 #include "utils/format.h"
 
 namespace tarnu {
+namespace {
+
+// How many children ahead of the one handed out the walk asks the processor to load: enough for the loads of
+// scattered key nodes to overlap, few enough not to push out what is still in use.
+constexpr size_t kPrefetchAhead = 8;
+
+}  // namespace
 
 KeyWalk::KeyWalk(const Hive& hive, KeyNode first, WalkErrors errors)
     : hive_(hive), errors_(errors), first_(std::move(first)), entry_budget_(hive.bytes().size() / 4) {}
@@ -46,6 +54,7 @@ Status KeyWalk::enter(const Entry& key) {
     }
     entry_budget_ -= level.children.size();
     if (!level.children.empty()) ++depth_;
+    for (size_t i = 0; i < level.children.size() && i < kPrefetchAhead; ++i) prefetch_cell(hive_, level.children[i]);
     return Ok{};
 }
 
@@ -68,6 +77,9 @@ Result<KeyNode*> KeyWalk::advance() {
         if (level.next == level.children.size()) {
             --depth_;
             continue;
+        }
+        if (level.next + kPrefetchAhead < level.children.size()) {
+            prefetch_cell(hive_, level.children[level.next + kPrefetchAhead]);
         }
         const uint32_t offset = level.children[level.next++];
         if (seen_.contains(offset)) continue;
