@@ -3,6 +3,7 @@
 // marks a free slot and is kept apart.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -50,7 +51,7 @@ private:
     void grow() {
         std::vector<uint32_t> old(slots_.empty() ? kFirstSlots : 2 * slots_.size(), kFree);
         old.swap(slots_);
-        shift_ = 64 - static_cast<unsigned>(__builtin_ctzll(slots_.size()));
+        shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots_.size()));
         size_ = 0;
         for (uint32_t offset : old) {
             if (offset != kFree) insert(offset);

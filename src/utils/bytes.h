@@ -14,19 +14,27 @@ namespace tarnu {
 
 using Bytes = std::span<const uint8_t>;
 
+// The bytes of `v` in the other order, for the reads on big-endian machines (std::byteswap is C++23).
+inline uint32_t byteswap32(uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
+}
+inline uint64_t byteswap64(uint64_t v) {
+    return (uint64_t{byteswap32(static_cast<uint32_t>(v))} << 32) | byteswap32(static_cast<uint32_t>(v >> 32));
+}
+
 inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 inline uint32_t le32(const uint8_t* p) {
     uint32_t v;
     std::memcpy(&v, p, 4);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+    if constexpr (std::endian::native == std::endian::big) v = byteswap32(v);
     return v;
 }
 
 inline uint64_t le64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    if constexpr (std::endian::native == std::endian::big) v = byteswap64(v);
     return v;
 }
 
