@@ -1,25 +1,11 @@
 #include "error/error.h"
 
-#include <cstring>
-
+#include "platform/system_error.h"
 #include "utils/format.h"
 #include "utils/text.h"
 
 namespace tarnu {
 namespace {
-
-std::string os_description(int code) {
-    char buffer[256];
-    buffer[0] = '\0';
-    // The GNU strerror_r may return a static string instead of filling the buffer; the XSI one fills it.
-#if defined(__GLIBC__) && defined(_GNU_SOURCE)
-    std::string text = strerror_r(code, buffer, sizeof buffer);
-#else
-    std::string text = strerror_r(code, buffer, sizeof buffer) == 0 ? buffer : "Unknown error";
-#endif
-    while (!text.empty() && (text.back() == ' ' || (text.back() >= '\t' && text.back() <= '\r'))) text.pop_back();
-    return text;
-}
 
 std::string as_text(const std::string& bytes) {
     return utf8_lossy(Bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
@@ -32,6 +18,15 @@ HiveError HiveError::io(int os_code) {
     e.os_code_ = os_code;
     return e;
 }
+
+#ifdef _WIN32
+HiveError HiveError::io_windows(unsigned long windows_code) {
+    HiveError e(ErrorKind::Io);
+    e.os_code_ = platform::errno_of_windows_error(windows_code);
+    e.windows_code_ = static_cast<uint32_t>(windows_code);
+    return e;
+}
+#endif
 
 HiveError HiveError::io_text(std::string text) {
     HiveError e(ErrorKind::Io);
@@ -117,7 +112,12 @@ HiveError HiveError::invalid_subkey_list_type(uint8_t first, uint8_t second) {
 std::string HiveError::message() const {
     switch (kind_) {
         case ErrorKind::Io:
-            if (os_code_ != 0) return os_description(os_code_) + " (os error " + std::to_string(os_code_) + ")";
+#ifdef _WIN32
+            if (windows_code_ != 0) {
+                return platform::windows_error_text(windows_code_) + " (os error " + std::to_string(windows_code_) + ")";
+            }
+#endif
+            if (os_code_ != 0) return platform::errno_text(os_code_) + " (os error " + std::to_string(os_code_) + ")";
             return text_;
         case ErrorKind::InvalidSignature:
             return "Invalid signature: expected " + as_text(text_) + ", found " + as_text(text2_);

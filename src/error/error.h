@@ -30,6 +30,11 @@ class HiveError {
 public:
     // An operating-system failure, described by its errno value.
     static HiveError io(int os_code);
+#ifdef _WIN32
+    // An operating-system failure, described by its Windows error code (which its message shows); its errno value
+    // is the one that stands for that code.
+    static HiveError io_windows(unsigned long windows_code);
+#endif
     // An I/O failure found by the reader itself; `text` is the whole message.
     static HiveError io_text(std::string text);
     static HiveError invalid_signature(std::string expected, std::string found);
@@ -47,6 +52,8 @@ public:
     ErrorKind kind() const { return kind_; }
     // The errno value of an `Io` error that came from the operating system, else 0.
     int os_code() const { return os_code_; }
+    // The Windows error code of an `Io` error that came from a Windows call, else 0.
+    uint32_t windows_code() const { return windows_code_; }
     // The message text, built from the fields.
     std::string message() const;
 
@@ -55,6 +62,7 @@ private:
 
     ErrorKind kind_;
     int os_code_ = 0;
+    uint32_t windows_code_ = 0;
     // Numeric fields, in the order the kind's message uses them.
     uint64_t a_ = 0, b_ = 0, c_ = 0;
     // Text fields: the whole text of InvalidFormat/NotFound/Io, or expected and found of InvalidSignature.

@@ -224,7 +224,8 @@ bool add_export_stream(PyObject* module);
 // ---- Errors --------------------------------------------------------------------------------------------------
 
 // Raises the exception of an error kind: for Io the OSError subclass that Python raises for its error number
-// (FileNotFoundError, PermissionError, ...) with `errno` set, else OSError; ValueError for the other kinds.
+// (FileNotFoundError, PermissionError, ...) with `errno` set (and on Windows `winerror`, when a Windows call
+// failed), else OSError; ValueError for the other kinds.
 void raise_error(const HiveError& error);
 
 // The Python result of a core operation: `make(value)` on success, else the error raised and nullptr.

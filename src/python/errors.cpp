@@ -21,6 +21,14 @@ PyObject* os_error_class(int os_code) {
     return type;
 }
 
+// Sets attribute `name` of `object` to the number `value`; false with the exception set when that fails.
+bool set_number(PyObject* object, const char* name, long value) {
+    PyObject* number = PyLong_FromLong(value);
+    const bool set = number != nullptr && PyObject_SetAttrString(object, name, number) == 0;
+    Py_XDECREF(number);
+    return set;
+}
+
 }  // namespace
 
 PyObject* new_str(const std::string& utf8) {
@@ -48,15 +56,17 @@ void raise_error(const HiveError& error) {
     Py_XDECREF(message);
     Py_DECREF(type);
     if (exception == nullptr) return;
-    if (os_code != 0) {
-        PyObject* number = PyLong_FromLong(os_code);
-        const bool set = number != nullptr && PyObject_SetAttrString(exception, "errno", number) == 0;
-        Py_XDECREF(number);
-        if (!set) {
-            Py_DECREF(exception);
-            return;
-        }
+    if (os_code != 0 && !set_number(exception, "errno", os_code)) {
+        Py_DECREF(exception);
+        return;
     }
+#ifdef _WIN32
+    // As Python's own OSError on Windows: `winerror` is the Windows error code the message shows.
+    if (error.windows_code() != 0 && !set_number(exception, "winerror", static_cast<long>(error.windows_code()))) {
+        Py_DECREF(exception);
+        return;
+    }
+#endif
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
     Py_DECREF(exception);
 }
