@@ -46,7 +46,7 @@ def system_hive() -> bytes:
     ])
     control_set = hb.Key("ControlSet001", [hb.Key("Control", [lsa]), hb.Key("services", [tcpip])])
     select = hb.Key("Select", values=[hb.Value("Current", hb.REG_DWORD, 1)])
-    return hb.build_hive(hb.Key("ROOT", [control_set, select]), file_name="SYSTEM")
+    return bytes(hb.build_hive(hb.Key("ROOT", [control_set, select]), file_name="SYSTEM"))
 
 
 def user_hive() -> Tuple[bytes, bytes, bytes]:
