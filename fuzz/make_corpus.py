@@ -163,17 +163,23 @@ def bins_pages(image):
     return hb.changed_pages(b"", image)
 
 
-def bins_size(image):
-    return len(image) - hb.BASE_BLOCK_SIZE
+class LogPages:
+    """What the log seeds write: the one-bin tree hive's page (``small``), the three-bin hive's pages (``pages``)
+    and hive bins data size (``size``), and the small page followed by a bin whose signature is broken."""
+
+    def __init__(self):
+        self.small = bins_pages(hb.build_hive(tree()))
+        grown = grown_hive()
+        self.pages = bins_pages(grown)
+        self.size = len(grown) - hb.BASE_BLOCK_SIZE
+        self.broken = self.small + [(4096, b"nbih" + bytes(4092))]
 
 
 def new_format_seeds():
-    small, grown = hb.build_hive(tree()), grown_hive()
-    pages = bins_pages(grown)
-    size = bins_size(grown)
-    broken = [(0, bins_pages(small)[0][1]), (4096, b"nbih" + bytes(4092))]
+    made = LogPages()
+    pages, size = made.pages, made.size
     return {
-        "one_entry.log": control(hb.new_format_log(40, [dict(pages=bins_pages(small), hive_bins_data_size=4096)])),
+        "one_entry.log": control(hb.new_format_log(40, [dict(pages=made.small, hive_bins_data_size=4096)])),
         "chain_then_stale.log": control(hb.new_format_log(7, [
             dict(pages=pages[:1], hive_bins_data_size=size),
             dict(pages=pages[1:], hive_bins_data_size=size, flags=1),
@@ -192,7 +198,7 @@ def new_format_seeds():
         "stale.log": control(hb.new_format_log(3, [dict(pages=pages, hive_bins_data_size=size)]), skew=-2),
         "clean_primary.log": control(hb.new_format_log(3, [dict(pages=pages, hive_bins_data_size=size)]),
                                      flags=CLEAN_PRIMARY),
-        "placeholder_bin.log": control(hb.new_format_log(9, [dict(pages=broken, hive_bins_data_size=8192)])),
+        "placeholder_bin.log": control(hb.new_format_log(9, [dict(pages=made.broken, hive_bins_data_size=8192)])),
         "several_pages_per_entry.log": control(hb.new_format_log(2, [
             dict(pages=[(0, pages[0][1][:512]), (512, pages[0][1][512:4096])] + pages[1:], hive_bins_data_size=size)],
             align=512)),
@@ -200,12 +206,10 @@ def new_format_seeds():
 
 
 def old_format_seeds():
-    small, grown = hb.build_hive(tree()), grown_hive()
-    pages = bins_pages(grown)
-    size = bins_size(grown)
-    broken = [(0, bins_pages(small)[0][1]), (4096, b"nbih" + bytes(4092))]
+    made = LogPages()
+    pages, size = made.pages, made.size
     return {
-        "one_log.log": control(hb.old_format_log(bins_pages(small), hive_bins_data_size=4096)),
+        "one_log.log": control(hb.old_format_log(made.small, hive_bins_data_size=4096)),
         "grown.log": control(hb.old_format_log(pages, hive_bins_data_size=size)),
         "units.log": control(hb.old_format_log([(512, pages[0][1][512:1024]), (2048, pages[0][1][2048:3072])]
                                                + pages[1:], hive_bins_data_size=size)),
@@ -214,7 +218,7 @@ def old_format_seeds():
         "damaged_primary.log": control(hb.old_format_log(pages, hive_bins_data_size=size), flags=DAMAGED_PRIMARY),
         "type_2.log": control(hb.old_format_log(pages, hive_bins_data_size=size, file_type=2)),
         "units_missing.log": control(hb.old_format_log(pages, hive_bins_data_size=size)[:-2048]),
-        "broken_bin.log": control(hb.old_format_log(broken, hive_bins_data_size=8192)),
+        "broken_bin.log": control(hb.old_format_log(made.broken, hive_bins_data_size=8192)),
     }
 
 
