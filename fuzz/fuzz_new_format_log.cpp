@@ -2,8 +2,8 @@
 // replayed onto a small dirty primary, then the recovered hive read completely.
 //
 // Fixing a log makes its header a new-format log header and, entry by entry along the chain from offset 512, writes
-// "HvLE", the next sequence number (unless kKeepNumbers) and both Marvin32 hashes, as long as the entry's size lets
-// the chain go on. Sizes, page counts, page references and the pages themselves stay as the input has them.
+// "HvLE", the next sequence number (unless kKeepNumbers) and both Marvin32 hashes (hash-2 unless kKeepSecondHash),
+// as long as the entry's size lets the chain go on. Sizes, page counts, page references and the pages themselves stay as the input has them.
 //
 //   build/fuzz/fuzz_new_format_log -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_new_format_log
 #include <cstddef>
@@ -37,7 +37,7 @@ void fix(ByteBuffer& log, size_t, const Control& control) {
         const uint32_t size = le32(entry + kEntrySize);
         if (size < kLogEntryAlignment || size % kLogEntryAlignment != 0 || size > log.size() - at) return;
         put_le64(entry + kEntryHash1, marvin32(Bytes(entry + kLogEntryFixedSize, size - kLogEntryFixedSize)));
-        put_le64(entry + kEntryHash2, marvin32(Bytes(entry, kEntryHash2)));
+        if (!(control.flags & kKeepSecondHash)) put_le64(entry + kEntryHash2, marvin32(Bytes(entry, kEntryHash2)));
         at += size;
     }
 }

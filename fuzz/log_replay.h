@@ -39,6 +39,7 @@ enum ControlFlag : uint8_t {
     kCleanPrimary = 4,    // the primary's sequence numbers agree, so Windows logs must be passed over
     kTwoLogs = 8,         // the bytes after the control header are split into a first and a second log
     kKeepNumbers = 16,    // fixing leaves the numbers of new-format entries as they come
+    kKeepSecondHash = 32,  // fixing leaves hash-2 of new-format entries as it comes
 };
 
 struct Control {

@@ -140,7 +140,7 @@ def from_bytes_seeds():
 # with those of a builder hive, whose root key sits at 0x20 as the primary's does.
 # --------------------------------------------------------------------------
 
-RAW, DAMAGED_PRIMARY, CLEAN_PRIMARY, TWO_LOGS, KEEP_NUMBERS = 1, 2, 4, 8, 16
+RAW, DAMAGED_PRIMARY, CLEAN_PRIMARY, TWO_LOGS, KEEP_NUMBERS, KEEP_SECOND_HASH = 1, 2, 4, 8, 16, 32
 
 
 def control(*logs, flags=0, skew=0):
@@ -192,6 +192,12 @@ def new_format_seeds():
                                             skew=1),
         "damaged_primary.log": control(hb.new_format_log(5, [dict(pages=pages, hive_bins_data_size=size)]),
                                        flags=DAMAGED_PRIMARY),
+        "damaged_primary_two_logs.log": control(
+            hb.new_format_log(6, [dict(pages=pages[2:], hive_bins_data_size=size)]),
+            hb.new_format_log(5, [dict(pages=pages[:2], hive_bins_data_size=size)]), flags=DAMAGED_PRIMARY),
+        "second_hash_fails.log": control(hb.new_format_log(5, [dict(pages=pages[:1], hive_bins_data_size=size),
+                                                               dict(pages=pages[1:], hive_bins_data_size=size, hash2=5)]),
+                                         flags=KEEP_SECOND_HASH),
         "wrapping_numbers.log": control(hb.new_format_log(0xFFFFFFFF, [
             dict(pages=pages[:2], hive_bins_data_size=size), dict(pages=pages[2:], hive_bins_data_size=size, sequence=0)
         ])),
