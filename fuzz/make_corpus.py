@@ -125,6 +125,58 @@ def hive_seeds():
     }
 
 
+def deleted_tree():
+    # A deleted key with values of every storage and a class name, and a deleted subtree below it.
+    b = hb.HiveBuilder()
+    root = b.reserve(len(hb.nk("root")))
+    doomed = hb.Key("gone", [hb.Key("child", [hb.Key("grandchild")])], values(), class_name="cls")
+    b.add(doomed, parent=root)
+    big = b.value("big", hb.REG_BINARY, bytes(range(256)) * 80)
+    b.key("root", root=True, at=root, values=[b.value("live", hb.REG_DWORD, 1)])
+    b.delete_key(doomed.offset)
+    b.delete_value(big)
+    return b.build()
+
+
+def merged_free_space():
+    # Deleted records inside one larger free cell, a reused key node and reused data cells.
+    b = hb.HiveBuilder()
+    root = b.reserve(len(hb.nk("root")))
+    first = b.cell(bytes(40))
+    doomed = hb.Key("top", [hb.Key("mid", [hb.Key("leaf")])], [hb.Value("v", hb.REG_SZ, "data" * 10)])
+    b.add(doomed, parent=root)
+    b.key("root", root=True, at=root)
+    b.delete_key(doomed.offset)
+    b.reuse(doomed.offset, b"\xab" * 8)
+    b.free(first)
+    b.coalesce(first, doomed.offset)
+    b.coalesce(doomed.offset + 16)
+    return b.build()
+
+
+def near_records():
+    # Free cells holding records with one field wrong each, and parents that loop.
+    b = hb.HiveBuilder()
+    b.key("root", root=True)
+    for payload in (hb.nk("x", parent=0x21), hb.nk("x", parent=0x20, name_length=300),
+                    hb.vk("x", data_size=0x80000008), hb.vk("x", data_size=40, data_offset=0x23)):
+        b.cell(payload, free=True)
+    one, two = b.reserve(len(hb.nk("one"))), b.reserve(len(hb.nk("two")))
+    b.fill(one, hb.nk("one", parent=two), free=True)
+    b.fill(two, hb.nk("two", parent=one), free=True)
+    return b.build(root_cell_offset=b.root)
+
+
+def recovery_seeds():
+    seeds = {name: data for name, data in hive_seeds().items() if name.endswith(".hiv")}
+    seeds.update({
+        "deleted_tree.hiv": deleted_tree(),
+        "merged_free_space.hiv": merged_free_space(),
+        "near_records.hiv": near_records(),
+    })
+    return seeds
+
+
 def from_bytes_seeds():
     seeds = {name: data for name, data in hive_seeds().items() if name.endswith(".hiv")}
     image = hb.build_hive(tree())
@@ -243,6 +295,7 @@ def blocks_seeds():
 
 # Seeds by fuzz target.
 TARGETS = {
+    "fuzz_recovery": recovery_seeds,
     "fuzz_hive": hive_seeds,
     "fuzz_from_bytes": from_bytes_seeds,
     "fuzz_new_format_log": new_format_seeds,

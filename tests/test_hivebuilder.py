@@ -325,3 +325,48 @@ def test_windows_log_layouts():
         old = hb.old_format_log([(512, b"x" * 512), (4096, b"y" * 1024)], hive_bins_data_size=bins_size)
         assert u32(old, 28) == 1 and old[512:516] == b"DIRT" and old[516] == 0b10 and old[517] == 0b11
         assert old[data_start:] == b"x" * 512 + b"y" * 1024
+
+
+def cell_sizes(image):
+    """Cell offset -> stored size field, over every bin."""
+    sizes, pos = {}, 0
+    while BINS + pos < len(image):
+        size = u32(image, BINS + pos + 8)
+        cell = pos + 32
+        while cell < pos + size:
+            sizes[cell] = i32(image, BINS + cell)
+            cell += abs(sizes[cell])
+        pos += size
+    return sizes
+
+
+@pytest.mark.parametrize("minor_version", [3, 5])
+def test_delete_key_frees_what_only_it_names(minor_version):
+    b = hb.HiveBuilder(minor_version)
+    root = b.reserve(len(hb.nk("root")))
+    doomed = Key("gone", [Key("child", values=[Value("big", hb.REG_BINARY, BLOB)], class_name="c")],
+                 values=[Value("v", hb.REG_SZ, "text"), Value("n", hb.REG_DWORD, 1)], list_kind="ri")
+    b.add(doomed, parent=root)
+    b.key("root", root=True, at=root, security=b"\x01" * 20)
+    before = cell_sizes(b.build())
+    b.delete_key(doomed.offset)
+    after = cell_sizes(b.build())
+    freed = {o for o in before if before[o] < 0 and after[o] > 0}
+    assert {o: -before[o] for o in freed} == {o: after[o] for o in freed}  # sizes kept, only the sign changes
+    security = u32(b.payload(root), 44)
+    assert {o for o in before if before[o] < 0} - freed == {root, security}  # the root and its shared security cell
+    named = {doomed.offset, doomed.subkeys[0].offset} | {v.offset for v in doomed.values + doomed.subkeys[0].values}
+    assert named <= freed
+
+
+def test_coalesce_and_reuse():
+    b = hb.HiveBuilder()
+    first, second, third = (b.cell(bytes(20)) for _ in range(3))
+    b.free(first)
+    b.free(second)
+    b.coalesce(first, third)
+    b.reuse(third, b"\xAA" * 4)
+    b.coalesce(third + 8)
+    sizes = cell_sizes(b.build())
+    assert sizes == {first: 48, third: -8, third + 8: 4096 - 32 - 56}
+    assert i32(b.build(), BINS + second) == 24  # the inner size field stays

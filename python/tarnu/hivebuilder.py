@@ -7,7 +7,8 @@ time with this module instead of relying on sample files.  There are three level
   ``value_list``, ``hbin_header``, ``dirt_block``, ``log_file``) that return
   the raw bytes of one record, every field overridable;
 * ``HiveBuilder``, which packs cells into hive bins and hands back their cell
-  offsets, so a test can wire records together by hand (damaged ones too);
+  offsets, so a test can wire records together by hand (damaged ones too),
+  and frees them again the way Windows deletes keys and values;
 * ``Key`` / ``Value`` descriptions plus ``build_hive`` for the common case of
   "a small well-formed hive with these keys and values".
 
@@ -705,6 +706,90 @@ class HiveBuilder:
                               security=key.security, root=root, at=at,
                               **fields)
         return key.offset
+
+    # -- deleting: cells freed in place, as Windows frees them -----------------
+
+    def payload(self, offset):
+        """The bytes of the cell at ``offset`` after its size field."""
+        b = self._bin_at(offset)
+        pos = offset - b.offset
+        return bytes(b.data[pos + 4:pos + self._cells[offset]])
+
+    def free(self, offset):
+        """Mark the cell at ``offset`` free (a positive size field); its bytes stay."""
+        self._write(offset, self._cells[offset], b"")
+
+    def delete_value(self, offset):
+        """Free a value key and the cells of its data: one data cell, or a big-data record with its segment list and
+        segments."""
+        _, size, data_offset = struct.unpack_from("<HII", self.payload(offset), 2)
+        self.free(offset)
+        size &= ~INLINE_FLAG
+        if size <= 4 or data_offset not in self._cells:
+            return
+        record = self.payload(data_offset)
+        if size > MAX_CELL_DATA and self.minor_version >= 4 and record[:2] == b"db":
+            count, segment_list = struct.unpack_from("<HI", record, 2)
+            segments = struct.unpack_from("<%dI" % count, self.payload(segment_list))
+            for cell in (segment_list,) + segments:
+                self.free(cell)
+        self.free(data_offset)
+
+    def delete_key(self, offset):
+        """Free a key node and everything only it names: its subkeys first (and theirs, as Windows deletes a tree),
+        its subkey lists, value list, values with their data and class-name cell. Security cells are shared and
+        stay; the parent's subkey list is not touched (build the parent without the key)."""
+        pending = [offset]
+        while pending:
+            at = pending.pop()
+            node = self.payload(at)
+            subkey_count, subkey_list = struct.unpack_from("<I4xI", node, 20)
+            value_count, value_list = struct.unpack_from("<II", node, 36)
+            class_offset = struct.unpack_from("<I", node, 48)[0]
+            if subkey_count and subkey_list in self._cells:
+                pending.extend(self._free_subkey_list(subkey_list))
+            if value_count and value_list in self._cells:
+                for value in struct.unpack_from("<%dI" % value_count, self.payload(value_list)):
+                    self.delete_value(value)
+                self.free(value_list)
+            if class_offset in self._cells:
+                self.free(class_offset)
+            self.free(at)
+
+    def _free_subkey_list(self, offset):
+        """Free a subkey list (an "ri" list with its leaves) and return the key offsets it names."""
+        record = self.payload(offset)
+        kind, count = record[:2], struct.unpack_from("<H", record, 2)[0]
+        step = 8 if kind in (b"lf", b"lh") else 4
+        entries = [struct.unpack_from("<I", record, 4 + step * i)[0] for i in range(count)]
+        self.free(offset)
+        if kind != b"ri":
+            return entries
+        return [key for leaf in entries for key in self._free_subkey_list(leaf)]
+
+    def coalesce(self, offset, end=None):
+        """Merge the cells from ``offset`` up to the cell offset ``end`` (the end of the bin when None) into one
+        free cell, as Windows merges freed neighbours; the size fields inside stay where they were."""
+        b = self._bin_at(offset)
+        if end is None:
+            end = b.offset + b.length
+            b.used = b.length
+        self._cells[offset] = end - offset
+        self._write(offset, end - offset, b"")
+
+    def reuse(self, offset, payload):
+        """Allocate the start of the free cell at ``offset`` again for ``payload``, as Windows reuses free space: the
+        rest of the cell, when there is any, becomes a free cell of its own. Returns ``offset``."""
+        length = round_up(4 + len(payload), 8)
+        rest = self._cells[offset] - length
+        if rest < 0:
+            raise ValueError("payload of %d bytes does not fit the cell at %#x" % (len(payload), offset))
+        self._cells[offset] = length
+        self._write(offset, -length, payload)
+        if rest:
+            self._cells[offset + length] = rest
+            self._write(offset + length, rest, b"")
+        return offset
 
     # -- output -----------------------------------------------------------------
 

@@ -22,37 +22,42 @@ Result<Bytes> read_cell(const Hive& hive, uint32_t offset) {
     return image.subspan(static_cast<size_t>(p + kCellHeaderSize), static_cast<size_t>(magnitude - kCellHeaderSize));
 }
 
-Result<std::vector<HbinHeader>> hbins(const Hive& hive) {
-    const Bytes image = hive.bytes();
-    const Bytes data = image.subspan(kHiveBinsStart);
+Result<std::optional<HbinHeader>> read_hbin_header(const Hive& hive, uint64_t q) {
+    using Header = std::optional<HbinHeader>;
+    const Bytes data = hive.bytes().subspan(kHiveBinsStart);
     const uint64_t total = data.size();
+    if (q >= total) return Header{};
+    if (total - q < kHbinHeaderSize) return HiveError::truncated_data(static_cast<uint32_t>(q), kHbinHeaderSize, total - q);
+    const Bytes h = data.subspan(static_cast<size_t>(q), kHbinHeaderSize);
+    if (!has_signature(h, "hbin")) return Header{};
+    HbinHeader header;
+    std::memcpy(header.signature.data(), h.data(), 4);
+    header.offset = le32(h, 4);
+    header.size = le32(h, 8);
+    std::memcpy(header.reserved.data(), h.data() + 12, 8);
+    header.timestamp = le64(h, 20);
+    header.spare = le32(h, 28);
+    if (header.offset != q) {
+        // Past the stated hive-bins data size Windows leaves the bins of an earlier, larger hive in place, and their
+        // offset fields still name the positions they had there: such a bin ends the listing.
+        if (q >= hive.base_block.hive_bins_data_size) return Header{};
+        return HiveError::invalid_format("Hbin offset mismatch: expected " + hex(q) + ", found " + hex(header.offset));
+    }
+    // A bin must move the walk forward without wrapping past 32 bits; anything else would never end.
+    if (header.size == 0 || q + header.size > 0xFFFFFFFFull) {
+        return HiveError::invalid_format("Invalid hbin size " + hex(header.size) + " at offset " + hex(q));
+    }
+    return Header(header);
+}
+
+Result<std::vector<HbinHeader>> hbins(const Hive& hive) {
     std::vector<HbinHeader> headers;
     uint64_t q = 0;
-    while (q < total) {
-        if (total - q < kHbinHeaderSize) return HiveError::truncated_data(static_cast<uint32_t>(q), kHbinHeaderSize, total - q);
-        const Bytes h = data.subspan(static_cast<size_t>(q), kHbinHeaderSize);
-        if (!has_signature(h, "hbin")) break;
-        HbinHeader header;
-        std::memcpy(header.signature.data(), h.data(), 4);
-        header.offset = le32(h, 4);
-        header.size = le32(h, 8);
-        std::memcpy(header.reserved.data(), h.data() + 12, 8);
-        header.timestamp = le64(h, 20);
-        header.spare = le32(h, 28);
-        if (header.offset != q) {
-            // Past the stated hive-bins data size Windows leaves the bins of an earlier, larger hive in place, and
-            // their offset fields still name the positions they had there: such a bin ends the listing.
-            if (q >= hive.base_block.hive_bins_data_size) break;
-            return HiveError::invalid_format("Hbin offset mismatch: expected " + hex(q) + ", found " +
-                                             hex(header.offset));
-        }
-        // A bin must move the walk forward without wrapping past 32 bits; anything else would never end.
-        const uint64_t next = q + header.size;
-        if (header.size == 0 || next > 0xFFFFFFFFull) {
-            return HiveError::invalid_format("Invalid hbin size " + hex(header.size) + " at offset " + hex(q));
-        }
-        headers.push_back(header);
-        q = next;
+    while (true) {
+        TARNU_TRY(std::optional<HbinHeader> header, read_hbin_header(hive, q));
+        if (!header) break;
+        headers.push_back(*header);
+        q += header->size;
     }
     return headers;
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "error/error.h"
@@ -29,5 +30,10 @@ Result<Bytes> read_cell(const Hive& hive, uint32_t offset);
 // The hive-bin headers in image order, from the start of the hive bins up to the first position that does not
 // hold "hbin".
 Result<std::vector<HbinHeader>> hbins(const Hive& hive);
+
+// The header of the hive bin at hive-bins position `position`, or nothing where the listing of `hbins` ends there;
+// a header that `hbins` refuses fails as it does there. `hbins` and the cell walk (hive/cell_walk.h) find bins
+// through it.
+Result<std::optional<HbinHeader>> read_hbin_header(const Hive& hive, uint64_t position);
 
 }  // namespace tarnu

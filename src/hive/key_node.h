@@ -1,14 +1,42 @@
-// Key nodes ("nk" cells): the parsed record and `parse_key_node`, which reads one through the hive's key cache.
+// Key nodes ("nk" cells): the parsed record, `parse_key_node_record`, which parses one from the bytes of its cell,
+// and `parse_key_node`, which reads one by cell offset through the hive's key cache.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "error/error.h"
+#include "utils/bytes.h"
 
 namespace tarnu {
 
 struct Hive;
+
+// Positions of the key-node fields in the cell's payload; the name follows the 76-byte fixed part.
+namespace key_node_field {
+inline constexpr size_t kSignature = 0;
+inline constexpr size_t kFlags = 2;
+inline constexpr size_t kLastWritten = 4;
+inline constexpr size_t kAccessBits = 12;
+inline constexpr size_t kParentOffset = 16;
+inline constexpr size_t kSubkeyCount = 20;
+inline constexpr size_t kVolatileSubkeyCount = 24;
+inline constexpr size_t kSubkeyListOffset = 28;
+inline constexpr size_t kVolatileSubkeyListOffset = 32;
+inline constexpr size_t kValueCount = 36;
+inline constexpr size_t kValueListOffset = 40;
+inline constexpr size_t kSecurityOffset = 44;
+inline constexpr size_t kClassNameOffset = 48;
+inline constexpr size_t kMaxSubkeyNameLength = 52;
+inline constexpr size_t kMaxSubkeyClassLength = 56;
+inline constexpr size_t kMaxValueNameLength = 60;
+inline constexpr size_t kMaxValueDataSize = 64;
+inline constexpr size_t kWorkVar = 68;
+inline constexpr size_t kNameLength = 72;
+inline constexpr size_t kClassNameLength = 74;
+inline constexpr size_t kName = 76;
+}  // namespace key_node_field
 
 struct KeyNode {
     uint16_t flags = 0;
@@ -34,6 +62,10 @@ struct KeyNode {
     const Hive* hive = nullptr;  // not owning: valid while the caller holds the hive
     uint32_t offset = 0;         // the cell offset the node was read from
 };
+
+// Parses the key node held by `payload`, the payload of the cell at `offset`: at least the fixed part, "nk", and a
+// name inside the payload that decodes. Errors carry `offset`, which the node also keeps; its `hive` stays null.
+Result<KeyNode> parse_key_node_record(Bytes payload, uint32_t offset);
 
 // Reads the key node at `offset`, from the cache when it was read before. Successful reads are cached.
 Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset);

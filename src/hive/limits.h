@@ -55,6 +55,14 @@ inline constexpr size_t kMaxSubkeyListDepth = 32;
 // children that input makes longer (or circular) ends instead of growing paths without bound.
 inline constexpr size_t kMaxKeyDepth = 512;
 
+// Windows allocates cells in multiples of 8 bytes, so every cell starts at a multiple of 8 from its bin's start. A
+// cell freed inside a larger free cell keeps that place, and recovery looks for records only there.
+inline constexpr uint32_t kCellAlignment = 8;
+// Recovery reads the value lists of deleted keys and the segment lists of deleted big data. In a real hive each
+// entry of those lists fills four bytes of its own, so together they name at most as many entries as the image
+// has four-byte words; recovery reads no more than that, however often free space names the same lists.
+inline constexpr size_t kRecoveredListEntrySize = 4;
+
 // In a real hive every value's data lies in cells of its own, so the data of one key's values never exceeds the
 // image. A value list that names the same data over and over could make one listing gather gigabytes from a small
 // hive; a listing stops once it has gathered more than this many times the image's size.

@@ -13,29 +13,8 @@ namespace {
 
 Result<ValueKey> parse_value_key(const Hive& hive, uint32_t offset) {
     TARNU_TRY(Bytes cell, read_cell(hive, offset));
-    if (cell.size() < kValueKeyFixedSize) return HiveError::truncated_data(offset, kValueKeyFixedSize, cell.size());
-    if (!has_signature(cell, "vk")) {
-        return HiveError::invalid_format("Expected 'vk' signature at offset " + hex(offset));
-    }
-    ValueKey value;
-    value.name_length = le16(cell, 2);
-    value.data_size = le32(cell, 4) & kDataSizeMask;
-    value.data_offset = le32(cell, 8);
-    value.value_type = ValueType{le32(cell, 12)};
-    value.flags = le16(cell, 16);
+    TARNU_TRY(ValueKey value, parse_value_key_record(cell, offset));
     value.hive = &hive;
-    if (value.name_length == 0) {
-        value.name = "(default)";
-    } else {
-        const size_t end = kValueKeyFixedSize + value.name_length;
-        if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
-        const Bytes name = cell.subspan(kValueKeyFixedSize, value.name_length);
-        if (value.flags & kValueCompressedName) {
-            value.name = decode_compressed_name(name);
-        } else {
-            TARNU_TRY(value.name, decode_utf16_string(name, offset));
-        }
-    }
     return value;
 }
 
@@ -77,6 +56,37 @@ Result<std::vector<uint8_t>> read_big_data(const Hive& hive, uint32_t offset, ui
 }
 
 }  // namespace
+
+static_assert(value_key_field::kName == kValueKeyFixedSize, "the name follows the fixed part");
+
+Result<ValueKey> parse_value_key_record(Bytes payload, uint32_t offset) {
+    namespace f = value_key_field;
+    if (payload.size() < kValueKeyFixedSize) {
+        return HiveError::truncated_data(offset, kValueKeyFixedSize, payload.size());
+    }
+    if (!has_signature(payload, "vk")) {
+        return HiveError::invalid_format("Expected 'vk' signature at offset " + hex(offset));
+    }
+    ValueKey value;
+    value.name_length = le16(payload, f::kNameLength);
+    value.data_size = le32(payload, f::kDataSize) & kDataSizeMask;
+    value.data_offset = le32(payload, f::kDataOffset);
+    value.value_type = ValueType{le32(payload, f::kDataType)};
+    value.flags = le16(payload, f::kFlags);
+    if (value.name_length == 0) {
+        value.name = "(default)";
+    } else {
+        const size_t end = f::kName + value.name_length;
+        if (end > payload.size()) return HiveError::truncated_data(offset, end, payload.size());
+        const Bytes name = payload.subspan(f::kName, value.name_length);
+        if (value.flags & kValueCompressedName) {
+            value.name = decode_compressed_name(name);
+        } else {
+            TARNU_TRY(value.name, decode_utf16_string(name, offset));
+        }
+    }
+    return value;
+}
 
 Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key) {
     const uint32_t count = key.value_count;

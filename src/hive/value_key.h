@@ -2,6 +2,7 @@
 // data cell, or gathered from a big-data ("db") chain of segments.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,10 +10,22 @@
 #include "error/error.h"
 #include "hive/key_node.h"
 #include "hive/value_type.h"
+#include "utils/bytes.h"
 
 namespace tarnu {
 
 struct Hive;
+
+// Positions of the value-key fields in the cell's payload; the name follows the 20-byte fixed part.
+namespace value_key_field {
+inline constexpr size_t kSignature = 0;
+inline constexpr size_t kNameLength = 2;
+inline constexpr size_t kDataSize = 4;
+inline constexpr size_t kDataOffset = 8;
+inline constexpr size_t kDataType = 12;
+inline constexpr size_t kFlags = 16;
+inline constexpr size_t kName = 20;
+}  // namespace value_key_field
 
 struct ValueKey {
     ValueType value_type;
@@ -23,6 +36,10 @@ struct ValueKey {
     uint16_t flags = 0;
     const Hive* hive = nullptr;  // not owning
 };
+
+// Parses the value key held by `payload`, the payload of the cell at `offset`: at least the fixed part, "vk", and
+// a name inside the payload that decodes. Errors carry `offset`; the record's `hive` stays null.
+Result<ValueKey> parse_value_key_record(Bytes payload, uint32_t offset);
 
 // The value keys named by `key`'s value list, in list order. The first value key that fails fails the list.
 Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key);

@@ -43,6 +43,11 @@ struct Types {
     PyTypeObject* base_block;
     PyTypeObject* hbin_header;
     PyTypeObject* key_walk;  // the iterator of walk(); not exported
+    PyTypeObject* cell_walk;  // the iterator of cells(); not exported
+    // Module attributes outside __all__, so that what cells() and deleted() return can be told apart by class.
+    PyTypeObject* cell;
+    PyTypeObject* deleted_key;
+    PyTypeObject* deleted_value;
 };
 extern Types types;
 
@@ -57,6 +62,10 @@ extern PyType_Spec value_type_spec;
 extern PyType_Spec base_block_spec;
 extern PyType_Spec hbin_header_spec;
 extern PyType_Spec key_walk_spec;
+extern PyType_Spec cell_spec;
+extern PyType_Spec cell_walk_spec;
+extern PyType_Spec deleted_key_spec;
+extern PyType_Spec deleted_value_spec;
 
 // Constructors of Python objects from core values; each returns a new reference or nullptr with an exception.
 PyObject* new_hive(SharedHive hive);
@@ -73,6 +82,13 @@ PyObject* new_key_walk(const SharedHive& hive, KeyNode&& first, WalkErrors error
 PyObject* found_key(const SharedHive& hive, Result<std::optional<KeyNode>>&& found, const std::string& path);
 // A timezone-aware datetime in UTC for a FILETIME, with microseconds; None for 0, ValueError past year 9999.
 PyObject* new_utc_datetime(uint64_t filetime);
+// Whole seconds since 1970 for a FILETIME; None for 0.
+PyObject* new_unix_timestamp(uint64_t filetime);
+// An iterator over every cell of the hive's bins, yielding Cell records.
+PyObject* new_cell_walk(const SharedHive& hive);
+// A list of the deleted keys (DeletedKey) and the deleted values that no deleted key lists (DeletedValue) that the
+// hive's free cells hold, in cell-offset order.
+PyObject* deleted_records(const SharedHive& hive);
 
 // The tp_new of every class: instances come only from the module's own operations.
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);

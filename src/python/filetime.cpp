@@ -78,4 +78,11 @@ PyObject* new_utc_datetime(uint64_t filetime) {
                                  static_cast<int>(seconds % 60), static_cast<int>(of_day % 1000000), utc);
 }
 
+PyObject* new_unix_timestamp(uint64_t filetime) {
+    constexpr uint64_t kTicksPerSecond = 10000000;
+    constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+    if (filetime == 0) Py_RETURN_NONE;
+    return PyLong_FromLongLong(static_cast<int64_t>(filetime / kTicksPerSecond) - kSecondsFrom1601To1970);
+}
+
 }  // namespace tarnu::py

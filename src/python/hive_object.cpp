@@ -123,6 +123,14 @@ PyObject* hive_walk(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* hive_cells(PyObject* self, PyObject*) {
+    return guarded([&] { return new_cell_walk(shared_hive_of(self)); });
+}
+
+PyObject* hive_deleted(PyObject* self, PyObject*) {
+    return guarded([&] { return deleted_records(shared_hive_of(self)); });
+}
+
 PyObject* hive_save(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* argv[1];
@@ -169,6 +177,14 @@ PyMethodDef hive_methods[] = {
      "walk($self, errors='raise')\n--\n\nIterate depth-first over every key from the root, children in stored "
      "order, as (path, key) pairs with paths as RegistryKey.path() gives them. A key reached twice is visited "
      "once. With errors='skip', a subkey list or key that cannot be read is passed over"},
+    {"cells", hive_cells, METH_NOARGS,
+     "cells($self)\n--\n\nIterate over every cell of every hive bin in image order, as Cell records (offset, "
+     "size, allocated, signature). Bins are those hbins() lists; a cell whose size is below 4 or that runs past "
+     "its bin ends that bin's walk"},
+    {"deleted", hive_deleted, METH_NOARGS,
+     "deleted($self)\n--\n\nRecover the deleted keys and values that the hive's free cells still hold: a list of "
+     "DeletedKey objects and of DeletedValue objects for the values that no recovered key lists, in cell-offset "
+     "order. Nothing comes from an allocated cell and nothing is listed twice"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -45,6 +45,10 @@ bool create_types() {
         {&types.base_block, &base_block_spec},
         {&types.hbin_header, &hbin_header_spec},
         {&types.key_walk, &key_walk_spec},
+        {&types.cell, &cell_spec},
+        {&types.cell_walk, &cell_walk_spec},
+        {&types.deleted_key, &deleted_key_spec},
+        {&types.deleted_value, &deleted_value_spec},
     };
     for (const Entry& entry : entries) {
         if (*entry.slot != nullptr) continue;
@@ -96,6 +100,18 @@ PyObject* initialise() {
     };
     for (const auto& [name, value] : exported) {
         if (!export_name(module, name, value)) {
+            Py_DECREF(module);
+            return nullptr;
+        }
+    }
+    // Classes a caller may test results against, kept out of __all__.
+    const std::pair<const char*, PyTypeObject*> attributes[] = {
+        {"Cell", types.cell},
+        {"DeletedKey", types.deleted_key},
+        {"DeletedValue", types.deleted_value},
+    };
+    for (const auto& [name, type] : attributes) {
+        if (PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) != 0) {
             Py_DECREF(module);
             return nullptr;
         }

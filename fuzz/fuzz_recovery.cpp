@@ -1,0 +1,33 @@
+// libFuzzer target for the recovery of deleted keys and values: the input is taken as a hive image, every cell is
+// walked, and everything the recovery finds in free space is read: each deleted key's path and class name, each
+// deleted value's data (when available) and its decoding.
+//
+//   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
+//   build/fuzz/fuzz_recovery -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_recovery
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "hive/cell_walk.h"
+#include "hive/hive.h"
+#include "hive/value_type.h"
+#include "recovery/recovery.h"
+#include "fuzz_image.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tarnu;
+    auto built = build_hive(HiveImage::from_buffer(fuzz::image_with_valid_header(data, size)));
+    if (!built.ok()) return 0;
+    const Hive& hive = *built.value();
+
+    CellWalk walk(hive);
+    while (std::optional<CellInfo> cell = walk.next()) (void)record_signature(cell->payload);
+
+    const Recovery recovery = recover_deleted(hive);
+    for (const RecoveredKey& key : recovery.keys) (void)recovered_key_path(hive, recovery, key);
+    for (const RecoveredValue& value : recovery.values) {
+        auto bytes = read_recovered_data(value);
+        if (bytes.ok() && bytes.value()) (void)decode_value_data(value.key.value_type, *bytes.value());
+    }
+    return 0;
+}

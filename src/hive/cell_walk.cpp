@@ -1,0 +1,58 @@
+#include "hive/cell_walk.h"
+
+#include <algorithm>
+
+#include "hive/cell.h"
+#include "hive/hive.h"
+#include "hive/limits.h"
+
+namespace tarnu {
+
+std::string_view record_signature(Bytes payload) {
+    static constexpr std::string_view kRecords[] = {"nk", "vk", "sk", "lf", "lh", "li", "ri", "db"};
+    if (payload.size() < 2) return {};
+    const std::string_view first(reinterpret_cast<const char*>(payload.data()), 2);
+    for (std::string_view record : kRecords) {
+        if (first == record) return record;
+    }
+    return {};
+}
+
+CellWalk::CellWalk(const Hive& hive) : hive_(hive) {}
+
+bool CellWalk::next_bin() {
+    auto header = read_hbin_header(hive_, next_bin_);
+    if (!header.ok() || !header.value()) return false;
+    const uint64_t data_size = hive_.bytes().size() - kHiveBinsStart;
+    position_ = next_bin_ + kHbinHeaderSize;
+    bin_end_ = std::min<uint64_t>(next_bin_ + header.value()->size, data_size);
+    next_bin_ += header.value()->size;
+    return true;
+}
+
+std::optional<CellInfo> CellWalk::next() {
+    const Bytes data = hive_.bytes().subspan(kHiveBinsStart);
+    while (!over_) {
+        if (position_ + kCellHeaderSize > bin_end_) {
+            if (!next_bin()) over_ = true;
+            continue;
+        }
+        const int32_t size = static_cast<int32_t>(le32(data, static_cast<size_t>(position_)));
+        const uint64_t magnitude = size < 0 ? uint64_t{0} - static_cast<uint64_t>(int64_t{size}) : uint64_t(size);
+        if (magnitude < kCellHeaderSize || position_ + magnitude > bin_end_) {
+            position_ = bin_end_;  // the rest of this bin cannot be walked
+            continue;
+        }
+        CellInfo cell;
+        cell.offset = static_cast<uint32_t>(position_);
+        cell.size = static_cast<uint32_t>(magnitude);
+        cell.allocated = size < 0;
+        cell.payload = data.subspan(static_cast<size_t>(position_ + kCellHeaderSize),
+                                    static_cast<size_t>(magnitude - kCellHeaderSize));
+        position_ += magnitude;
+        return cell;
+    }
+    return std::nullopt;
+}
+
+}  // namespace tarnu

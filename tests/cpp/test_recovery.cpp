@@ -1,0 +1,77 @@
+// Records parsed over spans, the cell walk, freed cells inside free space, and a recovery on raw bytes.
+#include "check.h"
+#include "hive/cell_walk.h"
+#include "hive/key_node.h"
+#include "hive/limits.h"
+#include "hive/value_key.h"
+#include "image.h"
+#include "recovery/free_space.h"
+#include "recovery/recovery.h"
+
+using namespace tarnu;
+using namespace tarnu::test;
+
+TEST(records_parse_from_any_span) {
+    const std::vector<uint8_t> node = key_node("Run").u32(16, 0x20).u32(36, 2);
+    auto key = parse_key_node_record(node, 0x1238);
+    CHECK(key.ok() && key->name == "Run" && key->parent_offset == 0x20 && key->value_count == 2);
+    CHECK(key->offset == 0x1238 && key->hive == nullptr);
+    CHECK_ERROR(parse_key_node_record(Bytes(node).first(75), 0x1238),
+                "Truncated data at offset 0x1238: expected 76 bytes, got 75 bytes");
+    const std::vector<uint8_t> value = value_key("v", 8, 0x40);
+    auto parsed = parse_value_key_record(value, 0x88);
+    CHECK(parsed.ok() && parsed->name == "v" && parsed->data_size == 8 && parsed->data_offset == 0x40);
+    CHECK_ERROR(parse_value_key_record(Bytes(value).subspan(1), 0x88),
+                "Invalid format: Expected 'vk' signature at offset 0x88");
+}
+
+TEST(cell_walk_hands_out_every_cell_with_its_state) {
+    ImageBuilder builder;
+    const uint32_t root = builder.cell(key_node("root"));
+    const uint32_t free_cell = builder.cell(Fields(20).text(0, "lh"), 32);
+    SharedHive hive = builder.hive(root);
+    CellWalk walk(*hive);
+    auto first = walk.next();
+    auto second = walk.next();
+    CHECK(first && first->offset == root && first->allocated && record_signature(first->payload) == "nk");
+    CHECK(second && second->offset == free_cell && !second->allocated && second->size == 32);
+    CHECK(second && second->payload.data() == hive->bytes().data() + kHiveBinsStart + free_cell + 4);
+    CHECK(!walk.next() && !walk.next());  // the zeros after the cells: a size of 0 ends the bin
+}
+
+TEST(freed_cells_keep_their_place_inside_free_space) {
+    ImageBuilder builder;
+    const uint32_t root = builder.cell(key_node("root"));
+    Fields space(196);
+    space.u32(12, 48).u32(60, static_cast<uint32_t>(-16)).u32(76, 500).u32(100, 32);
+    const uint32_t region = builder.cell(space, 200);
+    SharedHive hive = builder.hive(root);
+    FreeSpace free_space(*hive);
+    CHECK_EQ(free_space.regions().size(), 1u);
+    CHECK(free_space.freed_cell(region) && free_space.freed_cell(region)->size() == 196);
+    CHECK(free_space.freed_cell(region + 16) && free_space.freed_cell(region + 16)->size() == 44);
+    CHECK(!free_space.freed_cell(region + 64));   // an allocated size field
+    CHECK(!free_space.freed_cell(region + 80));   // runs past the free cell
+    CHECK(!free_space.freed_cell(region + 100));  // not at an 8-byte step
+    CHECK(!free_space.freed_cell(root) && free_space.is_allocated_cell(root));
+}
+
+TEST(recovery_on_raw_bytes) {
+    ImageBuilder builder;
+    const uint32_t root = builder.cell(key_node("root"));
+    const uint32_t data = builder.cell(Fields(8).text(0, "abcdefgh"), 16);
+    const uint32_t value = builder.cell(value_key("v", 8, data), 32);
+    const uint32_t list = builder.cell(Fields().u32(0, value), 8);
+    const uint32_t gone = builder.cell(key_node("gone").u32(16, root).u32(36, 1).u32(40, list), 88);
+    SharedHive hive = builder.hive(root);
+    const Recovery recovery = recover_deleted(*hive);
+    if (recovery.keys.size() != 1 || recovery.values.size() != 1) return CHECK(false);
+    const RecoveredKey& key = recovery.keys[0];
+    CHECK(key.node.offset == gone && key.parent == RecoveredParent::Live && key.values == std::vector<size_t>{0});
+    CHECK(recovery.values[0].listed && recovery.values[0].data_available);
+    const PartialPath path = recovered_key_path(*hive, recovery, key);
+    CHECK(path.path == "gone" && path.complete);
+    auto bytes = read_recovered_data(recovery.values[0]);
+    const std::vector<uint8_t> expected = Fields(8).text(0, "abcdefgh");
+    CHECK(bytes.ok() && bytes.value() && *bytes.value() == expected);
+}
