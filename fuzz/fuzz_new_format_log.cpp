@@ -3,7 +3,8 @@
 //
 // Fixing a log makes its header a new-format log header and, entry by entry along the chain from offset 512, writes
 // "HvLE", the next sequence number (unless kKeepNumbers) and both Marvin32 hashes (hash-2 unless kKeepSecondHash),
-// as long as the entry's size lets the chain go on. Sizes, page counts, page references and the pages themselves stay as the input has them.
+// as long as the entry's size lets the chain go on. Sizes, page counts, page references and the pages themselves
+// stay as the input has them.
 //
 //   build/fuzz/fuzz_new_format_log -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_new_format_log
 #include <cstddef>

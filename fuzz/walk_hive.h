@@ -1,13 +1,11 @@
 // The complete read of a hive that the fuzz targets share: the base block, the hive bins, and through the key API
 // the key tree with every key's values, data and decoding, class name, security descriptor, parent, path and
 // lookups by name and path, walked once passing over what cannot be read and once stopping at it.
-//
-// Every error met is turned into its message, so that the formatting of each error the input can cause runs too.
+// Every error met is turned into its message (seen.h).
 #pragma once
 
 #include <string>
 
-#include "error/error.h"
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/key_node.h"
@@ -17,16 +15,9 @@
 #include "key/key_path.h"
 #include "key/lookup.h"
 #include "key/walk.h"
+#include "seen.h"
 
 namespace tarnu::fuzz {
-
-// The message of `result`'s error, if it has one; true when it holds a value.
-template <typename T>
-bool seen(const Result<T>& result) {
-    if (result.ok()) return true;
-    (void)result.error().message();
-    return false;
-}
 
 // Everything the key API shows of one key, reached at `path` below the root.
 inline void read_key(const Hive& hive, const KeyNode& node, const std::string& path) {
