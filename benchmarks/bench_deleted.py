@@ -14,7 +14,7 @@ import sys
 import tempfile
 
 import tarnu
-from bench_walk import best_of
+from timing import best_of
 
 
 def build_hive(folder):

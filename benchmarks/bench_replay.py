@@ -15,10 +15,10 @@ printed: absolute times say more about the machine than about the code.
 import os
 import random
 import tempfile
-import time
 
 import tarnu
 from tarnu.hivebuilder import REG_DWORD, REG_SZ, HiveBuilder, Key, Value, log_file, new_format_log
+from timing import best_of
 
 HIVE_MIB = 32
 PAGES = 4000
@@ -64,12 +64,7 @@ def build_windows_log(image):
 
 
 def best(fn):
-    times = []
-    for _ in range(ROUNDS):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return min(times)
+    return best_of(ROUNDS, fn)
 
 
 def main():

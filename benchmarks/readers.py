@@ -8,6 +8,11 @@ The peers are optional: Debian's `python3-hivex` (module `hivex`) and `python3-l
 
 REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_MULTI_SZ, REG_QWORD = 1, 2, 4, 5, 7, 11
 
+# Each reader keeps its last few hundred records, as a streaming consumer with a small buffer does, and drops them
+# together. Keeping thousands of records of kilobytes each would measure the processor's caches rather than the
+# readers; the object floor drops every object at once.
+SINK = 256
+
 
 def tarnu_per_call(path):
     """The per-call API: subkeys() and values() on every key."""
@@ -41,7 +46,25 @@ def tarnu_per_call(path):
             values += 1
             sink.append((value.name(), value.value_type().type_id(), value.raw_data(), decoded(value)))
         stack.extend(reversed(key.subkeys()))
-        if len(sink) > 4096:
+        if len(sink) > SINK:
+            sink.clear()
+    return keys, values
+
+
+def tarnu_bulk(path):
+    """The bulk path: Hive.walk() and one value_records() call per key, which gives each value as a
+    (name, type_id, raw_data, data) tuple of plain objects."""
+    import tarnu
+
+    keys = values = 0
+    sink = []
+    for _, key in tarnu.Hive.open(path).walk():
+        keys += 1
+        sink.append((key.name(), key.last_written_timestamp()))
+        records = key.value_records()
+        values += len(records)
+        sink.extend(records)
+        if len(sink) > SINK:
             sink.clear()
     return keys, values
 
@@ -77,7 +100,7 @@ def hivex_walk(path):
             kind, raw = h.value_value(v)
             sink.append((h.value_key(v), kind, raw, decoded(v, kind)))
         stack.extend(reversed(h.node_children(node)))
-        if len(sink) > 4096:
+        if len(sink) > SINK:
             sink.clear()
     return keys, values
 
@@ -112,7 +135,7 @@ def libregf_walk(path):
             kind = v.type
             sink.append((v.name, kind, v.data, decoded(v, kind)))
         stack.extend(reversed(list(key.sub_keys)))
-        if len(sink) > 4096:
+        if len(sink) > SINK:
             sink.clear()
     f.close()
     return keys, values
@@ -136,19 +159,20 @@ def python_registry_walk(path):
                 value = None
             sink.append((v.name(), v.value_type(), v.raw_data(), value))
         stack.extend(reversed(key.subkeys()))
-        if len(sink) > 4096:
+        if len(sink) > SINK:
             sink.clear()
     return keys, values
 
 
 READERS = {
     "tarnu": tarnu_per_call,
+    "tarnu-bulk": tarnu_bulk,
     "hivex": hivex_walk,
     "libregf": libregf_walk,
     "python-registry": python_registry_walk,
 }
 
-MODULES = {"tarnu": "tarnu", "hivex": "hivex", "libregf": "pyregf", "python-registry": "Registry"}
+MODULES = {"tarnu": "tarnu", "tarnu-bulk": "tarnu", "hivex": "hivex", "libregf": "pyregf", "python-registry": "Registry"}
 
 
 def available(name):

@@ -1,24 +1,31 @@
-"""The benchmark suite: tarnu against the peer readers it can import, and against the object floor.
+"""The benchmark suite: tarnu against the peer readers it can import, against the object floor, and against plain
+file and memory work. It prints the tables of docs/performance.md (ratios only; --times adds the seconds).
 
-    python benchmarks/suite.py [--repeat N] [--python EXE] [--quick] [HIVE ...]
+    python benchmarks/suite.py [--repeat N] [--python EXE] [--core EXE] [--quick] [--times] [--part P] [HIVE ...]
 
-Every measurement runs in a fresh process (one per reader and hive), and the best of N runs counts. Hives: the
-real samples of 1 MB or more in ../shared/hives when that folder exists, any HIVE named on the command line, and
-large synthetic hives that the project's hive builder writes (hundreds of thousands of keys; values stored inline,
-in one cell and as big data, of every common type). `--python` chooses the interpreter for the workers, e.g.
-Debian's /usr/bin/python3, where the peers `hivex` and `pyregf` are installed; tarnu's abi3 build imports there
-too (put its folder on PYTHONPATH).
+Every measurement runs in a fresh process, and the best of N runs counts. Walks are timed in CPU time of their
+process, so that other work on a busy machine disturbs them less; file work and threads in wall-clock time. Hives:
+the real samples of 1 MB or more in ../shared/hives when that folder exists, any HIVE named on the command line,
+and large synthetic hives that the project's hive builder writes (hundreds of thousands of keys; values stored
+inline, in one cell and as big data, of every common type). `--python` chooses the interpreter for the workers,
+e.g. Debian's /usr/bin/python3 (or a venv over it), where the peers `hivex` and `pyregf` are installed; tarnu's abi3
+build imports there too (put its folder on PYTHONPATH). `--core` names the C++ benchmark of the core (core_walk,
+built beside the extension by CMake; found there by default).
 
 Workloads:
 - walk: every key's name and last-written time, every value's name, type, raw bytes and decoded data
-  (benchmarks/readers.py), for tarnu and for each peer found;
+  (benchmarks/readers.py): tarnu through its per-call API, tarnu through its bulk path (Hive.walk and
+  RegistryKey.value_records), and each peer found;
 - floor: the time Python alone needs to create the same objects from bytes prepared in advance (a str per key
   name, an int per time; per value a str, an int, a bytes and one decoded object);
-- threads: a hive opened twice and walked twice on one thread, against two threads walking one each;
-- memory: the peak resident memory a walk adds, against the hive's size;
-- save: `Hive.save` against `shutil.copyfile` plus `os.fsync`;
-- replay: a log of 10,000 pages replayed, against reading the primary and the log.
-The table gives times and ratios; docs/performance.md keeps the ratios.
+- core: the C++ walk of every key and value (names decoded, data read) against one copy of the image in memory;
+- memory: the peak resident memory a walk adds, less the hive's size;
+- threads: the same work done twice on one thread, against once on each of two threads at once;
+- save: Hive.save against shutil.copyfile plus os.fsync;
+- replay: logs of 10,000 pages replayed (the existing log layout, and new-format Windows logs over a dirty primary),
+  against reading the primary and the log;
+- dump: `tarnu dump` (JSON Lines of every value, written by the core) against hivex's walk, which writes nothing;
+  its export on two threads is one of the threads cases.
 """
 
 import argparse
@@ -26,6 +33,7 @@ import json
 import lzma
 import os
 import pathlib
+import random
 import subprocess
 import sys
 import tempfile
@@ -33,6 +41,18 @@ import tempfile
 HERE = pathlib.Path(__file__).resolve().parent
 SAMPLES = HERE.parent.parent / "shared" / "hives"
 BIG_SAMPLES = ["SYSTEM.xz", "amcache.hve.xz"]
+MIB = 2 ** 20
+
+# Goals, as ratios: the issue's figures.
+PER_CALL_GOAL = 0.6   # per-call walk / hivex's walk
+BULK_GOAL = 1.3       # bulk walk / object floor
+CORE_GOAL = 5.0       # C++ walk / one copy of the image
+MEMORY_GOAL = 64      # MiB a walk may add beyond the image's size
+SAVE_GOAL = 1.5       # Hive.save / (copyfile + fsync)
+REPLAY_GOAL = 3.0     # replay / reading the files
+DUMP_GOAL = 0.5       # tarnu dump's JSON Lines / hivex's walk, which writes nothing
+WALK_THREADS_GOAL = 1.0
+LARGE_THREADS_GOAL = 1.8
 
 
 # ---- hives ---------------------------------------------------------------------------------------------------
@@ -71,11 +91,17 @@ def synthetic_hives(folder, quick):
                                      for b in range(items // 100)], list_kind="lf")
     hives = {}
     for name, root in (("synthetic-keys", many_keys), ("synthetic-values", values)):
-        path = os.path.join(folder, name)
-        with open(path, "wb") as f:
-            f.write(hb.build_hive(root))
-        hives[name] = path
+        hives[name] = write(folder, name, hb.build_hive(root))
     return hives
+
+
+def large_data_hive(folder, quick):
+    """A key with values of several MiB each, in big-data segments: the large reads of the threads cases."""
+    from tarnu import hivebuilder as hb
+
+    size = (1 if quick else 4) * MIB
+    root = hb.Key("ROOT", values=[hb.Value("Big{}".format(i), hb.REG_BINARY, bytes([i]) * size) for i in range(4)])
+    return write(folder, "large-data", hb.build_hive(root))
 
 
 def sample_hives(folder):
@@ -83,11 +109,46 @@ def sample_hives(folder):
     for name in BIG_SAMPLES:
         source = SAMPLES / name
         if source.exists():
-            target = os.path.join(folder, source.stem)
-            with open(target, "wb") as f:
-                f.write(lzma.decompress(source.read_bytes()))
-            hives[source.stem] = target
+            hives[source.stem] = write(folder, source.stem, lzma.decompress(source.read_bytes()))
     return hives
+
+
+def replay_cases(folder):
+    """Two primaries with logs of 10,000 pages spread over their bins: the existing log layout, and a new-format
+    Windows log (entries of 100 pages, each hashed with Marvin32) over a dirty primary. Returns
+    {name: (primary, log)}."""
+    from tarnu import hivebuilder as hb
+
+    def image(**base_block_fields):
+        builder = hb.HiveBuilder()
+        builder.add(hb.Key("ROOT", [hb.Key("Sub{}".format(i), values=[hb.Value("v", hb.REG_DWORD, i)])
+                                    for i in range(50)]), root=True)
+        for _ in range(32):
+            builder.new_bin(MIB)
+        return builder.build(**base_block_fields)
+
+    def pages(data):
+        rng = random.Random(1)
+        count = len(data) // 4096
+        return [(at, data[at:at + 4096]) for at in (rng.randrange(1, count) * 4096 for _ in range(10_000))]
+
+    clean = image()
+    entries = pages(clean)
+    log = hb.log_file(1, [entries[i:i + 1000] for i in range(0, len(entries), 1000)])
+    dirty = image(primary_sequence=11, secondary_sequence=10)
+    bins_size = len(dirty) - 4096
+    relative = [(at - 4096, data) for at, data in pages(dirty)]
+    windows = hb.new_format_log(10, [dict(pages=relative[i:i + 100], hive_bins_data_size=bins_size)
+                                     for i in range(0, len(relative), 100)], hive_bins_data_size=bins_size)
+    return {"log layout": (write(folder, "replay.hive", clean), write(folder, "replay.LOG1", log)),
+            "Windows log": (write(folder, "dirty.hive", dirty), write(folder, "dirty.LOG1", windows))}
+
+
+def write(folder, name, data):
+    path = os.path.join(folder, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
 
 
 # ---- workers (run in a child process) ---------------------------------------------------------------------------
@@ -147,6 +208,58 @@ def floor_walk(m):
         deque(made, maxlen=0)
 
 
+def thread_work(case, args):
+    """The work of one thread in a threads case: a function of the thread's number (0 or 1)."""
+    if case == "control":
+        import hashlib
+
+        data = bytes(64 * MIB)
+        return lambda i: hashlib.sha256(data).digest()
+
+    import tarnu
+
+    sys.path.insert(0, str(HERE))
+    import readers
+
+    if case in ("walk", "walk-bulk"):
+        walk = readers.READERS["tarnu" if case == "walk" else "tarnu-bulk"]
+
+        def walk_four_times(i):
+            # Long enough that starting and joining the threads does not count.
+            for _ in range(4):
+                walk(args[0])
+        return walk_four_times
+    if case == "open":
+        def open_many(i):
+            for _ in range(2000):
+                tarnu.Hive.open(args[0])
+        return open_many
+    if case == "replay":
+        return lambda i: tarnu.Hive.open_with_logs(args[0], args[1])
+    if case == "save":
+        hive = tarnu.Hive.open(args[0])
+        return lambda i: hive.save(os.path.join(args[1], "saved-{}".format(i)))
+    if case == "hbins":
+        def list_bins(i):
+            # A fresh mapping each time: the first look at each bin may have to fault its page in.
+            for _ in range(20):
+                tarnu.Hive.open(args[0]).hbins()
+        return list_bins
+    if case == "dump":
+        def dump(i):
+            for _ in tarnu._export(args[0], "jsonl", logs=None):
+                pass
+        return dump
+    if case == "large-data":
+        key = tarnu.Hive.open(args[0]).root_key()
+
+        def read_all(i):
+            for value in key.values():
+                value.raw_data()
+        return read_all
+    raise ValueError(case)
+
+
 def worker(args):
     import time
 
@@ -157,9 +270,9 @@ def worker(args):
     if args[0] == "walk":
         reader, path = args[1], args[2]
         before = rss_now()
-        start = time.perf_counter()
+        start = time.process_time()
         out["keys"], out["values"] = readers.READERS[reader](path)
-        out["seconds"] = time.perf_counter() - start
+        out["seconds"] = time.process_time() - start
         out["rss"] = peak_rss() - before
     elif args[0] == "floor":
         import gc
@@ -168,25 +281,25 @@ def worker(args):
         # The prepared bytes are not part of the cost: keep the collector from scanning them again and again.
         gc.collect()
         gc.freeze()
-        start = time.perf_counter()
+        start = time.process_time()
         floor_walk(materials)
-        out["seconds"] = time.perf_counter() - start
+        out["seconds"] = time.process_time() - start
     elif args[0] == "threads":
         import threading
 
-        walk = readers.READERS["tarnu"]
-        paths = args[1:3]
-        start = time.perf_counter()
-        for p in paths:
-            walk(p)
-        out["sequential"] = time.perf_counter() - start
-        threads = [threading.Thread(target=walk, args=(p,)) for p in paths]
-        start = time.perf_counter()
+        work = thread_work(args[1], args[2:])
+        work(0)  # once before timing: files in the page cache, code and allocator warm
+        start, cpu = time.perf_counter(), time.process_time()
+        work(0)
+        work(1)
+        out["sequential"], out["sequential_cpu"] = time.perf_counter() - start, time.process_time() - cpu
+        threads = [threading.Thread(target=work, args=(i,)) for i in range(2)]
+        start, cpu = time.perf_counter(), time.process_time()
         for t in threads:
             t.start()
         for t in threads:
             t.join()
-        out["parallel"] = time.perf_counter() - start
+        out["parallel"], out["parallel_cpu"] = time.perf_counter() - start, time.process_time() - cpu
     elif args[0] == "save":
         import shutil
 
@@ -215,6 +328,12 @@ def worker(args):
             with open(p, "rb") as f:
                 f.read()
         out["read"] = time.perf_counter() - start
+    elif args[0] == "dump":
+        from tarnu.cli import main as command
+
+        start = time.process_time()
+        command(["dump", "-q", "--no-logs", args[1], "-o", os.devnull])
+        out["seconds"] = time.process_time() - start
     print(json.dumps(out))
 
 
@@ -238,68 +357,159 @@ def readers_in(python):
     return out.stdout.split()
 
 
-def replay_case(folder):
-    """A primary and a log of 10,000 one-page entries over its bins (the existing log layout)."""
-    from tarnu import hivebuilder as hb
+def core_program(named):
+    if named:
+        return named
+    import tarnu
 
-    root = hb.Key("ROOT", subkeys=[hb.Key("K{:05}".format(i), values=[hb.Value("V", hb.REG_SZ, "x" * 64)])
-                                   for i in range(20_000)], list_kind="lf")
-    image = hb.build_hive(root)
-    bins = len(image) - 4096
-    pages = [(4096 + (i * 4096) % bins, image[4096 + (i * 4096) % bins:][:4096]) for i in range(10_000)]
-    blocks = [hb.dirt_block(pages[i:i + 1000]) for i in range(0, len(pages), 1000)]
-    primary, log = os.path.join(folder, "replay.hive"), os.path.join(folder, "replay.LOG1")
-    with open(primary, "wb") as f:
-        f.write(image)
-    with open(log, "wb") as f:
-        f.write(hb.log_file(2, blocks))
-    return primary, log
+    found = pathlib.Path(tarnu.__file__).resolve().parent.parent / "core_walk"
+    return str(found) if found.exists() else None
+
+
+def core_ratio(program, path, repeat):
+    runs = []
+    for _ in range(repeat):
+        out = subprocess.run([program, path, "10"], capture_output=True, text=True, check=True)
+        runs.append(json.loads(out.stdout))
+    cold = min(r["walk"] for r in runs) / min(r["copy"] for r in runs)
+    warm = min(r["walk_warm"] for r in runs) / min(r["copy_warm"] for r in runs)
+    return cold, warm
+
+
+def table(header, rows):
+    print("| " + " | ".join(header) + " |")
+    print("|" + "|".join("---" for _ in header) + "|")
+    for row in rows:
+        print("| " + " | ".join(str(cell) for cell in row) + " |")
+    print()
+
+
+def ratio(value, goal=None, at_most=True):
+    text = "{:.2f}".format(value)
+    if goal is not None:
+        met = value <= goal if at_most else value >= goal
+        text += "" if met else " (goal {} {})".format("≤" if at_most else "≥", goal)
+    return text
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("hives", nargs="*")
-    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--python", default=sys.executable)
+    parser.add_argument("--core", help="the core_walk program (default: beside the tarnu package being imported)")
     parser.add_argument("--quick", action="store_true", help="small synthetic hives, one run each")
+    parser.add_argument("--times", action="store_true", help="print the seconds as well")
+    parser.add_argument("--part", choices=["walks", "threads", "files", "dump"], action="append",
+                        help="run only this part (may be given more than once)")
     parser.add_argument("--worker", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     if args.worker:
         return worker(args.worker)
     repeat = 1 if args.quick else args.repeat
     names = readers_in(args.python)
-    print("interpreter: {}; readers: {}; best of {}".format(args.python, ", ".join(names), repeat))
+    core = core_program(args.core)
+    print("interpreter: {}; readers: {}; core: {}; best of {}\n".format(args.python, ", ".join(names), core, repeat))
     with tempfile.TemporaryDirectory() as folder:
         hives = sample_hives(folder)
         hives.update({os.path.basename(p): p for p in args.hives})
         hives.update(synthetic_hives(folder, args.quick))
-        print("\n{:18} {:>9} {:>8} {:>8} {:>10} {:>9}".format("hive", "reader", "keys", "values", "seconds",
-                                                               "x tarnu"))
-        for hive, path in hives.items():
-            results = {}
-            for reader in names:
-                results[reader] = best(args.python, repeat, "walk", reader, path)
-            floor = best(args.python, repeat, "floor", path)
-            base = results["tarnu"]["seconds"]
-            for reader, r in results.items():
-                print("{:18} {:>9} {:>8} {:>8} {:>10.4f} {:>9.2f}".format(
-                    hive, reader, r["keys"], r["values"], r["seconds"], r["seconds"] / base))
-            print("{:18} {:>9} {:>8} {:>8} {:>10.4f} {:>9.2f}".format(hive, "floor", "", "", floor["seconds"],
-                                                                       floor["seconds"] / base))
-            size = os.path.getsize(path)
-            print("{:18} memory: a walk adds {:.1f} MiB of peak RSS to a {:.1f} MiB hive (image + {:.1f} MiB)".format(
-                hive, results["tarnu"]["rss"] / 2**20, size / 2**20, (results["tarnu"]["rss"] - size) / 2**20))
+        parts = args.part or ["walks", "threads", "files", "dump"]
+        if "walks" in parts:
+            walks(args, names, core, hives, repeat)
+        if "threads" in parts:
+            threads(args, hives, folder, repeat)
+        if "files" in parts:
+            file_work(args, hives, folder, repeat)
+        if "dump" in parts and "hivex" in names:
+            dumps(args, hives, repeat)
 
-        largest = max(hives.values(), key=os.path.getsize)
-        threads = best(args.python, repeat, "threads", largest, largest, key="parallel")
-        print("\nthreads: two walks on two threads / the same two on one thread: {:.2f} (throughput {:.2f}x)".format(
-            threads["parallel"] / threads["sequential"], threads["sequential"] / threads["parallel"]))
-        save = best(args.python, repeat, "save", largest, folder, key="save")
-        print("save: Hive.save / (copyfile + fsync): {:.2f}".format(save["save"] / save["copy"]))
-        primary, log = replay_case(folder)
-        replay = best(args.python, repeat, "replay", primary, log, key="replay")
-        print("replay of 10,000 pages / reading the primary and the log: {:.2f}".format(
-            replay["replay"] / replay["read"]))
+
+def walks(args, names, core, hives, repeat):
+    peers = [n for n in names if not n.startswith("tarnu")]
+    print("Walks: each reader's time / the object floor's; tarnu's per-call walk / hivex's; the core alone / one copy "
+          "of the image; peak RSS a tarnu walk adds beyond the image's size.\n")
+    header = ["hive", "MiB", "keys", "values", "tarnu per-call", "tarnu bulk"] + peers + \
+        ["per-call / hivex", "core / copy", "RSS − image (MiB)"]
+    rows, times = [], []
+    for hive, path in hives.items():
+        results = {reader: best(args.python, repeat, "walk", reader, path) for reader in names}
+        floor = best(args.python, repeat, "floor", path)["seconds"]
+        size = os.path.getsize(path)
+        tarnu = results["tarnu"]
+        hivex = results.get("hivex")
+        rss = max(results[r]["rss"] for r in ("tarnu", "tarnu-bulk") if r in results)
+        row = [hive, "{:.1f}".format(size / MIB), tarnu["keys"], tarnu["values"],
+               ratio(tarnu["seconds"] / floor), ratio(results["tarnu-bulk"]["seconds"] / floor, BULK_GOAL)]
+        row += [ratio(results[p]["seconds"] / floor) for p in peers]
+        row.append(ratio(tarnu["seconds"] / hivex["seconds"], PER_CALL_GOAL) if hivex else "-")
+        if core:
+            cold, warm = core_ratio(core, path, repeat)
+            row.append("{} (in cache: {:.2f})".format(ratio(cold, CORE_GOAL), warm))
+        else:
+            row.append("-")
+        row.append(ratio((rss - size) / MIB, MEMORY_GOAL))
+        rows.append(row)
+        times.append([hive, "{:.4f}".format(floor)] + ["{:.4f}".format(results[r]["seconds"]) for r in names])
+    table(header, rows)
+    if args.times:
+        table(["hive", "floor"] + names, times)
+
+
+def threads(args, hives, folder, repeat):
+    print("Threads: the work twice on one thread / once on each of two threads at once (throughput of two threads; "
+          "2.00 is twice as fast). The control row shows what the machine allows at the time: on a shared machine "
+          "the second core is often busy. The CPU time the two threads spend against the one thread's shows what "
+          "working side by side costs in itself (1.00: nothing), whatever else the machine is doing.\n")
+    largest = max(hives.values(), key=os.path.getsize)
+    walked = hives.get("SYSTEM", largest)
+    primary, log = replay_cases(folder)["Windows log"]
+    cases = [
+        ("control, no tarnu: hashlib.sha256 of 64 MiB (what two threads gain on this machine now)", "control", [],
+         None),
+        ("walk (per-call), 4 times", "walk", [walked], WALK_THREADS_GOAL),
+        ("walk (bulk), 4 times", "walk-bulk", [walked], WALK_THREADS_GOAL),
+        ("Hive.open, 2000 times", "open", [walked], LARGE_THREADS_GOAL),
+        ("Hive.open_with_logs, 10,000 pages", "replay", [primary, log], LARGE_THREADS_GOAL),
+        ("Hive.save", "save", [largest, folder], LARGE_THREADS_GOAL),
+        ("Hive.open and hbins, {:.0f} MiB, 20 times".format(os.path.getsize(largest) / MIB), "hbins", [largest],
+         LARGE_THREADS_GOAL),
+        ("values() and raw_data() of 4 large values", "large-data", [large_data_hive(folder, args.quick)],
+         LARGE_THREADS_GOAL),
+        ("tarnu dump's export (JSON Lines), core only", "dump", [walked], LARGE_THREADS_GOAL),
+    ]
+    rows = []
+    for label, case, case_args, goal in cases:
+        r = best(args.python, repeat, "threads", case, *case_args, key="parallel")
+        rows.append([label, ratio(r["sequential"] / r["parallel"], goal, at_most=False),
+                     ratio(r["parallel_cpu"] / r["sequential_cpu"])] +
+                    (["{:.4f}".format(r["sequential"]), "{:.4f}".format(r["parallel"])] if args.times else []))
+    table(["work", "two threads", "CPU time, two threads / one"] +
+          (["one thread s", "two threads s"] if args.times else []), rows)
+
+
+def file_work(args, hives, folder, repeat):
+    print("File work: tarnu's time / the plain file work's.\n")
+    rows = []
+    for hive in sorted(hives, key=lambda h: os.path.getsize(hives[h]))[-2:]:
+        r = best(args.python, repeat, "save", hives[hive], folder, key="save")
+        rows.append(["Hive.save of {} / copyfile + fsync".format(hive), ratio(r["save"] / r["copy"], SAVE_GOAL)])
+    for name, (primary, log) in replay_cases(folder).items():
+        r = best(args.python, repeat, "replay", primary, log, key="replay")
+        rows.append(["open_with_logs, 10,000 pages ({}) / reading both files".format(name),
+                     ratio(r["replay"] / r["read"], REPLAY_GOAL)])
+    table(["work", "ratio"], rows)
+
+
+
+def dumps(args, hives, repeat):
+    print("\nDump: `tarnu dump` of the whole hive as JSON Lines (to the null device) / hivex's walk (CPU time).\n")
+    rows = []
+    for hive, path in hives.items():
+        dump = best(args.python, repeat, "dump", path)
+        walk = best(args.python, repeat, "walk", "hivex", path)
+        rows.append([hive, ratio(dump["seconds"] / walk["seconds"], DUMP_GOAL)])
+    table(["hive", "dump / hivex walk"], rows)
 
 
 if __name__ == "__main__":

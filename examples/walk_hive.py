@@ -10,11 +10,12 @@ the walk, and the replay's report is printed.
 import os
 import sys
 import tempfile
+from typing import List
 
 import tarnu
 
 
-def build_sample(folder):
+def build_sample(folder: str) -> str:
     from tarnu import hivebuilder as hb
 
     software = hb.Key("Software", subkeys=[
@@ -38,7 +39,7 @@ def build_sample(folder):
     return path
 
 
-def show_value(value, indent):
+def show_value(value: tarnu.RegistryValue, indent: str) -> None:
     try:
         data = str(value.data())
     except ValueError as error:
@@ -48,7 +49,7 @@ def show_value(value, indent):
     print("{}{} [{}, {} bytes] = {}".format(indent, value.name(), value.value_type(), value.data_size(), data))
 
 
-def written(key):
+def written(key: tarnu.RegistryKey) -> str:
     try:
         when = key.last_written()
     except ValueError:  # a FILETIME past the year 9999
@@ -56,7 +57,7 @@ def written(key):
     return when.isoformat() if when is not None else "-"
 
 
-def walk(hive):
+def walk(hive: tarnu.Hive) -> None:
     # Keys that cannot be read are passed over; the walk's paths show where each key sits.
     for path, key in hive.walk(errors="skip"):
         indent = "  " * (path.count("\\") + 1 if path else 0)
@@ -70,7 +71,7 @@ def walk(hive):
             show_value(value, indent + "  . ")
 
 
-def main(argv):
+def main(argv: List[str]) -> None:
     with tempfile.TemporaryDirectory() as folder:
         path = argv[1] if len(argv) > 1 else build_sample(folder)
         logs = argv[2:4]
@@ -88,7 +89,9 @@ def main(argv):
         if len(argv) <= 1:
             # Keys are found by path; names compare as the registry compares them, without regard to case.
             key = hive.key("SOFTWARE\\tarnu")
-            print("lookup:", key.path(), "version", key.value("version").data(), "parent", key.parent().name())
+            parent = key.parent()
+            print("lookup:", key.path(), "version", key.value("version").data(), "parent",
+                  parent.name() if parent is not None else None)
 
 
 if __name__ == "__main__":

@@ -297,6 +297,7 @@ def blocks_seeds():
 TARGETS = {
     "fuzz_recovery": recovery_seeds,
     "fuzz_hive": hive_seeds,
+    "fuzz_export": hive_seeds,
     "fuzz_from_bytes": from_bytes_seeds,
     "fuzz_new_format_log": new_format_seeds,
     "fuzz_old_format_log": old_format_seeds,

@@ -3,6 +3,8 @@
 import lzma
 import os
 import pathlib
+import subprocess
+import sys
 
 import pytest
 
@@ -54,6 +56,21 @@ def sample_path(name, tmp_dir):
 def samples_dir(tmp_path_factory):
     """A folder for decompressed sample hives, shared by the whole run."""
     return tmp_path_factory.mktemp("samples")
+
+
+@pytest.fixture
+def tarnu_command():
+    """Run `python -m tarnu ARGS...` in a child process with this run's tarnu; returns the CompletedProcess
+    (stdout and stderr as bytes)."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path), PYTHONIOENCODING="ascii")
+    env.pop("PYTHONUTF8", None)
+
+    def run(*args, **kwargs):
+        kwargs.setdefault("timeout", 300)
+        return subprocess.run([sys.executable, "-m", "tarnu"] + [str(a) for a in args], capture_output=True,
+                              env=env, **kwargs)
+
+    return run
 
 
 def pytest_report_header(config):

@@ -119,7 +119,7 @@ def test_samples_are_tiled_by_cells(samples_dir, name):
     hive = tarnu.Hive.open(sample_path(name, samples_dir))
     bins = hive.hbins()
     starts = [header.offset for header in bins]
-    tiled = {}  # bin index -> (first cell offset, sum of cell sizes)
+    tiled = {}  # type: ignore[var-annotated]  # bin index -> (first cell offset, sum of cell sizes)
     for cell in hive.cells():
         i = bisect.bisect_right(starts, cell.offset) - 1
         first, total = tiled.get(i, (cell.offset, 0))

@@ -59,7 +59,7 @@ def test_key_deleted_with_its_values(open_image):
     assert (key.name(), key.path(), key.is_path_complete()) == ("Run", "Software\\Run", True)
     assert (key.cell_offset(), key.subkey_count(), key.value_count()) == (doomed.offset, 0, 4)
     assert key.last_written_timestamp() == 1_600_000_000 and key.last_written_filetime() == STAMP
-    assert key.last_written().isoformat() == "2020-09-13T12:26:40+00:00"
+    assert key.last_written().isoformat() == "2020-09-13T12:26:40+00:00"  # type: ignore[union-attr]
     assert key.class_name() == "Klasse"
     assert [shown(v) for v in key.values()] == [
         ("Updater", hb.REG_SZ, "C:\\evil.exe\0".encode("utf-16-le")),
@@ -68,8 +68,8 @@ def test_key_deleted_with_its_values(open_image):
         ("(default)", hb.REG_NONE, b""),
     ]
     assert [v.cell_offset() for v in key.values()] == [v.offset for v in RUN_VALUES]
-    assert key.values()[0].data().as_string() == "C:\\evil.exe" and key.values()[0].is_deleted()
-    assert repr(key) == "DeletedKey(name='Run', offset=%#x)" % doomed.offset
+    assert key.values()[0].data().as_string() == "C:\\evil.exe" and key.values()[0].is_deleted()  # type: ignore[union-attr]
+    assert repr(key) == "DeletedKey(name='Run', offset=%#x)" % doomed.offset  # type: ignore[str-format]
     # The live tree is what it was.
     assert [path for path, _ in hive.walk()] == ["", "Software"]
 
@@ -426,7 +426,8 @@ def test_sample_deleted_tree_hive(samples_dir):
     hive = tarnu.Hive.open(sample_path("deleted/DeletedTreeHive.xz", samples_dir))
     assert [p for p, _ in hive.walk()] == ["", "1", "1\\2"]
     records = hive.deleted()
-    assert sorted((k.path(), k.is_path_complete(), k.values()) for k in records) == [
+    assert sorted((k.path(), k.is_path_complete(), k.values())  # type: ignore[union-attr]
+                  for k in records) == [
         ("1\\2\\3", True, []), ("1\\2\\3\\4", True, []), ("1\\2\\3\\4\\5", True, []),
         ("1\\2\\3\\4\\New Key #1", True, [])]
 

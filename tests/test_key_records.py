@@ -148,7 +148,7 @@ def test_cell_offset_equality_and_hash(write_file):
     assert other != b1 and other.cell_offset() == b1.cell_offset()
     assert b1 != "a\\b" and b1 != b1.cell_offset()
     with pytest.raises(TypeError):
-        b1 < b2
+        b1 < b2  # type: ignore[operator]
 
 
 @pytest.mark.parametrize("method, signature", [

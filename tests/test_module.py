@@ -120,8 +120,8 @@ def test_instances_have_no_settable_attributes(hive):
 
 
 def test_receiver_type_is_checked(hive):
-    for call in (lambda: tarnu.Hive.root_key(object()), lambda: tarnu.Hive.hbins(hive.base_block()),
-                 lambda: tarnu.Hive.base_block(1), lambda: tarnu.Hive.save("not a hive", "x"),
+    for call in (lambda: tarnu.Hive.root_key(object()), lambda: tarnu.Hive.hbins(hive.base_block()),  # type: ignore[arg-type]
+                 lambda: tarnu.Hive.base_block(1), lambda: tarnu.Hive.save("not a hive", "x"),  # type: ignore[arg-type]
                  lambda: tarnu.Hive.__repr__(object()), lambda: tarnu.BaseBlock.signature.__get__(hive),
                  lambda: tarnu.HbinHeader.size.__get__(hive.base_block())):
         with pytest.raises(TypeError):
@@ -169,7 +169,7 @@ def test_path_must_be_str(call, name, value):
     assert str(info.value).startswith("argument '%s': " % name)
 
 
-@pytest.mark.parametrize("call", [lambda: tarnu.Hive.open(None), lambda: tarnu.Hive.open_with_logs(None)])
+@pytest.mark.parametrize("call", [lambda: tarnu.Hive.open(None), lambda: tarnu.Hive.open_with_logs(None)])  # type: ignore[arg-type]
 def test_none_is_not_a_hive_path(call):
     with pytest.raises(TypeError, match="^argument '(hive_)?path': "):
         call()

@@ -330,7 +330,7 @@ def test_from_bytes_validates_like_open(open_image, image):
     try:
         expected = repr(open_image(image))
     except ValueError as error:
-        expected = error
+        expected = error  # type: ignore[assignment]
     if isinstance(expected, str):
         assert repr(tarnu.Hive.from_bytes(image)) == expected
     else:
@@ -349,6 +349,6 @@ def test_from_bytes_needs_a_bytes_like_object(value, name):
 
 def test_from_bytes_arguments():
     method = tarnu.Hive.from_bytes
-    assert (method.__text_signature__, bool(method.__doc__)) == ("(data)", True)
+    assert (method.__text_signature__, bool(method.__doc__)) == ("(data)", True)  # type: ignore[attr-defined]
     with pytest.raises(TypeError, match=r"^Hive.from_bytes\(\) missing 1 required positional argument: 'data'$"):
-        method()
+        method()  # type: ignore[call-arg]

@@ -217,4 +217,4 @@ def test_path_by_keyword_and_str_subclass(hive, tmp_path):
     assert hive.save(path=Text(tmp_path / "out.hiv")) is None
     assert (tmp_path / "out.hiv").read_bytes() == IMAGE
     with pytest.raises(TypeError):
-        tarnu.Hive.save(object(), str(tmp_path / "x.hiv"))
+        tarnu.Hive.save(object(), str(tmp_path / "x.hiv"))  # type: ignore[arg-type]

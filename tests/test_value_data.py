@@ -251,7 +251,7 @@ def test_value_types(open_image, type_id, name):
 
 def declared_sizes(path):
     """Stored data sizes of the value key cells, by name, found by walking the cells of every bin."""
-    image, sizes, pos = open(path, "rb").read(), {}, 4096
+    image, sizes, pos = open(path, "rb").read(), {}, 4096  # type: ignore[var-annotated]
     while image[pos:pos + 4] == b"hbin":
         end = pos + struct.unpack_from("<I", image, pos + 8)[0]
         cell = pos + 32

@@ -164,7 +164,7 @@ def test_method_docs(cls, name, doc):
 def test_classes(cls):
     name = cls.__name__
     if cls is tarnu.RegistryValue:
-        head, _, rest = cls.__doc__.partition("\n\n")
+        head, _, rest = cls.__doc__.partition("\n\n")  # type: ignore[union-attr]
         assert head == "Python wrapper for RegistryValue" and "lifetime" in rest
     else:
         assert cls.__doc__ == "Python wrapper for " + name

@@ -397,7 +397,7 @@ def test_report_of_a_hive_opened_without_logs(write_file):
     path = write_file(PRIMARY)
     assert tarnu.Hive.open(path).replay_report() is None
     report = tarnu.Hive.open_with_logs(path).replay_report()
-    assert (report.primary_dirty, report.recovered, report.logs) == (True, False, ())
+    assert (report.primary_dirty, report.recovered, report.logs) == (True, False, ())  # type: ignore[union-attr]
 
 
 def test_report_objects(replay, tmp_path):
@@ -474,8 +474,8 @@ def test_sample_figures(sample, folder, swap):
     report = hive.replay_report()
     assert counts(hive) == replayed
     assert hive.base_block().hive_bins_data_size == bins_size and not hive.base_block().is_dirty
-    assert report.primary_dirty and report.recovered
-    assert used(report) == (logs[::-1] if swap else logs)
+    assert report.primary_dirty and report.recovered  # type: ignore[union-attr]
+    assert used(report) == (logs[::-1] if swap else logs)  # type: ignore[index]
 
 
 def test_sample_new_format_equals_windows_recovery(sample, samples_dir):

@@ -893,3 +893,16 @@ def build_hive(root, minor_version=5, *, timestamp=DEFAULT_TIMESTAMP,
     if trailing:
         builder.append_raw(trailing)
     return builder.build(**base_block_fields)
+
+
+def dirty_hive(before, after, *, sequence=10, minor_version=5):
+    """A dirty primary and the new-format log that recovers it: (primary image, log image).
+
+    The primary holds the ``Key`` tree ``before`` with sequence numbers
+    ``sequence + 1`` / ``sequence``; the log's one entry, numbered
+    ``sequence``, writes the pages that turn it into the tree ``after``.
+    """
+    old = build_hive(before, minor_version, primary_sequence=sequence + 1, secondary_sequence=sequence)
+    new = build_hive(after, minor_version)
+    entry = dict(sequence=sequence, hive_bins_data_size=len(new) - BASE_BLOCK_SIZE, pages=changed_pages(old, new))
+    return old, new_format_log(sequence, [entry], hive_bins_data_size=len(old) - BASE_BLOCK_SIZE)

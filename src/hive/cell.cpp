@@ -8,18 +8,16 @@
 
 namespace tarnu {
 
-Result<Bytes> read_cell(const Hive& hive, uint32_t offset) {
-    const Bytes image = hive.bytes();
+HiveError cell_error(Bytes image, uint32_t offset) {
     const uint64_t length = image.size();
     if (offset > kMaxCellOffset) return HiveError::invalid_offset(offset, 0);
     const uint64_t p = uint64_t{offset} + kHiveBinsStart;
     if (p >= length) return HiveError::invalid_offset(offset, length);
     if (p + kCellHeaderSize > length) return HiveError::truncated_data(offset, kCellHeaderSize, length - p);
     const int32_t size = static_cast<int32_t>(le32(image, static_cast<size_t>(p)));
-    const uint64_t magnitude = size < 0 ? uint64_t{0} - static_cast<uint64_t>(int64_t{size}) : uint64_t(size);
+    const uint64_t magnitude = cell_magnitude(size);
     if (magnitude < kCellHeaderSize) return HiveError::invalid_cell_size(size, offset);
-    if (p + magnitude > length) return HiveError::truncated_data(offset, magnitude, length - p);
-    return image.subspan(static_cast<size_t>(p + kCellHeaderSize), static_cast<size_t>(magnitude - kCellHeaderSize));
+    return HiveError::truncated_data(offset, magnitude, length - p);
 }
 
 Result<std::optional<HbinHeader>> read_hbin_header(const Hive& hive, uint64_t q) {

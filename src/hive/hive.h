@@ -1,8 +1,8 @@
-// The shared in-memory hive: its image, its parsed base block and its key cache.
+// The shared in-memory hive: its image and its parsed base block.
 //
 // `open_hive` maps a hive file; `build_hive` validates an image (size, "regf", checksum, version) and builds the
-// `Hive`. A hive never changes after it is built except for its key cache, so any number of threads may read it
-// through a `SharedHive`.
+// `Hive`. A hive never changes after it is built, so any number of threads may read it through a `SharedHive`
+// without a lock.
 #pragma once
 
 #include <array>
@@ -12,7 +12,6 @@
 
 #include "error/error.h"
 #include "hive/file_io.h"
-#include "hive/key_cache.h"
 #include "utils/bytes.h"
 
 namespace tarnu {
@@ -57,7 +56,6 @@ struct Hive {
 
     BaseBlock base_block;
     HiveImage image;
-    KeyCache key_cache;  // the only state that changes after construction; it locks itself
 
     Bytes bytes() const { return image.bytes(); }
 };

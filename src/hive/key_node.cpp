@@ -10,7 +10,7 @@ namespace tarnu {
 
 static_assert(key_node_field::kName == kKeyNodeFixedSize, "the name follows the fixed part");
 
-Result<KeyNode> parse_key_node_record(Bytes payload, uint32_t offset) {
+Status parse_key_node_record(Bytes payload, uint32_t offset, KeyNode& node) {
     namespace f = key_node_field;
     if (payload.size() < kKeyNodeFixedSize) {
         return HiveError::truncated_data(offset, kKeyNodeFixedSize, payload.size());
@@ -18,7 +18,6 @@ Result<KeyNode> parse_key_node_record(Bytes payload, uint32_t offset) {
     if (!has_signature(payload, "nk")) {
         return HiveError::invalid_format("Expected 'nk' signature at offset " + hex(offset));
     }
-    KeyNode node;
     node.flags = le16(payload, f::kFlags);
     node.last_written = le64(payload, f::kLastWritten);
     node.access_bits = le32(payload, f::kAccessBits);
@@ -38,32 +37,28 @@ Result<KeyNode> parse_key_node_record(Bytes payload, uint32_t offset) {
     node.work_var = le32(payload, f::kWorkVar);
     node.name_length = le16(payload, f::kNameLength);
     node.class_name_length = le16(payload, f::kClassNameLength);
+    node.hive = nullptr;
     node.offset = offset;
+    const bool compressed = (node.flags & kKeyCompressedName) != 0;
+    return decode_record_name(payload, f::kName, node.name_length, compressed, offset, node.name);
+}
 
-    if (node.name_length != 0) {
-        const size_t end = f::kName + node.name_length;
-        if (end > payload.size()) return HiveError::truncated_data(offset, end, payload.size());
-        const Bytes name = payload.subspan(f::kName, node.name_length);
-        if (node.flags & kKeyCompressedName) {
-            node.name = decode_compressed_name(name);
-        } else {
-            TARNU_TRY(node.name, decode_utf16_string(name, offset));
-        }
-    }
+Result<KeyNode> parse_key_node_record(Bytes payload, uint32_t offset) {
+    KeyNode node;
+    TARNU_CHECK(parse_key_node_record(payload, offset, node));
     return node;
+}
+
+Status read_key_node(const Hive& hive, uint32_t offset, KeyNode& node) {
+    TARNU_TRY(Bytes cell, read_cell(hive, offset));
+    TARNU_CHECK(parse_key_node_record(cell, offset, node));
+    node.hive = &hive;
+    return Ok{};
 }
 
 Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset) {
     KeyNode node;
-    if (hive.key_cache.lookup(offset, node)) {
-        node.hive = &hive;
-        node.offset = offset;
-        return node;
-    }
-    TARNU_TRY(Bytes cell, read_cell(hive, offset));
-    TARNU_TRY(node, parse_key_node_record(cell, offset));
-    hive.key_cache.insert(offset, node);
-    node.hive = &hive;
+    TARNU_CHECK(read_key_node(hive, offset, node));
     return node;
 }
 

@@ -1,5 +1,9 @@
 // Key nodes ("nk" cells): the parsed record, `parse_key_node_record`, which parses one from the bytes of its cell,
-// and `parse_key_node`, which reads one by cell offset through the hive's key cache.
+// and `parse_key_node`, which reads one by cell offset.
+//
+// Nothing is cached: reading the 76 bytes of a node and decoding its name (almost always 8-bit text, copied as it
+// is) costs less than looking the node up in a shared map and copying it out, and a hive with no mutable state
+// needs no lock however many threads read it.
 #pragma once
 
 #include <cstddef>
@@ -67,7 +71,12 @@ struct KeyNode {
 // name inside the payload that decodes. Errors carry `offset`, which the node also keeps; its `hive` stays null.
 Result<KeyNode> parse_key_node_record(Bytes payload, uint32_t offset);
 
-// Reads the key node at `offset`, from the cache when it was read before. Successful reads are cached.
+// Reads the key node at `offset`.
 Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset);
+
+// The same two into `node`, whose name keeps its storage: for callers that read node after node. A failure leaves
+// `node` holding parts of the failed node.
+Status parse_key_node_record(Bytes payload, uint32_t offset, KeyNode& node);
+Status read_key_node(const Hive& hive, uint32_t offset, KeyNode& node);
 
 }  // namespace tarnu

@@ -1,4 +1,4 @@
-// Writing a hive image to a file, with the base-block checksum recomputed in a private copy.
+// Writing a hive image to a file, with the base-block checksum recomputed in a private copy of the base block.
 //
 // The image is written to a new temporary file beside the target, flushed and renamed over it, so a failed save
 // leaves an existing file as it was (and saving over the file that backs a mapped hive cannot disturb the

@@ -11,19 +11,11 @@
 namespace tarnu {
 namespace {
 
-Result<ValueKey> parse_value_key(const Hive& hive, uint32_t offset) {
-    TARNU_TRY(Bytes cell, read_cell(hive, offset));
-    TARNU_TRY(ValueKey value, parse_value_key_record(cell, offset));
-    value.hive = &hive;
-    return value;
-}
-
 // The data held in one cell: the first `size` bytes of its payload, or the whole payload when it is shorter.
 // What follows the data in the cell is slack from the cell's rounding and is not part of the value.
-Result<std::vector<uint8_t>> read_data_cell(const Hive& hive, uint32_t offset, uint32_t size) {
+Result<Bytes> view_data_cell(const Hive& hive, uint32_t offset, uint32_t size) {
     TARNU_TRY(Bytes cell, read_cell(hive, offset));
-    const Bytes data = cell.first(std::min<size_t>(cell.size(), size));
-    return std::vector<uint8_t>(data.begin(), data.end());
+    return cell.first(std::min<size_t>(cell.size(), size));
 }
 
 // Data split over segment cells listed by a "db" record; each segment carries at most 16344 data bytes, and the
@@ -59,7 +51,7 @@ Result<std::vector<uint8_t>> read_big_data(const Hive& hive, uint32_t offset, ui
 
 static_assert(value_key_field::kName == kValueKeyFixedSize, "the name follows the fixed part");
 
-Result<ValueKey> parse_value_key_record(Bytes payload, uint32_t offset) {
+Status parse_value_key_record(Bytes payload, uint32_t offset, ValueKey& value) {
     namespace f = value_key_field;
     if (payload.size() < kValueKeyFixedSize) {
         return HiveError::truncated_data(offset, kValueKeyFixedSize, payload.size());
@@ -67,57 +59,78 @@ Result<ValueKey> parse_value_key_record(Bytes payload, uint32_t offset) {
     if (!has_signature(payload, "vk")) {
         return HiveError::invalid_format("Expected 'vk' signature at offset " + hex(offset));
     }
-    ValueKey value;
     value.name_length = le16(payload, f::kNameLength);
     value.data_size = le32(payload, f::kDataSize) & kDataSizeMask;
     value.data_offset = le32(payload, f::kDataOffset);
     value.value_type = ValueType{le32(payload, f::kDataType)};
     value.flags = le16(payload, f::kFlags);
+    value.hive = nullptr;
     if (value.name_length == 0) {
         value.name = "(default)";
-    } else {
-        const size_t end = f::kName + value.name_length;
-        if (end > payload.size()) return HiveError::truncated_data(offset, end, payload.size());
-        const Bytes name = payload.subspan(f::kName, value.name_length);
-        if (value.flags & kValueCompressedName) {
-            value.name = decode_compressed_name(name);
-        } else {
-            TARNU_TRY(value.name, decode_utf16_string(name, offset));
-        }
+        return Ok{};
     }
+    const bool compressed = (value.flags & kValueCompressedName) != 0;
+    return decode_record_name(payload, f::kName, value.name_length, compressed, offset, value.name);
+}
+
+Result<ValueKey> parse_value_key_record(Bytes payload, uint32_t offset) {
+    ValueKey value;
+    TARNU_CHECK(parse_value_key_record(payload, offset, value));
     return value;
 }
 
-Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key) {
+Status read_value_key(const Hive& hive, uint32_t offset, ValueKey& value) {
+    TARNU_TRY(Bytes cell, read_cell(hive, offset));
+    TARNU_CHECK(parse_value_key_record(cell, offset, value));
+    value.hive = &hive;
+    return Ok{};
+}
+
+Result<size_t> read_value_list(const Hive& hive, const KeyNode& key, std::vector<ValueKey>& values) {
     const uint32_t count = key.value_count;
     const uint32_t list_offset = key.value_list_offset;
-    std::vector<ValueKey> values;
-    if (count == 0 || list_offset == 0 || list_offset == kNoCell) return values;
+    if (count == 0 || list_offset == 0 || list_offset == kNoCell) return size_t{0};
     TARNU_TRY(Bytes list, read_cell(hive, list_offset));
     const uint64_t list_bytes = uint64_t{4} * count;
     if (list.size() < list_bytes) return HiveError::truncated_data(list_offset, list_bytes, list.size());
-    values.reserve(count);
+    // The list cell holds `count` entries, so this reserves no more than the image can name.
+    if (values.size() < count) values.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) prefetch_cell(hive, le32(list, 4 * size_t{i}));
     for (uint32_t i = 0; i < count; ++i) {
-        TARNU_TRY(ValueKey value, parse_value_key(hive, le32(list, 4 * size_t{i})));
-        values.push_back(std::move(value));
+        if (i == values.size()) values.emplace_back();
+        TARNU_CHECK(read_value_key(hive, le32(list, 4 * size_t{i}), values[i]));
     }
+    return size_t{count};
+}
+
+Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key) {
+    std::vector<ValueKey> values;
+    TARNU_CHECK(read_value_list(hive, key, values));
     return values;
 }
 
-Result<std::vector<uint8_t>> read_value_data(const ValueKey& value) {
+Result<Bytes> view_value_data(const ValueKey& value, DataScratch& scratch) {
     const uint32_t size = value.data_size;
     const uint32_t offset = value.data_offset;
     if (size >= 1 && size <= kMaxInlineData) {
-        const uint8_t inline_bytes[4] = {static_cast<uint8_t>(offset), static_cast<uint8_t>(offset >> 8),
-                                         static_cast<uint8_t>(offset >> 16), static_cast<uint8_t>(offset >> 24)};
-        return std::vector<uint8_t>(inline_bytes, inline_bytes + size);
+        // The data offset field holds the data itself, its first byte lowest.
+        put_le32(scratch.inline_bytes.data(), offset);
+        return Bytes(scratch.inline_bytes.data(), size);
     }
-    if (size == 0 || offset == 0 || offset == kNoCell) return std::vector<uint8_t>{};
+    if (size == 0 || offset == 0 || offset == kNoCell) return Bytes{};
     const Hive& hive = *value.hive;
     if (size <= kMaxSingleCellData || hive.base_block.minor_version < kFirstBigDataMinorVersion) {
-        return read_data_cell(hive, offset, size);
+        return view_data_cell(hive, offset, size);
     }
-    return read_big_data(hive, offset, size);
+    TARNU_TRY(scratch.joined, read_big_data(hive, offset, size));
+    return Bytes(scratch.joined);
+}
+
+Result<std::vector<uint8_t>> read_value_data(const ValueKey& value) {
+    DataScratch scratch;
+    TARNU_TRY(Bytes data, view_value_data(value, scratch));
+    if (!scratch.joined.empty() && data.data() == scratch.joined.data()) return std::move(scratch.joined);
+    return std::vector<uint8_t>(data.begin(), data.end());
 }
 
 }  // namespace tarnu

@@ -19,7 +19,12 @@ std::string ValueType::name() const {
 
 Result<ValueData> decode_value_data(ValueType type, Bytes data) {
     ValueData out;
-    if (data.empty()) return out;
+    TARNU_CHECK(decode_value_data(type, data, out));
+    return out;
+}
+
+Status decode_value_data(ValueType type, Bytes data, ValueData& out) {
+    if (data.empty()) return Ok{};
     auto need = [&](size_t count) -> Status {
         if (data.size() < count) return HiveError::truncated_data(0, count, data.size());
         return Ok{};
@@ -29,7 +34,7 @@ Result<ValueData> decode_value_data(ValueType type, Bytes data) {
             break;
         case kRegSz:
         case kRegExpandSz: {
-            TARNU_TRY(out.text, decode_utf16_string(data, 0));
+            TARNU_CHECK(decode_utf16_string(data, 0, out.text));
             out.kind = type.id == kRegSz ? ValueDataKind::String : ValueDataKind::ExpandString;
             break;
         }
@@ -48,7 +53,8 @@ Result<ValueData> decode_value_data(ValueType type, Bytes data) {
             out.number = uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3];
             break;
         case kRegMultiSz: {
-            TARNU_TRY(std::string all, decode_utf16_string(data, 0));
+            std::string all;
+            TARNU_CHECK(decode_utf16_string(data, 0, all));
             out.kind = ValueDataKind::MultiString;
             size_t start = 0;
             while (start <= all.size()) {
@@ -69,7 +75,7 @@ Result<ValueData> decode_value_data(ValueType type, Bytes data) {
             out.bytes.assign(data.begin(), data.end());
             break;
     }
-    return out;
+    return Ok{};
 }
 
 }  // namespace tarnu

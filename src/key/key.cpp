@@ -4,6 +4,7 @@
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "key/name_compare.h"
+#include "key/value_listing.h"
 #include "subkey_list/subkey_list.h"
 #include "utils/format.h"
 #include "utils/text.h"
@@ -16,11 +17,16 @@ bool names_a_cell(uint32_t offset) { return offset != 0 && offset != kNoCell; }
 
 }  // namespace
 
-Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) {
-    std::vector<KeyNode> children;
-    if (key.subkey_count == 0) return children;
+Result<std::vector<uint32_t>> child_offsets(const Hive& hive, const KeyNode& key) {
     std::vector<uint32_t> offsets;
+    if (key.subkey_count == 0) return offsets;
     TARNU_CHECK(collect_subkey_offsets(hive, key.subkey_list_offset, ListErrors::Fail, offsets));
+    return offsets;
+}
+
+Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) {
+    TARNU_TRY(std::vector<uint32_t> offsets, child_offsets(hive, key));
+    std::vector<KeyNode> children;
     children.reserve(offsets.size());
     for (uint32_t offset : offsets) {
         TARNU_TRY(KeyNode child, parse_key_node(hive, offset));
@@ -30,33 +36,30 @@ Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) 
 }
 
 Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key) {
-    TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
-    const uint64_t limit = kMaxValueDataPerImageByte * hive.bytes().size();
-    uint64_t gathered = 0;
+    ValueListing listing;
+    TARNU_CHECK(listing.read_list(hive, key));
+    TARNU_CHECK(listing.read_data(hive, key));
     std::vector<KeyValue> values;
-    values.reserve(keys.size());
-    for (ValueKey& value : keys) {
-        auto data = read_value_data(value);
-        KeyValue item{std::move(value), data.ok() ? std::move(data).value() : std::vector<uint8_t>{}};
-        gathered += item.data.size();
-        if (gathered > limit) {
-            return HiveError::invalid_format("Values of key at offset " + hex(key.offset) + " hold more than " +
-                                             dec(limit) + " bytes of data, " + dec(kMaxValueDataPerImageByte) +
-                                             " times the hive's size");
-        }
-        values.push_back(std::move(item));
+    values.reserve(listing.size());
+    for (size_t i = 0; i < listing.size(); ++i) {
+        const Bytes data = listing.data(i);
+        values.push_back(KeyValue{std::move(listing.key(i)), std::vector<uint8_t>(data.begin(), data.end())});
     }
     return values;
 }
 
-Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name) {
+Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::string_view name) {
     TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
     for (ValueKey& value : keys) {
-        if (!value_names_match(value.name, name)) continue;
-        TARNU_TRY(std::vector<uint8_t> data, read_value_data(value));
-        return KeyValue{std::move(value), std::move(data)};
+        if (value_names_match(value.name, name)) return std::move(value);
     }
     return HiveError::not_found("Value '" + std::string(name) + "'");
+}
+
+Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name) {
+    TARNU_TRY(ValueKey value, find_value_key(hive, key, name));
+    TARNU_TRY(std::vector<uint8_t> data, read_value_data(value));
+    return KeyValue{std::move(value), std::move(data)};
 }
 
 Result<std::optional<std::string>> read_class_name(const Hive& hive, const KeyNode& key) {

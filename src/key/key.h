@@ -22,6 +22,9 @@ struct Hive;
 // holds; one child that cannot be read fails the call.
 Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key);
 
+// The cell offsets of the key nodes that `read_subkeys` reads, for a caller that reads them itself.
+Result<std::vector<uint32_t>> child_offsets(const Hive& hive, const KeyNode& key);
+
 // A value key and its data bytes.
 struct KeyValue {
     ValueKey key;
@@ -30,11 +33,15 @@ struct KeyValue {
 
 // Every value of `key`, in list order, with its data. A value whose data cannot be read is listed with empty
 // data. Gathering more data than `kMaxValueDataPerImageByte` times the image's size fails with InvalidFormat.
+// `ValueListing` (key/value_listing.h) reads the same without copying the data.
 Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key);
 
 // The first value, in list order, whose name matches `name` by `value_names_match` ("(default)" names the
 // unnamed value), with its data; NotFound "Value '<name>'" when there is none.
 Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name);
+
+// The value key that `find_value` finds, without its data.
+Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::string_view name);
 
 // The class name: the UTF-16LE text of the class-name cell, `class_name_length` bytes of it; nothing when the
 // key has no class (no cell, or a length of 0).

@@ -8,12 +8,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
 #include <exception>
 #include <initializer_list>
 #include <new>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "error/error.h"
 #include "hive/cell.h"
@@ -21,6 +23,7 @@
 #include "hive/key_node.h"
 #include "hive/value_key.h"
 #include "hive/value_type.h"
+#include "key/value_listing.h"
 #include "key/walk.h"
 
 namespace tarnu {
@@ -71,9 +74,11 @@ extern PyType_Spec deleted_value_spec;
 PyObject* new_hive(SharedHive hive);
 PyObject* new_replay_report(std::shared_ptr<const ReplayReport> report);
 PyObject* new_registry_key(const SharedHive& hive, KeyNode&& node);
-PyObject* new_registry_value(ValueKey&& value, std::vector<uint8_t>&& data);
+// A RegistryValue holding a copy of `value`'s type and name and of `data`.
+PyObject* new_registry_value(const ValueKey& value, Bytes data);
 PyObject* new_value_type(ValueType type);
-PyObject* new_value_data(ValueData&& data);
+// The ValueData of `data` decoded by `type`; raises the decoding's error.
+PyObject* new_value_data(ValueType type, Bytes data);
 PyObject* new_base_block(const BaseBlock& base);
 PyObject* new_hbin_header(const HbinHeader& header);
 // An iterator over `first` and every key below it, yielding (path, RegistryKey) tuples.
@@ -126,21 +131,27 @@ void dealloc_object(PyObject* raw) {
 
 PyObject* new_str(const std::string& utf8);
 
-// A new list of `items.size()` objects made by `make(item)` (each a new reference, or nullptr on failure).
-template <typename Items, typename Make>
-PyObject* new_list(Items& items, Make&& make) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+
+// A new list of `count` objects made by `make(i)` for i = 0, 1, ... (each a new reference, or nullptr on failure).
+template <typename Make>
+PyObject* new_list_of(size_t count, Make&& make) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
     if (list == nullptr) return nullptr;
-    Py_ssize_t index = 0;
-    for (auto& item : items) {
-        PyObject* object = make(item);
+    for (size_t i = 0; i < count; ++i) {
+        PyObject* object = make(i);
         if (object == nullptr) {
             Py_DECREF(list);
             return nullptr;
         }
-        PyList_SetItem(list, index++, object);
+        PyList_SetItem(list, static_cast<Py_ssize_t>(i), object);
     }
     return list;
+}
+
+// A new list of `items.size()` objects made by `make(item)`.
+template <typename Items, typename Make>
+PyObject* new_list(Items& items, Make&& make) {
+    return new_list_of(items.size(), [&](size_t i) { return make(items[i]); });
 }
 
 // ---- Arguments -----------------------------------------------------------------------------------------------
@@ -162,6 +173,53 @@ bool bytes_argument(const char* name, PyObject* value, ByteBuffer& out);
 
 // The `errors` argument of walk(): "raise" (also when `value` is nullptr, left out) or "skip".
 bool walk_errors_argument(PyObject* value, WalkErrors& out);
+
+// ---- Records and exports ------------------------------------------------------------------------------------
+
+// What `tarnu.records` and `tarnu._export` read, as their arguments give it: a hive file, a copy of a hive image,
+// or an opened hive.
+struct ExportSource {
+    enum class Logs { Beside, None, Given };
+    std::optional<std::string> path;
+    ByteBuffer image;
+    SharedHive hive;
+    Logs logs = Logs::Beside;
+    std::vector<std::string> log_paths;  // for Logs::Given
+    std::optional<std::string> name;     // the "hive" of every row: `name`, else the path, else None
+};
+
+// Takes `source` (a str or os.PathLike path, a bytes-like image or a Hive), `logs` ("auto" or left out: the logs
+// beside a path; None: none; a list of up to two paths) and `name`; raises TypeError or ValueError on a mistake.
+bool export_source_argument(const char* function, PyObject* source, PyObject* logs, PyObject* name,
+                            ExportSource& out);
+// Opens the hive of `source` (its image is moved out); runs without the interpreter lock.
+Result<SharedHive> open_export_source(ExportSource& source);
+
+// Keeps one iterator from being advanced by two threads at once (its work runs without the interpreter lock):
+// `claimed()` is false, with ValueError raised, while another call holds the flag.
+class IteratorClaim {
+public:
+    IteratorClaim(std::atomic<bool>& busy, const char* what) : busy_(busy), claimed_(!busy.exchange(true)) {
+        if (!claimed_) PyErr_Format(PyExc_ValueError, "%s already executing", what);
+    }
+    ~IteratorClaim() {
+        if (claimed_) busy_ = false;
+    }
+    IteratorClaim(const IteratorClaim&) = delete;
+    IteratorClaim& operator=(const IteratorClaim&) = delete;
+    bool claimed() const { return claimed_; }
+
+private:
+    std::atomic<bool>& busy_;
+    bool claimed_;
+};
+
+// The shared hive of a Hive object, or nullptr when `object` is not one.
+const SharedHive* hive_of_object(PyObject* object);
+
+// Adds `records`, `Record`, `_export` and `_logs_beside` to the module (not to __all__).
+bool add_records(PyObject* module);
+bool add_export_stream(PyObject* module);
 
 // ---- Errors --------------------------------------------------------------------------------------------------
 
@@ -219,5 +277,22 @@ auto without_gil(F&& work) -> decltype(work()) {
     WithoutGil released;
     return work();
 }
+
+// Work over at least this many bytes runs with the interpreter lock released; smaller work keeps it. When threads
+// compete for the lock, handing it over and taking it back costs two switches through the operating system, tens
+// of microseconds, about what copying this much memory takes: below it the hand-over costs more than it frees.
+inline constexpr uint64_t kReleaseLockBytes = 256 * 1024;
+inline bool is_large(uint64_t bytes) { return bytes >= kReleaseLockBytes; }
+
+// A new bytes object holding a copy of `data`; a large copy is made without the lock.
+PyObject* new_bytes(Bytes data);
+
+// The values of `key` read into `listing` in its two steps: the value list with the lock held, then the data with
+// the lock released when the list declares large data. Likewise one value's data.
+Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
+Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch);
+
+// The list of RegistryKey.value_records() for `key`, or nullptr with an exception set.
+PyObject* new_value_records(const Hive& hive, const KeyNode& key);
 
 }  // namespace tarnu::py

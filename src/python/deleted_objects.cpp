@@ -175,8 +175,7 @@ PyObject* value_data(PyObject* self, PyObject*) {
         const RecoveredValue& value = value_of(self);
         return respond(read_recovered_data(value), [&](std::optional<std::vector<uint8_t>>& data) -> PyObject* {
             if (!data) Py_RETURN_NONE;
-            return respond(decode_value_data(value.key.value_type, *data),
-                           [](ValueData& decoded) { return new_value_data(std::move(decoded)); });
+            return new_value_data(value.key.value_type, *data);
         });
     });
 }

@@ -86,7 +86,9 @@ PyObject* hive_base_block(PyObject* self, PyObject*) {
 PyObject* hive_hbins(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         SharedHive hive = shared_hive_of(self);
-        return respond(without_gil([&] { return hbins(*hive); }), [](auto& headers) {
+        // One header is read per bin, at least 4096 bytes apart: only a large image makes this long work.
+        auto list = [&] { return hbins(*hive); };
+        return respond(is_large(hive->bytes().size()) ? without_gil(list) : list(), [](auto& headers) {
             return new_list(headers, [](const HbinHeader& header) { return new_hbin_header(header); });
         });
     });
@@ -95,7 +97,7 @@ PyObject* hive_hbins(PyObject* self, PyObject*) {
 PyObject* hive_root_key(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         SharedHive hive = shared_hive_of(self);
-        return respond(without_gil([&] { return parse_key_node(*hive, hive->base_block.root_cell_offset); }),
+        return respond(parse_key_node(*hive, hive->base_block.root_cell_offset),
                        [&](KeyNode& node) { return new_registry_key(hive, std::move(node)); });
     });
 }
@@ -200,6 +202,11 @@ PyType_Slot hive_slots[] = {
 }  // namespace
 
 PyType_Spec hive_spec = {"builtins.Hive", sizeof(HiveObject), 0, Py_TPFLAGS_DEFAULT, hive_slots};
+
+const SharedHive* hive_of_object(PyObject* object) {
+    if (Py_TYPE(object) != types.hive) return nullptr;
+    return &shared_hive_of(object);
+}
 
 PyObject* new_hive(SharedHive hive) {
     return reinterpret_cast<PyObject*>(alloc_object<HiveObject>(types.hive, std::move(hive), nullptr));

@@ -21,15 +21,15 @@ WalkFields& walk_of(PyObject* self) { return reinterpret_cast<KeyWalkObject*>(se
 PyObject* walk_next(PyObject* self) {
     return guarded([&]() -> PyObject* {
         WalkFields& fields = walk_of(self);
-        auto step = fields.walk.next();
+        auto step = fields.walk.advance();
         if (!step.ok()) {
             raise_error(step.error());
             return nullptr;
         }
-        if (!step.value()) return nullptr;
-        PyObject* path = new_str(step.value()->path);
+        if (step.value() == nullptr) return nullptr;
+        PyObject* path = new_str(fields.walk.path());
         if (path == nullptr) return nullptr;
-        PyObject* key = new_registry_key(fields.hive, std::move(step.value()->node));
+        PyObject* key = new_registry_key(fields.hive, std::move(*step.value()));
         if (key == nullptr) {
             Py_DECREF(path);
             return nullptr;

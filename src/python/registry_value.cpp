@@ -2,6 +2,8 @@
 // of everything they show and hold no reference to the hive.
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include "python/binding.h"
 
@@ -10,39 +12,53 @@ namespace {
 
 // ---- RegistryValue -------------------------------------------------------------------------------------------
 
-struct ValueFields {
-    ValueType type;
-    std::string name;
-    std::vector<uint8_t> data;
-};
-
+// A value's type with its data and name, stored in one allocation with the object: the fixed fields, then the data
+// bytes, then the name's UTF-8 bytes.
 struct RegistryValueObject {
-    PyObject_HEAD
-    ValueFields fields;
+    PyObject_VAR_HEAD
+    struct {
+        ValueType type;
+        uint32_t name_size;
+        size_t data_size;
+    } fields;
+
+    uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
 
-const ValueFields& value_of(PyObject* self) { return reinterpret_cast<RegistryValueObject*>(self)->fields; }
+struct StoredValue {
+    ValueType type;
+    std::string_view name;
+    Bytes data;
+};
 
-PyObject* value_name(PyObject* self, PyObject*) { return new_str(value_of(self).name); }
+StoredValue value_of(PyObject* self) {
+    auto* object = reinterpret_cast<RegistryValueObject*>(self);
+    const uint8_t* bytes = object->bytes();
+    const size_t data_size = object->fields.data_size;
+    return StoredValue{object->fields.type,
+                       std::string_view(reinterpret_cast<const char*>(bytes + data_size), object->fields.name_size),
+                       Bytes(bytes, data_size)};
+}
+
+PyObject* value_name(PyObject* self, PyObject*) {
+    const std::string_view name = value_of(self).name;
+    return PyUnicode_DecodeUTF8(name.data(), static_cast<Py_ssize_t>(name.size()), "strict");
+}
 PyObject* value_value_type(PyObject* self, PyObject*) { return new_value_type(value_of(self).type); }
 
 PyObject* value_data(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
-        const ValueFields& value = value_of(self);
-        return respond(decode_value_data(value.type, value.data),
-                       [](ValueData& decoded) { return new_value_data(std::move(decoded)); });
+        const StoredValue value = value_of(self);
+        return new_value_data(value.type, value.data);
     });
 }
 
-PyObject* value_raw_data(PyObject* self, PyObject*) {
-    const auto& data = value_of(self).data;
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()), static_cast<Py_ssize_t>(data.size()));
-}
+PyObject* value_raw_data(PyObject* self, PyObject*) { return new_bytes(value_of(self).data); }
 
 PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromSize_t(value_of(self).data.size()); }
 
 PyObject* value_repr(PyObject* self) {
-    return guarded([&] { return new_str("RegistryValue(name='" + value_of(self).name + "')"); });
+    return guarded([&] { return new_str("RegistryValue(name='" + std::string(value_of(self).name) + "')"); });
 }
 
 PyMethodDef value_methods[] = {
@@ -145,8 +161,7 @@ PyObject* data_as_string(PyObject* self, PyObject*) {
 PyObject* data_as_binary(PyObject* self, PyObject*) {
     const ValueData& data = data_of(self);
     if (data.kind != ValueDataKind::Binary) return wrong_kind("Not a binary value");
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.bytes.data()),
-                                     static_cast<Py_ssize_t>(data.bytes.size()));
+    return new_bytes(data.bytes);
 }
 
 PyObject* data_as_dword(PyObject* self, PyObject*) {
@@ -248,22 +263,47 @@ PyType_Slot data_slots[] = {
 
 }  // namespace
 
-PyType_Spec registry_value_spec = {"builtins.RegistryValue", sizeof(RegistryValueObject), 0, Py_TPFLAGS_DEFAULT,
+PyType_Spec registry_value_spec = {"builtins.RegistryValue", sizeof(RegistryValueObject), 1, Py_TPFLAGS_DEFAULT,
                                    value_slots};
 PyType_Spec value_type_spec = {"builtins.ValueType", sizeof(ValueTypeObject), 0, Py_TPFLAGS_DEFAULT, type_slots};
 PyType_Spec value_data_spec = {"builtins.ValueData", sizeof(ValueDataObject), 0, Py_TPFLAGS_DEFAULT, data_slots};
 
-PyObject* new_registry_value(ValueKey&& value, std::vector<uint8_t>&& data) {
-    return reinterpret_cast<PyObject*>(alloc_object<RegistryValueObject>(
-        types.registry_value, value.value_type, std::move(value.name), std::move(data)));
+PyObject* new_registry_value(const ValueKey& value, Bytes data) {
+    const size_t items = data.size() + value.name.size();
+    // Allocated without being zero-filled (unlike PyType_GenericAlloc) since every byte is written right away:
+    // the data of a large value is copied once, with the interpreter lock released.
+    auto* object = static_cast<RegistryValueObject*>(PyObject_Malloc(sizeof(RegistryValueObject) + items));
+    if (object == nullptr) return PyErr_NoMemory();
+    PyObject_InitVar(reinterpret_cast<PyVarObject*>(object), types.registry_value, static_cast<Py_ssize_t>(items));
+    object->fields.type = value.value_type;
+    object->fields.name_size = static_cast<uint32_t>(value.name.size());
+    object->fields.data_size = data.size();
+    uint8_t* bytes = object->bytes();
+    if (!data.empty()) {
+        auto copy = [&] { std::memcpy(bytes, data.data(), data.size()); };
+        is_large(data.size()) ? without_gil(copy) : copy();
+    }
+    if (!value.name.empty()) std::memcpy(bytes + data.size(), value.name.data(), value.name.size());
+    return reinterpret_cast<PyObject*>(object);
 }
 
 PyObject* new_value_type(ValueType type) {
     return guarded([&] { return reinterpret_cast<PyObject*>(alloc_object<ValueTypeObject>(types.value_type, type)); });
 }
 
-PyObject* new_value_data(ValueData&& data) {
-    return reinterpret_cast<PyObject*>(alloc_object<ValueDataObject>(types.value_data, std::move(data)));
+PyObject* new_value_data(ValueType type, Bytes data) {
+    // Decoded straight into the new object (large data with the lock released: nobody else sees the object yet);
+    // a failure drops the object and raises the decoding's error.
+    auto* object = alloc_object<ValueDataObject>(types.value_data);
+    if (object == nullptr) return nullptr;
+    auto decode = [&] { return decode_value_data(type, data, object->fields.data); };
+    Status decoded = is_large(data.size()) ? without_gil(decode) : decode();
+    if (!decoded.ok()) {
+        Py_DECREF(object);
+        raise_error(decoded.error());
+        return nullptr;
+    }
+    return reinterpret_cast<PyObject*>(object);
 }
 
 }  // namespace tarnu::py

@@ -1,27 +1,11 @@
 #include "utils/text.h"
 
+#include <cstring>
+
 namespace tarnu {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
-
-void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Length of the well-formed UTF-8 sequence at `i`, or 0 with `bad` set to the length of its maximal ill-formed
 // subpart (always at least 1), following the well-formed byte ranges of the Unicode Standard.
@@ -59,45 +43,126 @@ void drop_trailing_nuls(std::string& text) {
     while (!text.empty() && text.back() == '\0') text.pop_back();
 }
 
-// Strict UTF-16 decoding; `big_endian` selects the byte order. The byte count is even.
+// The `k`-th code unit of UTF-16 text in either byte order.
+inline uint32_t utf16_unit(const uint8_t* s, size_t k, bool big_endian) {
+    const uint8_t* p = s + 2 * k;
+    return big_endian ? (uint32_t{p[0]} << 8 | p[1]) : (uint32_t{p[1]} << 8 | p[0]);
+}
+
+// True when no byte of `s` has a bit set that `mask` selects for its lane (its position modulo 8). The bytes are
+// read eight at a time; masks that differ between even and odd lanes need `s` of even length. Most registry text
+// is ASCII, and this scan decides the fast paths below.
+bool no_bits(Bytes s, uint64_t mask) {
+    const size_t n = s.size();
+    uint64_t any = 0;
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 <= n; i += 8) any |= le64(s.data() + i);
+        // The last eight bytes, overlapping what was read; for an even length each byte keeps its lane's parity.
+        any |= le64(s.data() + n - 8);
+    } else {
+        for (size_t k = 0; k < n; ++k) any |= uint64_t{s[k]} << (8 * k);
+    }
+    return (any & mask) == 0;
+}
+
+// True when every code unit of UTF-16 text `s` (of even length) is below 0x80.
+bool utf16_is_ascii(Bytes s, bool big_endian) {
+    return no_bits(s, big_endian ? 0x80FF80FF80FF80FFull : 0xFF80FF80FF80FF80ull);
+}
+
+// Strict UTF-16 decoding, appended to `out`; `big_endian` selects the byte order. The byte count is even. ASCII
+// text is narrowed straight into place; other text is written into room for the longest form (three UTF-8 bytes per
+// unit, four per surrogate pair) that is cut to what was written.
 bool utf16_to_utf8(Bytes s, bool big_endian, std::string& out) {
     const size_t units = s.size() / 2;
-    out.reserve(out.size() + units);
-    auto unit = [&](size_t k) -> uint32_t {
-        const uint8_t* p = s.data() + 2 * k;
-        return big_endian ? (uint32_t{p[0]} << 8 | p[1]) : (uint32_t{p[1]} << 8 | p[0]);
+    const size_t start = out.size();
+    const uint8_t* in = s.data();
+    if (utf16_is_ascii(s, big_endian)) {
+        out.resize(start + units);
+        char* p = out.data() + start;
+        // Two loops with a fixed stride each, which the compiler turns into wide shuffles.
+        if (big_endian) {
+            for (size_t k = 0; k < units; ++k) p[k] = static_cast<char>(in[2 * k + 1]);
+        } else {
+            for (size_t k = 0; k < units; ++k) p[k] = static_cast<char>(in[2 * k]);
+        }
+        return true;
+    }
+    out.resize(start + 3 * units);
+    char* const first = out.data();
+    char* p = first + start;
+    auto put = [&p](uint32_t cp) {
+        if (cp < 0x80) {
+            *p++ = static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (cp >> 6));
+            *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            *p++ = static_cast<char>(0xE0 | (cp >> 12));
+            *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            *p++ = static_cast<char>(0xF0 | (cp >> 18));
+            *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+        }
     };
     for (size_t k = 0; k < units; ++k) {
-        uint32_t u = unit(k);
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u < 0xD800 || u > 0xDFFF) {
-            append_utf8(out, u);
+        const uint32_t u = utf16_unit(in, k, big_endian);
+        if (u < 0xD800 || u > 0xDFFF) {
+            put(u);
         } else if (u <= 0xDBFF && k + 1 < units) {
-            uint32_t low = unit(k + 1);
-            if (low < 0xDC00 || low > 0xDFFF) return false;
-            append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+            const uint32_t low = utf16_unit(in, k + 1, big_endian);
+            if (low < 0xDC00 || low > 0xDFFF) {
+                out.resize(start);
+                return false;
+            }
+            put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
             ++k;
         } else {
+            out.resize(start);
             return false;
         }
     }
+    out.resize(static_cast<size_t>(p - first));
     return true;
 }
 
 }  // namespace
 
+void decode_compressed_name(Bytes bytes, std::string& out) {
+    // Trailing zero bytes are the only source of trailing U+0000 characters: they are left out before decoding.
+    size_t length = bytes.size();
+    while (length > 0 && bytes[length - 1] == 0) --length;
+    if (no_bits(bytes.first(length), 0x8080808080808080ull)) {
+        out.assign(reinterpret_cast<const char*>(bytes.data()), length);
+        return;
+    }
+    size_t high = 0;
+    for (size_t i = 0; i < length; ++i) high += bytes[i] >> 7;
+    out.resize(length + high);
+    char* p = out.data();
+    for (size_t i = 0; i < length; ++i) {
+        const uint8_t b = bytes[i];
+        if (b < 0x80) {
+            *p++ = static_cast<char>(b);
+        } else {
+            *p++ = static_cast<char>(0xC0 | (b >> 6));
+            *p++ = static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+}
+
 std::string decode_compressed_name(Bytes bytes) {
     std::string out;
-    out.reserve(bytes.size());
-    for (uint8_t b : bytes) append_utf8(out, b);
-    drop_trailing_nuls(out);
+    decode_compressed_name(bytes, out);
     return out;
 }
 
-Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset) {
+Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out) {
+    out.clear();
     if (bytes.size() % 2 != 0) return HiveError::invalid_utf16(cell_offset);
-    std::string out;
     if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         Bytes rest = bytes.subspan(3);
         for (size_t i = 0; i < rest.size();) {
@@ -115,7 +180,23 @@ Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset) {
         if (!utf16_to_utf8(bytes, false, out)) return HiveError::invalid_utf16(cell_offset);
     }
     drop_trailing_nuls(out);
+    return Ok{};
+}
+
+Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset) {
+    std::string out;
+    TARNU_CHECK(decode_utf16_string(bytes, cell_offset, out));
     return out;
+}
+
+Status decode_record_name(Bytes cell, size_t fixed_size, uint16_t length, bool compressed, uint32_t cell_offset,
+                          std::string& out) {
+    const size_t end = fixed_size + length;
+    if (end > cell.size()) return HiveError::truncated_data(cell_offset, end, cell.size());
+    const Bytes name = cell.subspan(fixed_size, length);
+    if (!compressed) return decode_utf16_string(name, cell_offset, out);
+    decode_compressed_name(name, out);
+    return Ok{};
 }
 
 std::string utf8_lossy(Bytes bytes) {

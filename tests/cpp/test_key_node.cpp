@@ -32,7 +32,7 @@ TEST(fields_are_read_from_their_positions) {
     CHECK_EQ(key.work_var, 0x1044u);
     CHECK_EQ(key.class_name_length, 0xBEEF);
     CHECK(key.hive == hive.get() && key.offset == at);
-    // A second read comes from the cache and is the same.
+    // A second read is the same.
     auto again = parse_key_node(*hive, at);
     CHECK(again.ok() && again->name == key.name && again->value_count == key.value_count && again->offset == at);
 }

@@ -1,0 +1,69 @@
+// libFuzzer target for the exporters: the input is taken as a hive image and written whole in every export
+// format (JSON Lines in hex and base64, CSV, bodyfile, timeline CSV, .reg, and the count alone), in small chunks,
+// once going on past what cannot be read and once stopping at the first problem. What the exporters promise is
+// checked as well: text formats are well-formed UTF-8, a .reg file is whole UTF-16 units, and the counts agree
+// between the runs.
+//
+//   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
+//   build/fuzz/fuzz_export -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_export
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "export/exporter.h"
+#include "hive/hive.h"
+#include "utils/text.h"
+#include "fuzz_image.h"
+
+namespace {
+
+using namespace tarnu;
+
+// Small chunks, so that the fuzzer reaches the chunk boundaries too.
+constexpr size_t kChunk = 4096;
+
+void check(bool promise) {
+    if (!promise) __builtin_trap();
+}
+
+// Exports the whole hive; returns the keys walked.
+size_t export_all(const Hive& hive, const KeyNode& root, const ExportOptions& options) {
+    Exporter exporter(hive, root, std::string(), options);
+    std::string chunk;
+    for (bool more = true; more;) {
+        chunk.clear();
+        more = exporter.fill(chunk, kChunk);
+        if (options.format == ExportFormat::Reg) {
+            check(chunk.size() % 2 == 0);
+        } else {
+            check(utf8_lossy(Bytes(reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size())) == chunk);
+        }
+    }
+    (void)exporter.records().take_problems();
+    return exporter.records().keys();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    auto hive = build_hive(HiveImage::from_buffer(fuzz::image_with_valid_header(data, size)));
+    if (!hive.ok()) return 0;
+    auto root = parse_key_node(*hive.value(), hive.value()->base_block.root_cell_offset);
+    if (!root.ok()) return 0;
+
+    ExportOptions options;
+    options.hive_name = "HIVE|\"x\"";
+    options.reg_prefix = "HKEY_LOCAL_MACHINE\\FUZZ";
+    options.format = ExportFormat::Count;
+    const size_t keys = export_all(*hive.value(), root.value(), options);
+    for (ExportFormat format : {ExportFormat::JsonLines, ExportFormat::Csv, ExportFormat::Bodyfile,
+                                ExportFormat::TimelineCsv, ExportFormat::Reg}) {
+        options.format = format;
+        options.binary = data[0] % 2 ? BinaryText::Base64 : BinaryText::Hex;
+        check(export_all(*hive.value(), root.value(), options) == keys);
+    }
+    options.format = ExportFormat::JsonLines;
+    options.stop_at_first_problem = true;
+    check(export_all(*hive.value(), root.value(), options) <= keys);
+    return 0;
+}

@@ -1,0 +1,229 @@
+"""info, ls and get: a hive's header and what its replay does, a key's contents, one value."""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import json
+import os
+from typing import Any, Dict, List, Optional, Tuple
+
+import tarnu
+
+from .hives import Emit, Outcome, Task, for_each_hive
+from .inputs import Opened, add_hives_argument, dirty_note, hive_paths, open_hive
+from .run import CommandError, Run, reason
+
+_FILETIME_EPOCH = datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc)
+
+
+def iso_time(filetime: int) -> Optional[str]:
+    """As the exports write a time: ISO-8601 UTC with microseconds; None for 0 and past the year 9999."""
+    if filetime == 0:
+        return None
+    try:
+        return (_FILETIME_EPOCH + datetime.timedelta(microseconds=filetime // 10)).isoformat(timespec="microseconds")
+    except OverflowError:
+        return None
+
+
+def filetime_text(filetime: int) -> str:
+    """A time to show: ISO-8601 as the exports write it; "" for 0, the number itself past the year 9999."""
+    text = iso_time(filetime)
+    return text if text is not None else "" if filetime == 0 else str(filetime)
+
+
+def escaped(text: str) -> str:
+    """Text on one line: tabs, line breaks and other control characters written as Python escapes."""
+    if text.isprintable():
+        return text
+    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
+
+
+def data_text(value: tarnu.RegistryValue) -> str:
+    """A value's data on one line: text as it is, numbers in decimal, lists as JSON, other bytes in hex."""
+    try:
+        data = value.data()
+    except ValueError:
+        return value.raw_data().hex()
+    if data.is_string():
+        return escaped(data.as_string())
+    if data.is_multi_string():
+        return json.dumps(data.as_multi_string(), ensure_ascii=False)
+    if data.is_dword():
+        return str(data.as_dword())
+    if data.is_qword():
+        return str(data.as_qword())
+    return value.raw_data().hex()
+
+
+# ---- info ---------------------------------------------------------------------------------------------------------
+
+def replay_text(opened: Opened, applied: bool) -> str:
+    """What the replay of the logs beside the hive did, or would do."""
+    report = opened.hive.replay_report()
+    if report is None:
+        return "no logs" if not opened.found else "not applied"
+    if not report.primary_dirty:
+        what = "nothing: the primary is clean"
+    elif report.recovered:
+        pages = sum(log.pages_applied for log in report.logs)
+        what = "recovers sequences {}..{}, {} pages".format(report.first_sequence, report.last_sequence, pages)
+    else:
+        what = "nothing: the primary is dirty and no log is usable"
+    logs = "; ".join("{}: {}, {}".format(os.path.basename(log.path), log.kind,
+                                         "used, " + (log.stop_reason or "") if log.used else "not used, " + (log.reason or ""))
+                     for log in report.logs)
+    return "{} ({}){}".format(what, logs, "" if applied else " [not applied: --no-logs]")
+
+
+def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str]]]:
+    """What info shows of one hive, the hive as the other commands read it, and what of it could not be read."""
+    replayed = open_hive(path, True)  # for the report of what the logs do, even when they are not to be applied
+    damage = None
+    try:
+        primary = open_hive(path, False) if replayed.logs else replayed
+    except CommandError as error:
+        if not use_logs:
+            raise
+        primary = replayed  # a base block that only the logs repair: the repaired one is shown
+        damage = str(error)
+    read = replayed if use_logs else primary
+    base = primary.hive.base_block()  # as stored in the file, unless only the logs make it readable
+    stream = tarnu._export(read.hive, "count", name=path)
+    for _ in stream:
+        pass
+    keys, values, skipped = stream.counts()
+    try:
+        root_name = read.hive.root_key().name()
+    except ValueError as error:
+        root_name = "<{}>".format(reason(error))
+    info = {
+        "hive": path,
+        "base_block": "as stored" if damage is None else "from the logs; the file's cannot be read: " + damage,
+        "version": "{}.{}".format(base.major_version, base.minor_version),
+        "file_type": base.file_type,
+        "sequence_numbers": [base.primary_sequence, base.secondary_sequence],
+        "dirty": base.is_dirty,
+        "last_written": filetime_text(base.last_written),
+        "root_offset": base.root_cell_offset,
+        "root_key": root_name,
+        "hive_bins_data_size": base.hive_bins_data_size,
+        "file_size": os.path.getsize(path),
+        "file_name": base.file_name,
+        "logs": replayed.found,
+        "logs_applied": bool(read.logs),
+        "replay": replay_text(replayed, use_logs),
+        "keys": keys,
+        "values": values,
+        "skipped": skipped,
+    }
+    return info, read, stream.problems()
+
+
+def info_work(task: Task, emit: Emit) -> Outcome:
+    try:
+        info, read, problems = hive_info(task.path, task.use_logs)
+    except CommandError as error:
+        return Outcome(task.path, error=str(error))
+    except (OSError, ValueError) as error:
+        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)))
+    if task.options["json"]:
+        emit((json.dumps(info, ensure_ascii=False) + "\n").encode("utf-8"))
+    else:
+        lines = ["{}: {}".format(name.replace("_", " "), ", ".join(str(v) for v in value) if isinstance(value, list)
+                                 else value) for name, value in info.items()]
+        emit(("\n".join(lines) + "\n\n").encode("utf-8", "backslashreplace"))
+    note = dirty_note(task.path, read)
+    return Outcome(task.path, notes=(note,) if note else (), problems=tuple(problems), keys=info["keys"],
+                   values=info["values"])
+
+
+def info(run: Run, args: argparse.Namespace) -> None:
+    paths = hive_paths(args.hives, run)
+    tasks = [Task(path, not args.no_logs, args.strict, {"json": args.json}) for path in paths]
+    for_each_hive(run, info_work, tasks, args.jobs)
+
+
+# ---- ls and get ---------------------------------------------------------------------------------------------------
+
+def key_of(run: Run, args: argparse.Namespace) -> tarnu.RegistryKey:
+    opened = open_hive(args.hive, not args.no_logs)
+    note = dirty_note(args.hive, opened)
+    if note:
+        run.warn(note)
+    try:
+        return opened.hive.key(args.path)
+    except ValueError as error:
+        raise CommandError("{}: {}".format(args.hive, reason(error)))
+
+
+def ls(run: Run, args: argparse.Namespace) -> None:
+    key = key_of(run, args)
+    try:
+        for subkey in key.subkeys():
+            run.line("key\t{}\t{}".format(filetime_text(subkey.last_written_filetime()), escaped(subkey.name())))
+    except ValueError as error:
+        run.problem(args.hive, args.path, "subkeys: " + reason(error))
+    try:
+        values: List[tarnu.RegistryValue] = key.values()
+    except ValueError as error:
+        run.problem(args.hive, args.path, "values: " + reason(error))
+        values = []
+    for value in values:
+        run.line("value\t{}\t{}\t{}".format(value.value_type().type_name(), escaped(value.name()), data_text(value)))
+
+
+def get(run: Run, args: argparse.Namespace) -> None:
+    key = key_of(run, args)
+    try:
+        value = key.value(args.value)
+    except ValueError as error:
+        raise CommandError("{}: key '{}': {}".format(args.hive, args.path, reason(error)))
+    if args.raw:
+        run.write(value.raw_data())
+        return
+    try:
+        data = value.data()
+    except ValueError as error:
+        run.problem(args.hive, args.path, "value '{}' does not decode ({}); its bytes in hex follow".format(
+            value.name(), reason(error)))
+        run.line(value.raw_data().hex())
+        return
+    if data.is_multi_string():
+        for text in data.as_multi_string():
+            run.line(text)
+    elif data.is_string():
+        run.line(data.as_string())
+    else:
+        run.line(data_text(value))
+
+
+def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]", common: argparse.ArgumentParser,
+                many: argparse.ArgumentParser) -> None:
+    p = commands.add_parser(
+        "info", parents=[common, many], help="base block, counts, dirty or clean, what the logs do",
+        description="The base block (version, sequence numbers, dirty or clean, sizes, root), the counts of keys "
+                    "and values, the logs beside the hive and what replaying them does (or would do, with "
+                    "--no-logs).")
+    add_hives_argument(p)
+    p.add_argument("--json", action="store_true", help="one JSON object per hive")
+    p.set_defaults(handler=info)
+
+    p = commands.add_parser("ls", parents=[common], help="a key's subkeys and values",
+                            description="One line per subkey (key, last written, name) and per value (value, type, "
+                                        "name, data), tab-separated.")
+    p.add_argument("hive", metavar="HIVE")
+    p.add_argument("path", nargs="?", default="", metavar="PATH", help="the key (default: the root)")
+    p.set_defaults(handler=ls)
+
+    p = commands.add_parser("get", parents=[common], help="one value's data",
+                            description="One value's data, decoded: text as it is, one line per string of a "
+                                        "REG_MULTI_SZ, numbers in decimal, other data in hex; or its bytes with "
+                                        "--raw.")
+    p.add_argument("hive", metavar="HIVE")
+    p.add_argument("path", metavar="PATH", help="the key")
+    p.add_argument("value", nargs="?", default="(default)", metavar="VALUE",
+                   help="the value's name (default: the key's default value)")
+    p.add_argument("--raw", action="store_true", help="the data bytes as stored")
+    p.set_defaults(handler=get)

@@ -1,0 +1,110 @@
+"""dump, timeline and export-reg: the exports that the core writes itself (tarnu._export), chunk by chunk."""
+
+from __future__ import annotations
+
+import argparse
+import os
+
+from typing import List
+
+import tarnu
+
+from .deleted import CSV_HEADER, recovered
+from .hives import Emit, Outcome, Task, for_each_hive
+from .inputs import add_hives_argument, add_output_argument, dirty_note, hive_paths, open_hive
+from .run import CommandError, Run, reason
+
+# The header lines of the CSV formats, as the core writes them for one hive alone.
+CSV_HEADERS = {"csv": "hive,key,last_written,value,type,raw,data\r\n", "timeline-csv": "last_written,hive,key\r\n"}
+
+# The root key that a .reg file names before the hive's own root, unless --prefix says otherwise.
+DEFAULT_REG_ROOT = "HKEY_LOCAL_MACHINE"
+
+
+def export_work(task: Task, emit: Emit) -> Outcome:
+    """One hive through the core's exporter; the options are _export's keyword arguments. With deleted=True the
+    rows of what recovery finds follow those of the live keys."""
+    try:
+        opened = open_hive(task.path, task.use_logs)
+        stream = tarnu._export(opened.hive, name=task.path, strict=task.strict, header=False, **task.options)
+    except CommandError as error:
+        return Outcome(task.path, error=str(error))
+    except (OSError, ValueError) as error:
+        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)))
+    problems = []
+    for chunk in stream:
+        emit(chunk)
+        problems.extend(stream.problems())
+    problems.extend(stream.problems())
+    keys, values, _ = stream.counts()
+    if task.options.get("deleted") and not (task.strict and problems):
+        text, _, _ = recovered(task.path, opened.hive, str(task.options["format"]), str(task.options["binary"]))
+        emit(text)
+    note = dirty_note(task.path, opened)
+    return Outcome(task.path, notes=(note,) if note else (), problems=tuple(problems), keys=keys, values=values)
+
+
+def run_export(run: Run, args: argparse.Namespace, hives: List[str], **options: object) -> None:
+    paths = hive_paths(hives, run)
+    # The hives share one header line, written here; the core writes none.
+    if options.get("deleted") and options["format"] == "csv":
+        run.write(CSV_HEADER.encode("ascii"))
+    elif options["format"] in CSV_HEADERS:
+        run.write(CSV_HEADERS[str(options["format"])].encode("ascii"))
+    tasks = [Task(path, not args.no_logs, args.strict, dict(options)) for path in paths]
+    for_each_hive(run, export_work, tasks, getattr(args, "jobs", 1))
+    run.summary()
+
+
+def dump(run: Run, args: argparse.Namespace) -> None:
+    run_export(run, args, args.hives, format=args.format, key=args.key, binary="base64" if args.base64 else "hex",
+               deleted=args.deleted)
+
+
+def timeline(run: Run, args: argparse.Namespace) -> None:
+    run_export(run, args, args.hives, format="bodyfile" if args.format == "bodyfile" else "timeline-csv")
+
+
+def export_reg(run: Run, args: argparse.Namespace) -> None:
+    prefix = args.prefix
+    if prefix is None:
+        prefix = "{}\\{}".format(DEFAULT_REG_ROOT, os.path.basename(args.hive))
+    run_export(run, args, [args.hive], format="reg", key=args.key, prefix=prefix)
+
+
+def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]", common: argparse.ArgumentParser,
+                many: argparse.ArgumentParser) -> None:
+    p = commands.add_parser(
+        "dump", parents=[common, many], help="every key and value as JSON Lines or CSV",
+        description="Every key under PATH with its values, one row per value and one per key without values: "
+                    "hive, key, last_written (ISO-8601 UTC), value (\"\" for the default), type, raw (the data "
+                    "bytes in hex or base64) and data (decoded text, list of texts or number).")
+    add_hives_argument(p)
+    p.add_argument("-k", "--key", default="", metavar="PATH", help="start at this key (default: the root)")
+    p.add_argument("--format", choices=["jsonl", "csv"], default="jsonl")
+    p.add_argument("--base64", action="store_true", help="raw bytes in base64 instead of hex")
+    p.add_argument("--deleted", action="store_true",
+                   help="after each hive's keys, what recovery finds in its free cells (see the deleted command); "
+                        "every row gains the columns deleted, path_complete and offset")
+    add_output_argument(p)
+    p.set_defaults(handler=dump)
+
+    p = commands.add_parser(
+        "timeline", parents=[common, many], help="key last-written times, for mactime or as CSV",
+        description="Key last-written times: a bodyfile that mactime reads (HIVE:\\path as the name, the time "
+                    "as mtime), or CSV ordered by time within each hive.")
+    add_hives_argument(p)
+    p.add_argument("--format", choices=["bodyfile", "csv"], default="bodyfile")
+    add_output_argument(p)
+    p.set_defaults(handler=timeline)
+
+    p = commands.add_parser(
+        "export-reg", parents=[common], help="a .reg file that regedit imports",
+        description="A .reg file (UTF-16LE with BOM, CRLF, \"Windows Registry Editor Version 5.00\") of the key "
+                    "at PATH and every key below it, with every value's bytes exactly as stored.")
+    p.add_argument("hive", metavar="HIVE")
+    p.add_argument("-k", "--key", default="", metavar="PATH", help="start at this key (default: the root)")
+    p.add_argument("--prefix", metavar="ROOT",
+                   help="the registry path the hive's root stands for (default: HKEY_LOCAL_MACHINE\\<file name>)")
+    add_output_argument(p)
+    p.set_defaults(handler=export_reg)

@@ -1,0 +1,51 @@
+// A key's values with views of their data, read as `read_values` (key/key.h) reads them, in two steps that a
+// caller may run apart: the value list (`read_list`), then the data (`read_data`). The binding releases the
+// interpreter lock between them when the list declares large data.
+//
+// Data that lies in one data cell is viewed in the image; inline data and data joined from big-data segments are
+// kept by the listing. A listing can be used for key after key: its value keys, their names and the views keep
+// their storage, so a walk over a whole hive allocates only while they grow (and for big data).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "error/error.h"
+#include "hive/key_node.h"
+#include "hive/value_key.h"
+#include "utils/bytes.h"
+
+namespace tarnu {
+
+struct Hive;
+
+class ValueListing {
+public:
+    // Reads the value keys of `key`'s value list; the first value key that fails fails the list. Forgets what the
+    // listing held before.
+    Status read_list(const Hive& hive, const KeyNode& key);
+
+    // The sum of the data sizes the value keys declare: the most that reading their data copies.
+    uint64_t declared_data_size() const;
+
+    // Finds every value's data (`view_value_data`); data that cannot be read is empty. Data adding up to more
+    // than `kMaxValueDataPerImageByte` times the image's size fails with InvalidFormat. `key` is the key whose
+    // list was read.
+    Status read_data(const Hive& hive, const KeyNode& key);
+
+    size_t size() const { return count_; }
+    // The value key of the `i`-th value; it may be moved away, once, by a caller done with the listing.
+    ValueKey& key(size_t i) { return keys_[i]; }
+    const ValueKey& key(size_t i) const { return keys_[i]; }
+    // The data of the `i`-th value, after `read_data`; valid while the hive and the listing are unchanged.
+    Bytes data(size_t i) const { return data_[i]; }
+
+private:
+    std::vector<ValueKey> keys_;  // the first `count_` belong to the list read last
+    size_t count_ = 0;
+    std::vector<Bytes> data_;
+    std::vector<DataScratch> scratch_;  // one per value: its inline bytes, its joined big data
+};
+
+}  // namespace tarnu

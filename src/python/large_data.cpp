@@ -1,0 +1,31 @@
+// Data that may be large: copies and reads that release the interpreter lock once they reach kReleaseLockBytes,
+// and keep it for anything smaller.
+#include <cstring>
+
+#include "python/binding.h"
+
+namespace tarnu::py {
+
+PyObject* new_bytes(Bytes data) {
+    const auto size = static_cast<Py_ssize_t>(data.size());
+    if (!is_large(data.size())) return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()), size);
+    PyObject* bytes = PyBytes_FromStringAndSize(nullptr, size);
+    if (bytes == nullptr) return nullptr;
+    // No other thread can see the new object yet: its buffer is filled without the lock.
+    char* into = PyBytes_AsString(bytes);
+    without_gil([&] { std::memcpy(into, data.data(), data.size()); });
+    return bytes;
+}
+
+Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing) {
+    TARNU_CHECK(listing.read_list(hive, key));
+    auto data = [&] { return listing.read_data(hive, key); };
+    return is_large(listing.declared_data_size()) ? without_gil(data) : data();
+}
+
+Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch) {
+    auto view = [&] { return view_value_data(value, scratch); };
+    return is_large(value.data_size) ? without_gil(view) : view();
+}
+
+}  // namespace tarnu::py

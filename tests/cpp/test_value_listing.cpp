@@ -1,0 +1,112 @@
+// ValueListing: the two steps of reading a key's values, the views they give, and a listing used for key after key.
+#include "check.h"
+#include "hive/limits.h"
+#include "image.h"
+#include "key/key.h"
+#include "key/value_listing.h"
+#include "utils/format.h"
+
+using namespace tarnu;
+using namespace tarnu::test;
+
+namespace {
+
+std::vector<uint8_t> pattern(size_t size, uint8_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7);
+    return bytes;
+}
+
+// A key node named `name` over a value list of `values` (value-key offsets).
+uint32_t key_with_values(ImageBuilder& builder, const char* name, const std::vector<uint32_t>& values) {
+    Fields list;
+    for (size_t i = 0; i < values.size(); ++i) list.u32(4 * i, values[i]);
+    const uint32_t at = builder.cell(list);
+    return builder.cell(key_node(name).u32(36, static_cast<uint32_t>(values.size())).u32(40, at));
+}
+
+std::vector<uint8_t> bytes_of(Bytes view) { return std::vector<uint8_t>(view.begin(), view.end()); }
+
+}  // namespace
+
+TEST(views_agree_with_read_values) {
+    ImageBuilder builder;
+    const std::vector<uint8_t> cell = pattern(100, 1), first = pattern(kBigDataSegmentSize + 4, 2), second = pattern(50, 3);
+    Fields segments = Fields().u32(0, builder.cell(first)).u32(4, builder.cell(second));
+    const uint32_t record = builder.cell(big_data(2, builder.cell(segments)));
+    const uint32_t values[] = {
+        builder.cell(value_key("inline", 0x80000003, 0x00332211)),
+        builder.cell(value_key("cell", 100, builder.cell(cell))),
+        builder.cell(value_key("big", kBigDataSegmentSize + 50, record)),
+        builder.cell(value_key("far", 100, 0x7FFFFFF0)),
+        builder.cell(value_key("", 0, kNoCell)),
+    };
+    const uint32_t key_at = key_with_values(builder, "k", {values, values + 5});
+    SharedHive hive = builder.hive(key_at);
+    auto key = parse_key_node(*hive, key_at);
+    if (!key.ok()) return CHECK(key.ok());
+
+    ValueListing listing;
+    CHECK(listing.read_list(*hive, *key).ok());
+    CHECK_EQ(listing.size(), 5u);
+    CHECK_EQ(listing.declared_data_size(), 3u + 100 + kBigDataSegmentSize + 50 + 100);
+    CHECK(listing.read_data(*hive, *key).ok());
+    auto copied = read_values(*hive, *key);
+    if (!copied.ok()) return CHECK(copied.ok());
+    for (size_t i = 0; i < 5; ++i) {
+        CHECK_EQ(listing.key(i).name, copied->at(i).key.name);
+        CHECK(bytes_of(listing.data(i)) == copied->at(i).data);
+    }
+    CHECK(bytes_of(listing.data(0)) == std::vector<uint8_t>({0x11, 0x22, 0x33}));
+    CHECK(bytes_of(listing.data(1)) == cell);
+    CHECK_EQ(listing.data(2).size(), kBigDataSegmentSize + 50);
+    CHECK(listing.data(3).empty() && listing.data(4).empty());
+    // Data in one cell is a view of the image itself; inline and joined data are kept by the listing.
+    const Bytes image = hive->bytes();
+    auto in_image = [&](Bytes view) { return view.data() >= image.data() && view.data() < image.data() + image.size(); };
+    CHECK(!in_image(listing.data(0)) && in_image(listing.data(1)) && !in_image(listing.data(2)));
+}
+
+TEST(a_listing_reused_for_other_keys) {
+    ImageBuilder builder;
+    const uint32_t a = builder.cell(value_key("a", 0x80000001, 0x41));
+    const uint32_t long_name = builder.cell(value_key("a name longer than sixteen bytes", 0x80000002, 0x4242));
+    const uint32_t c = builder.cell(value_key("c", 0x80000001, 0x43));
+    const uint32_t many = key_with_values(builder, "many", {long_name, a, c});
+    const uint32_t one = key_with_values(builder, "one", {c});
+    const uint32_t none = key_with_values(builder, "none", {});
+    SharedHive hive = builder.hive(many);
+    ValueListing listing;
+    auto read = [&](uint32_t at) {
+        std::vector<std::string> seen;
+        auto key = parse_key_node(*hive, at);
+        if (!key.ok() || !listing.read_list(*hive, *key).ok() || !listing.read_data(*hive, *key).ok()) return seen;
+        for (size_t i = 0; i < listing.size(); ++i) {
+            seen.push_back(listing.key(i).name + "=" + std::string(listing.data(i).begin(), listing.data(i).end()));
+        }
+        return seen;
+    };
+    using Seen = std::vector<std::string>;
+    CHECK(read(many) == Seen({"a name longer than sixteen bytes=BB", "a=A", "c=C"}));
+    CHECK(read(one) == Seen({"c=C"}));
+    CHECK(read(none).empty());
+    CHECK(read(many) == Seen({"a name longer than sixteen bytes=BB", "a=A", "c=C"}));
+}
+
+TEST(the_bound_on_gathered_data) {
+    // One data cell named over and over: more than twice the image fails the data step, not the list.
+    ImageBuilder builder;
+    const uint32_t data = builder.cell(pattern(kMaxSingleCellData, 4));
+    const uint32_t value = builder.cell(value_key("d", kMaxSingleCellData, data));
+    const std::vector<uint32_t> repeated(8, value);
+    const uint32_t key_at = key_with_values(builder, "k", repeated);
+    SharedHive hive = builder.hive(key_at);
+    auto key = parse_key_node(*hive, key_at);
+    if (!key.ok()) return CHECK(key.ok());
+    ValueListing listing;
+    CHECK(listing.read_list(*hive, *key).ok());
+    const uint64_t limit = 2 * hive->bytes().size();
+    CHECK_ERROR(listing.read_data(*hive, *key),
+                "Invalid format: Values of key at offset " + hex(key_at) + " hold more than " + dec(limit) +
+                    " bytes of data, 2 times the hive's size");
+}
