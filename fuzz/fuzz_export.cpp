@@ -15,6 +15,7 @@
 #include "hive/hive.h"
 #include "utils/text.h"
 #include "fuzz_image.h"
+#include "seen.h"
 
 namespace {
 
@@ -48,9 +49,9 @@ size_t export_all(const Hive& hive, const KeyNode& root, const ExportOptions& op
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto hive = build_hive(HiveImage::from_buffer(fuzz::image_with_valid_header(data, size)));
-    if (!hive.ok()) return 0;
+    if (!fuzz::seen(hive)) return 0;
     auto root = parse_key_node(*hive.value(), hive.value()->base_block.root_cell_offset);
-    if (!root.ok()) return 0;
+    if (!fuzz::seen(root)) return 0;
 
     ExportOptions options;
     options.hive_name = "HIVE|\"x\"";

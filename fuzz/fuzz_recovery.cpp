@@ -13,11 +13,12 @@
 #include "hive/value_type.h"
 #include "recovery/recovery.h"
 #include "fuzz_image.h"
+#include "seen.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tarnu;
     auto built = build_hive(HiveImage::from_buffer(fuzz::image_with_valid_header(data, size)));
-    if (!built.ok()) return 0;
+    if (!fuzz::seen(built)) return 0;
     const Hive& hive = *built.value();
 
     CellWalk walk(hive);
@@ -27,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const RecoveredKey& key : recovery.keys) (void)recovered_key_path(hive, recovery, key);
     for (const RecoveredValue& value : recovery.values) {
         auto bytes = read_recovered_data(value);
-        if (bytes.ok() && bytes.value()) (void)decode_value_data(value.key.value_type, *bytes.value());
+        if (!fuzz::seen(bytes) || !bytes.value()) continue;
+        (void)fuzz::seen(decode_value_data(value.key.value_type, *bytes.value()));
     }
     return 0;
 }

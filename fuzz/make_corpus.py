@@ -177,11 +177,131 @@ def recovery_seeds():
     return seeds
 
 
+def from_bytes_seeds():
+    seeds = {name: data for name, data in hive_seeds().items() if name.endswith(".hiv")}
+    image = hb.build_hive(tree())
+    seeds["bad_checksum.hiv"] = image[:508] + bytes(4) + image[512:]
+    seeds["version_2_0.hiv"] = hb.build_hive(hb.Key("root"), major_version=2)
+    seeds["short.hiv"] = image[:4095]
+    return seeds
+
+
+# --------------------------------------------------------------------------
+# Log targets. Their inputs begin with a 4-byte control header (fuzz/log_replay.h): flags, a skew, and with
+# TWO_LOGS the first log's length in 512-byte units. The logs rewrite the hive bins of the target's small primary
+# with those of a builder hive, whose root key sits at 0x20 as the primary's does.
+# --------------------------------------------------------------------------
+
+RAW, DAMAGED_PRIMARY, CLEAN_PRIMARY, TWO_LOGS, KEEP_NUMBERS, KEEP_SECOND_HASH = 1, 2, 4, 8, 16, 32
+
+
+def control(*logs, flags=0, skew=0):
+    """The input of a log target: the control header, then one or two logs."""
+    if len(logs) == 2:
+        assert len(logs[0]) % 512 == 0
+        flags |= TWO_LOGS
+    return bytes([flags, skew & 0xFF]) + (len(logs[0]) // 512).to_bytes(2, "little") + b"".join(logs)
+
+
+def grown_hive():
+    """A hive of three bins: the tree, every kind of value, and data that fills a bin of its own."""
+    root = tree()
+    root.values.append(hb.Value("fill", hb.REG_BINARY, bytes(range(256)) * 20))
+    return hb.build_hive(root)
+
+
+def bins_pages(image):
+    """The hive bins data of ``image`` as (offset, data) pages of 4096 bytes."""
+    return hb.changed_pages(b"", image)
+
+
+class LogPages:
+    """What the log seeds write: the one-bin tree hive's page (``small``), the three-bin hive's pages (``pages``)
+    and hive bins data size (``size``), and the small page followed by a bin whose signature is broken."""
+
+    def __init__(self):
+        self.small = bins_pages(hb.build_hive(tree()))
+        grown = grown_hive()
+        self.pages = bins_pages(grown)
+        self.size = len(grown) - hb.BASE_BLOCK_SIZE
+        self.broken = self.small + [(4096, b"nbih" + bytes(4092))]
+
+
+def new_format_seeds():
+    made = LogPages()
+    pages, size = made.pages, made.size
+    return {
+        "one_entry.log": control(hb.new_format_log(40, [dict(pages=made.small, hive_bins_data_size=4096)])),
+        "chain_then_stale.log": control(hb.new_format_log(7, [
+            dict(pages=pages[:1], hive_bins_data_size=size),
+            dict(pages=pages[1:], hive_bins_data_size=size, flags=1),
+            dict(pages=pages[:1], hive_bins_data_size=size, sequence=3),
+        ]), flags=KEEP_NUMBERS),
+        "two_logs.log": control(hb.new_format_log(10, [dict(pages=pages[:2], hive_bins_data_size=size)]),
+                                hb.new_format_log(11, [dict(pages=pages[2:], hive_bins_data_size=size)])),
+        "two_logs_later_first.log": control(hb.new_format_log(11, [dict(pages=pages[2:], hive_bins_data_size=size)]),
+                                            hb.new_format_log(10, [dict(pages=pages[:2], hive_bins_data_size=size)]),
+                                            skew=1),
+        "damaged_primary.log": control(hb.new_format_log(5, [dict(pages=pages, hive_bins_data_size=size)]),
+                                       flags=DAMAGED_PRIMARY),
+        "damaged_primary_two_logs.log": control(
+            hb.new_format_log(6, [dict(pages=pages[2:], hive_bins_data_size=size)]),
+            hb.new_format_log(5, [dict(pages=pages[:2], hive_bins_data_size=size)]), flags=DAMAGED_PRIMARY),
+        "second_hash_fails.log": control(hb.new_format_log(5, [dict(pages=pages[:1], hive_bins_data_size=size),
+                                                               dict(pages=pages[1:], hive_bins_data_size=size, hash2=5)]),
+                                         flags=KEEP_SECOND_HASH),
+        "wrapping_numbers.log": control(hb.new_format_log(0xFFFFFFFF, [
+            dict(pages=pages[:2], hive_bins_data_size=size), dict(pages=pages[2:], hive_bins_data_size=size, sequence=0)
+        ])),
+        "stale.log": control(hb.new_format_log(3, [dict(pages=pages, hive_bins_data_size=size)]), skew=-2),
+        "clean_primary.log": control(hb.new_format_log(3, [dict(pages=pages, hive_bins_data_size=size)]),
+                                     flags=CLEAN_PRIMARY),
+        "placeholder_bin.log": control(hb.new_format_log(9, [dict(pages=made.broken, hive_bins_data_size=8192)])),
+        "several_pages_per_entry.log": control(hb.new_format_log(2, [
+            dict(pages=[(0, pages[0][1][:512]), (512, pages[0][1][512:4096])] + pages[1:], hive_bins_data_size=size)],
+            align=512)),
+    }
+
+
+def old_format_seeds():
+    made = LogPages()
+    pages, size = made.pages, made.size
+    return {
+        "one_log.log": control(hb.old_format_log(made.small, hive_bins_data_size=4096)),
+        "grown.log": control(hb.old_format_log(pages, hive_bins_data_size=size)),
+        "units.log": control(hb.old_format_log([(512, pages[0][1][512:1024]), (2048, pages[0][1][2048:3072])]
+                                               + pages[1:], hive_bins_data_size=size)),
+        "second_log_newer.log": control(hb.old_format_log(pages[:1], hive_bins_data_size=size),
+                                        hb.old_format_log(pages, hive_bins_data_size=size), skew=1),
+        "damaged_primary.log": control(hb.old_format_log(pages, hive_bins_data_size=size), flags=DAMAGED_PRIMARY),
+        "type_2.log": control(hb.old_format_log(pages, hive_bins_data_size=size, file_type=2)),
+        "units_missing.log": control(hb.old_format_log(pages, hive_bins_data_size=size)[:-2048]),
+        "broken_bin.log": control(hb.old_format_log(made.broken, hive_bins_data_size=8192)),
+    }
+
+
+def blocks_seeds():
+    grown = grown_hive()
+    whole = [[(0, grown[:4096]), (4096, grown[4096:8192])], [(8192, grown[8192:])]]
+    return {
+        "one_block.log": control(log([3])),
+        "blocks.log": control(log([1, 5, 2])),
+        "bad_entries.log": control(hb.log_file(1, [[(0, b"regf"), (100, b"x" * 8, 0), (200, b"y", 70000)]])),
+        "whole_hive.log": control(hb.log_file(4, whole)),
+        "two_logs.log": control(hb.log_file(9, whole[1:]), hb.log_file(8, whole[:1])),
+        "growth.log": control(hb.log_file(1, [[(0x21000, b"far")]])),
+    }
+
+
 # Seeds by fuzz target.
 TARGETS = {
     "fuzz_recovery": recovery_seeds,
     "fuzz_hive": hive_seeds,
     "fuzz_export": hive_seeds,
+    "fuzz_from_bytes": from_bytes_seeds,
+    "fuzz_new_format_log": new_format_seeds,
+    "fuzz_old_format_log": old_format_seeds,
+    "fuzz_blocks_log": blocks_seeds,
 }
 
 

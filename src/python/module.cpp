@@ -133,6 +133,6 @@ PyObject* initialise() {
 }  // namespace
 }  // namespace tarnu::py
 
-extern "C" PyMODINIT_FUNC PyInit_tarnu(void) {
+PyMODINIT_FUNC PyInit_tarnu(void) {
     return tarnu::py::guarded([] { return tarnu::py::initialise(); });
 }

@@ -45,29 +45,28 @@ LogKind recognise(Bytes file, std::string& reason) {
     return kind;
 }
 
-// The logs of one open: their buffers, which the pages view, and their reports.
+// The logs of one replay: their buffers, which the pages view, and their reports.
 struct GivenLogs {
     std::vector<ByteBuffer> files;  // in the order of `report.logs`; empty for an unreadable log
-    std::vector<size_t> slots;      // 0 for `log1_path`, 1 for `log2_path`
+    std::vector<size_t> slots;      // 0 for the first log, 1 for the second
     ReplayReport report;
 };
 
-GivenLogs read_logs(const std::optional<std::string>& log1_path, const std::optional<std::string>& log2_path) {
+GivenLogs recognise_logs(std::optional<GivenLog> log1, std::optional<GivenLog> log2) {
     GivenLogs given;
-    const std::optional<std::string>* paths[2] = {&log1_path, &log2_path};
+    std::optional<GivenLog>* inputs[2] = {&log1, &log2};
     for (size_t slot = 0; slot < 2; ++slot) {
-        const std::optional<std::string>* path = paths[slot];
-        if (!path->has_value()) continue;
+        std::optional<GivenLog>& input = *inputs[slot];
+        if (!input.has_value()) continue;
         given.slots.push_back(slot);
         LogReport log;
-        log.path = **path;
-        Result<ByteBuffer> file = read_whole_file(**path);
-        if (file.ok()) {
-            log.kind = recognise(file.value(), log.reason);
-            given.files.push_back(std::move(file).value());
+        log.path = std::move(input->path);
+        if (input->file.ok()) {
+            log.kind = recognise(input->file.value(), log.reason);
+            given.files.push_back(std::move(input->file).value());
         } else {
             log.kind = LogKind::Unreadable;
-            log.reason = file.error().message();
+            log.reason = input->file.error().message();
             given.files.emplace_back();
         }
         given.report.logs.push_back(std::move(log));
@@ -132,10 +131,8 @@ Result<size_t> apply_block_logs(ByteBuffer& image, GivenLogs& given) {
 
 }  // namespace
 
-Result<ReplayedHive> open_hive_with_logs(const std::string& hive_path, const std::optional<std::string>& log1_path,
-                                         const std::optional<std::string>& log2_path) {
-    TARNU_TRY(ByteBuffer image, read_whole_file(hive_path));
-    GivenLogs given = read_logs(log1_path, log2_path);
+Result<ReplayedHive> replay_logs(ByteBuffer image, std::optional<GivenLog> log1, std::optional<GivenLog> log2) {
+    GivenLogs given = recognise_logs(std::move(log1), std::move(log2));
     given.report.primary_dirty = primary_is_dirty(image);
     recover(image, given);
     TARNU_TRY(size_t applied, apply_block_logs(image, given));
@@ -145,6 +142,16 @@ Result<ReplayedHive> open_hive_with_logs(const std::string& hive_path, const std
     }
     TARNU_TRY(SharedHive hive, build_hive(HiveImage::from_buffer(std::move(image))));
     return ReplayedHive{std::move(hive), std::move(given.report)};
+}
+
+Result<ReplayedHive> open_hive_with_logs(const std::string& hive_path, const std::optional<std::string>& log1_path,
+                                         const std::optional<std::string>& log2_path) {
+    TARNU_TRY(ByteBuffer image, read_whole_file(hive_path));
+    auto read = [](const std::optional<std::string>& path) -> std::optional<GivenLog> {
+        if (!path) return std::nullopt;
+        return GivenLog{*path, read_whole_file(*path)};
+    };
+    return replay_logs(std::move(image), read(log1_path), read(log2_path));
 }
 
 }  // namespace tarnu

@@ -25,6 +25,19 @@ std::vector<uint8_t> base_block(uint32_t bins_size, uint32_t root, uint32_t mino
     return bytes;
 }
 
+std::vector<uint8_t> log_base_block(uint32_t file_type, uint32_t sequence, uint32_t bins_size) {
+    Fields block(kLogBaseBlockSize);
+    block.text(0, "regf").u32(4, sequence).u32(8, sequence).u32(20, 1).u32(24, 5).u32(28, file_type).u32(32, 1);
+    block.u32(36, 0x20).u32(40, bins_size).u32(44, 1);
+    std::vector<uint8_t> bytes = block;
+    set_checksum(bytes);
+    return bytes;
+}
+
+void set_checksum(std::vector<uint8_t>& block) {
+    put_le32(block.data() + kChecksumPosition, base_block_checksum(block));
+}
+
 std::vector<uint8_t> hbin_header(uint32_t offset, uint32_t size) {
     return Fields(kHbinHeaderSize).text(0, "hbin").u32(4, offset).u32(8, size);
 }

@@ -1,5 +1,5 @@
 // Hive images for the C++ tests, laid out byte by byte: `Fields` writes a record's little-endian fields at their
-// positions, `base_block` and `hbin_header` make the headers, and `ImageBuilder` appends cells to one hive bin
+// positions, `base_block`, `log_base_block` and `hbin_header` make the headers, and `ImageBuilder` appends cells to one hive bin
 // and builds the hive (failing the test when the image does not build).
 #pragma once
 
@@ -31,6 +31,11 @@ private:
 
 // A 4096-byte base block: "regf", version 1.`minor`, the root offset and hive-bins data size, checksum filled in.
 std::vector<uint8_t> base_block(uint32_t bins_size, uint32_t root = 0x20, uint32_t minor = 5);
+// The 512-byte header of a Windows log: a base block of `file_type` with both sequence numbers `sequence`,
+// clustering factor 1 and its checksum filled in.
+std::vector<uint8_t> log_base_block(uint32_t file_type, uint32_t sequence, uint32_t bins_size);
+// Puts the checksum of the 127 words before it into `block`.
+void set_checksum(std::vector<uint8_t>& block);
 // A 32-byte hive-bin header.
 std::vector<uint8_t> hbin_header(uint32_t offset, uint32_t size);
 // Record payloads: a key node, a value key, a big-data record and a subkey list.

@@ -13,10 +13,6 @@ Result<SharedHive> build(std::vector<uint8_t> image) {
     return build_hive(HiveImage::from_buffer(ByteBuffer(image.begin(), image.end())));
 }
 
-void set_checksum(std::vector<uint8_t>& image) {
-    put_le32(image.data() + kChecksumPosition, base_block_checksum(image));
-}
-
 }  // namespace
 
 TEST(fields_are_read_from_their_positions) {

@@ -1,0 +1,54 @@
+// The complete read of a hive that the fuzz targets share: the base block, the hive bins, and through the key API
+// the key tree with every key's values, data and decoding, class name, security descriptor, parent, path and
+// lookups by name and path, walked once passing over what cannot be read and once stopping at it.
+// Every error met is turned into its message (seen.h).
+#pragma once
+
+#include <string>
+
+#include "hive/cell.h"
+#include "hive/hive.h"
+#include "hive/key_node.h"
+#include "hive/value_key.h"
+#include "hive/value_type.h"
+#include "key/key.h"
+#include "key/key_path.h"
+#include "key/lookup.h"
+#include "key/walk.h"
+#include "seen.h"
+
+namespace tarnu::fuzz {
+
+// Everything the key API shows of one key, reached at `path` below the root.
+inline void read_key(const Hive& hive, const KeyNode& node, const std::string& path) {
+    auto values = read_values(hive, node);
+    if (seen(values)) {
+        for (const KeyValue& value : values.value()) {
+            (void)seen(decode_value_data(value.key.value_type, value.data));
+            (void)value.key.value_type.name();
+        }
+    }
+    (void)seen(find_value(hive, node, node.name));
+    (void)seen(find_subkey(hive, node, node.name));
+    (void)seen(read_class_name(hive, node));
+    (void)seen(read_security_descriptor(hive, node));
+    (void)seen(read_parent(hive, node));
+    (void)seen(key_path(hive, node));
+    (void)seen(find_key_from_root(hive, path));
+}
+
+inline void walk_hive(const Hive& hive) {
+    (void)seen(hbins(hive));
+    auto root = parse_key_node(hive, hive.base_block.root_cell_offset);
+    if (!seen(root)) return;
+    KeyWalk skipping(hive, root.value(), WalkErrors::Skip);
+    for (auto step = skipping.next(); seen(step) && step.value(); step = skipping.next()) {
+        read_key(hive, step.value()->node, step.value()->path);
+    }
+    KeyWalk raising(hive, root.value(), WalkErrors::Raise);
+    for (auto step = raising.next(); seen(step) && step.value(); step = raising.next()) {
+        (void)seen(read_subkeys(hive, step.value()->node));
+    }
+}
+
+}  // namespace tarnu::fuzz
