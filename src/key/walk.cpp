@@ -16,7 +16,11 @@ constexpr size_t kPrefetchAhead = 8;
 }  // namespace
 
 KeyWalk::KeyWalk(const Hive& hive, KeyNode first, WalkErrors errors)
-    : hive_(hive), errors_(errors), first_(std::move(first)), entry_budget_(hive.bytes().size() / 4) {}
+    : hive_(hive),
+      errors_(errors),
+      first_(std::move(first)),
+      seen_(hive.bytes().size()),
+      entry_budget_(hive.bytes().size() / 4) {}
 
 Status KeyWalk::fail(HiveError error, size_t where) {
     if (errors_ == WalkErrors::Raise) {

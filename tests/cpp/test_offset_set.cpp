@@ -41,3 +41,23 @@ TEST(agrees_with_a_tree_set_while_growing) {
         CHECK_EQ(set.contains(probe), expected.count(probe) == 1);
     }
 }
+
+TEST(a_bounded_set_agrees_with_a_tree_set_on_both_sides_of_its_bound) {
+    // Multiples of 8 below the bound are bits of the bitmap; unaligned offsets, those at or past the bound and the
+    // free-slot mark go to the table. Both halves must answer alike.
+    constexpr uint32_t kBound = 0x10000;
+    std::mt19937 random(11);
+    std::set<uint32_t> expected;
+    OffsetSet set(kBound);
+    const uint32_t edges[] = {0, 8, kBound - 8, kBound - 7, kBound, kBound + 8, 0xFFFFFFF8, 0xFFFFFFFF};
+    for (uint32_t offset : edges) {
+        CHECK(!set.contains(offset));
+        CHECK_EQ(set.insert(offset), expected.insert(offset).second);
+        CHECK(set.contains(offset) && !set.insert(offset));
+    }
+    for (uint32_t i = 0; i < 50000; ++i) {
+        const uint32_t offset = i % 4 == 0 ? static_cast<uint32_t>(random()) : random() % (kBound + 64);
+        CHECK_EQ(set.insert(offset), expected.insert(offset).second);
+    }
+    for (uint32_t probe = 0; probe < kBound + 64; ++probe) CHECK_EQ(set.contains(probe), expected.count(probe) == 1);
+}
