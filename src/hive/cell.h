@@ -12,12 +12,6 @@
 #include "hive/limits.h"
 #include "utils/bytes.h"
 
-#if defined(_MSC_VER) && !defined(__clang__) && (defined(_M_X64) || defined(_M_IX86))
-#include <xmmintrin.h>
-#elif defined(_MSC_VER) && !defined(__clang__) && defined(_M_ARM64)
-#include <intrin.h>
-#endif
-
 namespace tarnu {
 
 struct HbinHeader {
@@ -52,28 +46,6 @@ inline Result<Bytes> read_cell(const Hive& hive, uint32_t offset) {
         }
     }
     return cell_error(image, offset);
-}
-
-// Asks the processor to start loading the cache line at `address`; nothing where the compiler offers no way.
-inline void prefetch(const uint8_t* address) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(address);
-#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-    _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0);
-#elif defined(_MSC_VER) && defined(_M_ARM64)
-    __prefetch(address);
-#else
-    (void)address;
-#endif
-}
-
-// Asks the processor to start loading the cell at `offset` into its caches, for a reader that will come to it
-// soon (the children of a key, the value keys of a list, their data cells): the loads then overlap instead of
-// waiting for memory one after the other. An offset outside the image is ignored; nothing is read.
-inline void prefetch_cell(const Hive& hive, uint32_t offset) {
-    const Bytes image = hive.bytes();
-    const uint64_t p = uint64_t{offset} + kHiveBinsStart;
-    if (p < image.size()) prefetch(image.data() + p);
 }
 
 // The hive-bin headers in image order, from the start of the hive bins up to the first position that does not

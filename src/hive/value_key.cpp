@@ -95,7 +95,6 @@ Result<size_t> read_value_list(const Hive& hive, const KeyNode& key, std::vector
     if (list.size() < list_bytes) return HiveError::truncated_data(list_offset, list_bytes, list.size());
     // The list cell holds `count` entries, so this reserves no more than the image can name.
     if (values.size() < count) values.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) prefetch_cell(hive, le32(list, 4 * size_t{i}));
     for (uint32_t i = 0; i < count; ++i) {
         if (i == values.size()) values.emplace_back();
         TARNU_CHECK(read_value_key(hive, le32(list, 4 * size_t{i}), values[i]));

@@ -1,6 +1,5 @@
 #include "key/value_listing.h"
 
-#include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "utils/format.h"
@@ -25,9 +24,6 @@ Status ValueListing::read_data(const Hive& hive, const KeyNode& key) {
     uint64_t gathered = 0;
     data_.resize(count_);
     scratch_.resize(count_);
-    for (size_t i = 0; i < count_; ++i) {
-        if (keys_[i].data_size > kMaxInlineData) prefetch_cell(hive, keys_[i].data_offset);
-    }
     for (size_t i = 0; i < count_; ++i) {
         DataScratch& scratch = scratch_[i];
         scratch.joined = std::vector<uint8_t>();  // big data of a key listed before goes

@@ -1,20 +1,11 @@
 #include "key/walk.h"
 
-#include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "subkey_list/subkey_list.h"
 #include "utils/format.h"
 
 namespace tarnu {
-namespace {
-
-// How many children ahead of the one handed out the walk asks the processor to load: enough for the loads of
-// scattered key nodes to overlap, few enough not to push out what is still in use.
-constexpr size_t kPrefetchAhead = 8;
-
-}  // namespace
-
 KeyWalk::KeyWalk(const Hive& hive, KeyNode first, WalkErrors errors)
     : hive_(hive),
       errors_(errors),
@@ -58,7 +49,6 @@ Status KeyWalk::enter(const Entry& key) {
     }
     entry_budget_ -= level.children.size();
     if (!level.children.empty()) ++depth_;
-    for (size_t i = 0; i < level.children.size() && i < kPrefetchAhead; ++i) prefetch_cell(hive_, level.children[i]);
     return Ok{};
 }
 
@@ -81,9 +71,6 @@ Result<KeyNode*> KeyWalk::advance() {
         if (level.next == level.children.size()) {
             --depth_;
             continue;
-        }
-        if (level.next + kPrefetchAhead < level.children.size()) {
-            prefetch_cell(hive_, level.children[level.next + kPrefetchAhead]);
         }
         const uint32_t offset = level.children[level.next++];
         if (seen_.contains(offset)) continue;
