@@ -87,7 +87,11 @@ def test_json_lines_round_trip(image, rows, binary, decode):
 def test_csv_rows(image, rows):
     text = export(image, "csv").decode("utf-8")
     assert text.endswith("\r\n") and "\r\n" in text
-    table = list(csv.reader(io.StringIO(text, newline="")))
+    # Before 3.11 the csv module refuses a NUL in its input; one stands in for it while the text is parsed.
+    stand_in = "\ue000"
+    assert stand_in not in text
+    table = [[cell.replace(stand_in, "\0") for cell in line]
+             for line in csv.reader(io.StringIO(text.replace("\0", stand_in), newline=""))]
     assert table[0] == ["hive", "key", "last_written", "value", "type", "raw", "data"]
     for got, row in zip(table[1:], rows):
         data = json_data(row)

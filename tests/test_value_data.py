@@ -11,7 +11,7 @@ from conftest import sample_path
 
 FAR = 0x7FFFFFF0  # a cell offset far past the end of every test image
 CHUNK = hb.MAX_CELL_DATA
-BLOB = random.Random(7).randbytes(40000)
+BLOB = random.Random(7).getrandbits(8 * 40000).to_bytes(40000, "little")  # randbytes is 3.9+
 FAR_MESSAGE = "Invalid offset %#x (hive size: {size:#x})" % FAR
 
 

@@ -2,7 +2,9 @@
 
     python tools/check_wheel.py [--wheel-dir DIR]
 
-`pip wheel .` must give exactly one wheel tagged cp38-abi3. That wheel is then installed into a fresh virtual
+`pip wheel .`, run by the oldest CPython found (as cibuildwheel's cp38 builds do: the headers of the oldest
+version are those the wheel is built against), must give exactly one wheel tagged cp38-abi3. That wheel is then
+installed into a fresh virtual
 environment for every CPython 3.8 or later found here (on PATH as python3.X, under pyenv, and /usr/bin/python3),
 and each one imports it, builds a small hive with `tarnu.hivebuilder`, opens it and reads a value. Exits non-zero
 if any interpreter fails.
@@ -53,16 +55,21 @@ def interpreters():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--wheel-dir", default=None)
+    parser.add_argument("--build-python", default=None, help="the interpreter that builds the wheel (default: the "
+                        "oldest CPython 3.8+ found)")
     args = parser.parse_args()
     wheel_dir = args.wheel_dir or tempfile.mkdtemp(prefix="tarnu-wheel-")
-    subprocess.run([sys.executable, "-m", "pip", "wheel", ROOT, "--no-deps", "-q", "-w", wheel_dir], check=True)
+    found = interpreters()
+    builder = args.build_python or (found[0][0] if found else sys.executable)
+    print("built by:", builder)
+    subprocess.run([builder, "-m", "pip", "wheel", ROOT, "--no-deps", "-q", "-w", wheel_dir], check=True)
     wheels = glob.glob(os.path.join(wheel_dir, "tarnu-*.whl"))
     if len(wheels) != 1 or "-cp38-abi3-" not in os.path.basename(wheels[0]):
         sys.exit("expected one cp38-abi3 wheel, found: %s" % [os.path.basename(w) for w in wheels])
     wheel = wheels[0]
     print("wheel:", os.path.basename(wheel))
     failures = 0
-    for exe, version in interpreters():
+    for exe, version in found:
         venv = tempfile.mkdtemp(prefix="tarnu-venv-%d.%d-" % version)
         steps = [[exe, "-m", "venv", venv],
                  [os.path.join(venv, "bin", "python"), "-m", "pip", "install", "-q", "--no-index", wheel],

@@ -133,6 +133,14 @@ PyObject* initialise() {
 }  // namespace
 }  // namespace tarnu::py
 
-PyMODINIT_FUNC PyInit_tarnu(void) {
+// The entry point, exported by name. PyMODINIT_FUNC cannot be used: Python 3.8's headers leave the symbol's
+// visibility to the build, which hides every symbol it does not mark, so a module built against them would
+// have no entry point.
+#if defined(_WIN32)
+#define TARNU_EXPORT __declspec(dllexport)
+#else
+#define TARNU_EXPORT __attribute__((visibility("default")))
+#endif
+extern "C" TARNU_EXPORT PyObject* PyInit_tarnu(void) {
     return tarnu::py::guarded([] { return tarnu::py::initialise(); });
 }
