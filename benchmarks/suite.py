@@ -223,6 +223,16 @@ def thread_work(case, args):
             for n in range(1_500_000):
                 names[n & 1023] = str(n)
         return interpret
+    if case == "control-memory":
+        import zlib
+
+        data = bytes(range(256)) * (32 * MIB // 256)
+
+        def copy_out(i):
+            # Stored blocks: deflate copies the data into a new buffer and sums it, without the lock.
+            for _ in range(4):
+                zlib.compress(data, 0)
+        return copy_out
     if case == "control-open":
         import mmap
 
@@ -509,6 +519,8 @@ def threads(args, hives, folder, repeat):
         ("Hive.save", "save", [largest, folder], LARGE_THREADS_GOAL),
         ("Hive.open and hbins, {:.0f} MiB, 20 times".format(os.path.getsize(largest) / MIB), "hbins", [largest],
          LARGE_THREADS_GOAL),
+        ("control, no tarnu: zlib.compress of 32 MiB, stored, 4 times (copying large data into new memory)",
+         "control-memory", [], None),
         ("values() and raw_data() of 4 large values", "large-data", [large_data_hive(folder, args.quick)],
          LARGE_THREADS_GOAL),
         ("tarnu dump's export (JSON Lines), core only", "dump", [walked], LARGE_THREADS_GOAL),
