@@ -1,10 +1,13 @@
 """Shared fixtures: writing built hives to disk and finding the real sample hives."""
 
+from __future__ import annotations
+
 import lzma
 import os
 import pathlib
 import subprocess
 import sys
+from typing import Any, Callable, Optional, Protocol, Union
 
 import pytest
 
@@ -16,12 +19,28 @@ SAMPLES = pathlib.Path(__file__).resolve().parents[2] / "shared" / "hives"
 collect_ignore = ["cpp"]
 
 
+class WriteFile(Protocol):
+    """The write_file fixture: writes `data` (to `name` under the temporary folder when given), returns the path."""
+
+    def __call__(self, data: bytes, name: Optional[str] = None) -> str: ...
+
+
+# The open_image fixture: a hive image in, the Hive opened from its file out.
+OpenImage = Callable[[bytes], tarnu.Hive]
+
+
+class TarnuCommand(Protocol):
+    """The tarnu_command fixture: `python -m tarnu ARGS...`; keywords go to subprocess.run."""
+
+    def __call__(self, *args: Union[str, os.PathLike[str]], **kwargs: Any) -> subprocess.CompletedProcess[bytes]: ...
+
+
 @pytest.fixture
-def write_file(tmp_path):
+def write_file(tmp_path: pathlib.Path) -> WriteFile:
     """Write bytes to a fresh file under the test's temporary folder and return its path as str."""
     counter = iter(range(1_000_000))
 
-    def write(data, name=None):
+    def write(data: bytes, name: Optional[str] = None) -> str:
         path = tmp_path / (name or "file{}.bin".format(next(counter)))
         path.write_bytes(bytes(data))
         return str(path)
@@ -30,16 +49,16 @@ def write_file(tmp_path):
 
 
 @pytest.fixture
-def open_image(write_file):
+def open_image(write_file: WriteFile) -> OpenImage:
     """Write a hive image to disk and open it with Hive.open."""
 
-    def open_(image):
+    def open_(image: bytes) -> tarnu.Hive:
         return tarnu.Hive.open(write_file(image))
 
     return open_
 
 
-def sample_path(name, tmp_dir):
+def sample_path(name: str, tmp_dir: pathlib.Path) -> str:
     """Path of a real sample hive (decompressed into `tmp_dir` when it is .xz); skips when samples are absent."""
     source = SAMPLES / name
     if not source.exists():
@@ -53,19 +72,19 @@ def sample_path(name, tmp_dir):
 
 
 @pytest.fixture(scope="session")
-def samples_dir(tmp_path_factory):
+def samples_dir(tmp_path_factory: pytest.TempPathFactory) -> pathlib.Path:
     """A folder for decompressed sample hives, shared by the whole run."""
     return tmp_path_factory.mktemp("samples")
 
 
 @pytest.fixture
-def tarnu_command():
+def tarnu_command() -> TarnuCommand:
     """Run `python -m tarnu ARGS...` in a child process with this run's tarnu; returns the CompletedProcess
     (stdout and stderr as bytes)."""
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path), PYTHONIOENCODING="ascii")
     env.pop("PYTHONUTF8", None)
 
-    def run(*args, **kwargs):
+    def run(*args: Union[str, os.PathLike[str]], **kwargs: Any) -> subprocess.CompletedProcess[bytes]:
         kwargs.setdefault("timeout", 300)
         return subprocess.run([sys.executable, "-m", "tarnu"] + [str(a) for a in args], capture_output=True,
                               env=env, **kwargs)
@@ -73,6 +92,6 @@ def tarnu_command():
     return run
 
 
-def pytest_report_header(config):
+def pytest_report_header(config: pytest.Config) -> str:
     where = os.path.dirname(tarnu.__file__) if hasattr(tarnu, "__file__") else "?"
     return "tarnu {} from {}".format(tarnu.__version__, where)
