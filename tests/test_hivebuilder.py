@@ -5,6 +5,7 @@ would otherwise show up as a confusing failure of the module under test.
 """
 
 import struct
+from typing import Dict, List, Optional, Tuple, Union
 
 import pytest
 
@@ -13,29 +14,39 @@ from tarnu.hivebuilder import Key, Value
 
 BINS = 4096  # image position of cell offset 0
 
+# What a Value holds.
+Data = Union[str, List[str], int, bytes, None]
+# A page of a log block: (offset in the hive, bytes); a SizedPage states a size of its own after them.
+Page = Tuple[int, bytes]
+SizedPage = Tuple[int, bytes, int]
+# (block position, [(hive offset, size, data), ...]) of a block of a log.
+DirtyBlock = Tuple[int, List[Tuple[int, int, bytes]]]
 
-def i32(image, pos):
-    return struct.unpack_from("<i", image, pos)[0]
+
+def i32(image: bytes, pos: int) -> int:
+    value: int = struct.unpack_from("<i", image, pos)[0]
+    return value
 
 
-def u32(image, pos):
-    return struct.unpack_from("<I", image, pos)[0]
+def u32(image: bytes, pos: int) -> int:
+    value: int = struct.unpack_from("<I", image, pos)[0]
+    return value
 
 
-def xor_words(image):
+def xor_words(image: bytes) -> int:
     result = 0
     for pos in range(0, 508, 4):
         result ^= u32(image, pos)
     return result
 
 
-def payload(image, offset):
+def payload(image: bytes, offset: int) -> bytes:
     size = i32(image, BINS + offset)
     assert size < 0, "cell %#x is not allocated" % offset
     return image[BINS + offset + 4:BINS + offset - size]
 
 
-def check_bins(image):
+def check_bins(image: bytes) -> None:
     """Bins sit back to back from offset 0 and each is tiled by cells."""
     total = u32(image, 40)
     assert len(image) == BINS + total
@@ -54,11 +65,11 @@ def check_bins(image):
     assert pos == total
 
 
-def decode_name(raw, compressed):
+def decode_name(raw: bytes, compressed: int) -> str:
     return raw.decode("latin-1" if compressed else "utf-16-le")
 
 
-def subkey_offsets(image, list_offset):
+def subkey_offsets(image: bytes, list_offset: int) -> List[int]:
     """Key offsets named by a subkey list, checking hints and hashes."""
     p = payload(image, list_offset)
     kind, count = p[:2], struct.unpack_from("<H", p, 2)[0]
@@ -85,7 +96,7 @@ def subkey_offsets(image, list_offset):
     return result
 
 
-def value_data(image, v, minor_version):
+def value_data(image: bytes, v: bytes, minor_version: int) -> bytes:
     """Data of a vk payload, checking that it is stored where it should be."""
     size, offset = struct.unpack_from("<II", v, 4)
     length = size & 0x7FFFFFFF
@@ -105,7 +116,7 @@ def value_data(image, v, minor_version):
     return b"".join(s[:16344] for s in segments)[:length]
 
 
-def check_key(image, offset, key, parent, minor_version):
+def check_key(image: bytes, offset: int, key: Key, parent: int, minor_version: int) -> None:
     """The nk at ``offset`` and everything below it match the description."""
     assert key.offset == offset
     p = payload(image, offset)
@@ -141,7 +152,7 @@ def check_key(image, offset, key, parent, minor_version):
         assert value_data(image, v, minor_version) == expected
 
 
-def sample_tree():
+def sample_tree() -> Key:
     return Key("ROOT", [
         Key("Services", [Key("Tcpip"), Key("Dhcp")], list_kind="lf",
             values=[Value("Start", hb.REG_DWORD, 2)]),
@@ -174,7 +185,7 @@ BLOB = bytes(range(256)) * 200  # 51200 bytes: four "db" segments
          list_kind="ri", chunk=3, leaf_kind="lf"), 6),
     (Key("R", values=[Value("v%d" % i, hb.REG_SZ, "s" * i) for i in range(300)]), 4),
 ], ids=["empty-root", "mixed", "mixed-v3", "big-data", "big-data-v3", "ri", "many-bins"])
-def test_built_hive_reads_back(root, minor_version):
+def test_built_hive_reads_back(root: Key, minor_version: int) -> None:
     image = hb.build_hive(root, minor_version)
     assert image[:4] == b"regf"
     assert u32(image, 508) == xor_words(image)
@@ -193,7 +204,7 @@ def test_built_hive_reads_back(root, minor_version):
     ({"checksum": 0}, {508: 0}),
     ({"signature": b"rega", "major_version": 2}, {0: u32(b"rega", 0), 20: 2}),
 ])
-def test_base_block_fields(fields, expected):
+def test_base_block_fields(fields: Dict[str, Union[int, bytes]], expected: Dict[int, int]) -> None:
     block = hb.base_block(**fields)
     assert len(block) == 4096 and not any(block[512:])
     for pos, value in expected.items():
@@ -207,7 +218,7 @@ def test_base_block_fields(fields, expected):
     ("HIVE", "HIVE".encode("utf-16-le").ljust(64, b"\0")),
     (b"x" * 70, b"x" * 64),
 ])
-def test_base_block_file_name(file_name, stored):
+def test_base_block_file_name(file_name: Union[bytes, str], stored: bytes) -> None:
     block = hb.base_block(file_name=file_name)
     assert block[48:112] == stored
     assert u32(block, 508) == xor_words(block)
@@ -217,7 +228,7 @@ def test_base_block_file_name(file_name, stored):
     (None, False, -16), (None, True, 16), (0, False, 0), (3, False, 3),
     (-3, False, -3), (-2 ** 31, False, -2 ** 31), (0x80000000, False, -2 ** 31),
 ])
-def test_cell_size_field(size, free, stored):
+def test_cell_size_field(size: Optional[int], free: bool, stored: int) -> None:
     builder = hb.HiveBuilder()
     first = builder.cell(b"abcdefgh", size=size, free=free)
     second = builder.cell(b"next")
@@ -227,7 +238,7 @@ def test_cell_size_field(size, free, stored):
     assert second == first + 16  # the space taken ignores the size override
 
 
-def test_reserved_cell_can_name_itself():
+def test_reserved_cell_can_name_itself() -> None:
     builder = hb.HiveBuilder()
     offset = builder.reserve(8)
     builder.fill(offset, hb.subkey_list("ri", [offset]))
@@ -239,7 +250,7 @@ def test_reserved_cell_can_name_itself():
         builder.fill(offset, b"\0" * 13)
 
 
-def test_raw_bins_and_trailing_bytes():
+def test_raw_bins_and_trailing_bytes() -> None:
     assert len(hb.HiveBuilder().build()) == 4096
     builder = hb.HiveBuilder()
     builder.cell(b"first")
@@ -254,7 +265,7 @@ def test_raw_bins_and_trailing_bytes():
     assert payload(image, second)[:6] == b"second"
 
 
-def dirty_blocks(log):
+def dirty_blocks(log: bytes) -> List[DirtyBlock]:
     """(block position, [(hive offset, size, data), ...]) for each block."""
     blocks = []
     for pos in range(4096, len(log), 4096):
@@ -279,7 +290,8 @@ def dirty_blocks(log):
     ([[(0x1000, b"A" * 600)]], {"length": 4607}, [(4096, [(0x1000, 600, b"A" * 487)])], 4607),
     ([[(0x1000, b"A" * 8)]], {"pad": False}, [(4096, [(0x1000, 8, b"A" * 8)])], 4096 + 32),
 ])
-def test_log_file_layout(blocks, kwargs, expected, length):
+def test_log_file_layout(blocks: List[Union[bytes, List[Union[Page, SizedPage]]]], kwargs: Dict[str, int],
+                         expected: Optional[List[DirtyBlock]], length: int) -> None:
     log = hb.log_file(42, blocks, **kwargs)
     assert struct.unpack_from("<4sI", log) == (b"HvLE", 42) and not any(log[8:4096])
     assert len(log) == length
@@ -299,7 +311,7 @@ def test_log_file_layout(blocks, kwargs, expected, length):
     (hb.REG_BINARY, b"xy", b"xy"),
     (hb.REG_NONE, None, b""),
 ])
-def test_value_data_encoding(value_type, data, stored):
+def test_value_data_encoding(value_type: int, data: Data, stored: bytes) -> None:
     assert hb.encode_data(value_type, data) == stored
 
 
@@ -310,12 +322,12 @@ def test_value_data_encoding(value_type, data, stored):
     (0x004FB61A001BDBCC, b"", 0x30ED35C100CD3C7D),
     (0x004FB61A001BDBCC, bytes.fromhex("37F495"), 0xF0B07C789B8CF7E8),
 ])
-def test_marvin32_vectors(seed, data, expected):
+def test_marvin32_vectors(seed: int, data: bytes, expected: int) -> None:
     # The module checks the same vectors when it compiles; logs built here and accepted there cross-check both.
     assert hb.marvin32(data, seed) == expected
 
 
-def test_windows_log_layouts():
+def test_windows_log_layouts() -> None:
     new = hb.new_format_log(5, [dict(pages=[(0, b"a" * 4096)]), dict(pages=[(8192, b"b" * 512)])])
     assert u32(new, 28) == 6 and new[512:516] == b"HvLE" and u32(new, 512 + 12) == 5
     second = 512 + u32(new, 512 + 4)
@@ -327,7 +339,7 @@ def test_windows_log_layouts():
         assert old[data_start:] == b"x" * 512 + b"y" * 1024
 
 
-def cell_sizes(image):
+def cell_sizes(image: bytes) -> Dict[int, int]:
     """Cell offset -> stored size field, over every bin."""
     sizes, pos = {}, 0
     while BINS + pos < len(image):
@@ -341,7 +353,7 @@ def cell_sizes(image):
 
 
 @pytest.mark.parametrize("minor_version", [3, 5])
-def test_delete_key_frees_what_only_it_names(minor_version):
+def test_delete_key_frees_what_only_it_names(minor_version: int) -> None:
     b = hb.HiveBuilder(minor_version)
     root = b.reserve(len(hb.nk("root")))
     doomed = Key("gone", [Key("child", values=[Value("big", hb.REG_BINARY, BLOB)], class_name="c")],
@@ -359,7 +371,7 @@ def test_delete_key_frees_what_only_it_names(minor_version):
     assert named <= freed
 
 
-def test_coalesce_and_reuse():
+def test_coalesce_and_reuse() -> None:
     b = hb.HiveBuilder()
     first, second, third = (b.cell(bytes(20)) for _ in range(3))
     b.free(first)
