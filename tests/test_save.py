@@ -1,15 +1,17 @@
 """Hive.save: the image written out whole, replacing the target only once it is complete."""
 
 import os
+import pathlib
 import stat
 import subprocess
 import sys
 import threading
+from typing import Any, Dict, List, Optional, Tuple
 
 import pytest
 
 import tarnu
-from conftest import sample_path
+from conftest import WriteFile, sample_path
 from tarnu.hivebuilder import REG_BINARY, REG_DWORD, REG_SZ, Key, Value, build_hive, log_file, with_checksum
 
 IMAGE = build_hive(Key("ROOT", [Key("Child", values=[Value("s", REG_SZ, "text")]), Key("Other")],
@@ -17,30 +19,34 @@ IMAGE = build_hive(Key("ROOT", [Key("Child", values=[Value("s", REG_SZ, "text")]
 SMALL = build_hive(Key("SMALL", values=[Value("d", REG_DWORD, 1)]))
 assert len(SMALL) < len(IMAGE)
 
+# What dump shows of a key: its name, its values as (name, type, raw data), and the same of its subkeys.
+Dump = Tuple[str, List[Tuple[str, int, bytes]], List["Dump"]]
 
-def dump(key):
+
+def dump(key: tarnu.RegistryKey) -> Dump:
     """Everything a key shows, recursively."""
     return (key.name(), [(v.name(), v.value_type().type_id(), v.raw_data()) for v in key.values()],
             [dump(k) for k in key.subkeys()])
 
 
-def listing(directory):
+def listing(directory: pathlib.Path) -> List[str]:
     return sorted(os.listdir(directory))
 
 
 @pytest.fixture
-def hive(write_file):
+def hive(write_file: WriteFile) -> tarnu.Hive:
     return tarnu.Hive.open(write_file(IMAGE, "primary.hiv"))
 
 
 @pytest.mark.parametrize("sample", [None, "minimal", "special", "rlenvalue_test_hive", "NTUSER.DAT.xz"])
-def test_opened_hive_saved_byte_for_byte(tmp_path, samples_dir, write_file, sample):
+def test_opened_hive_saved_byte_for_byte(tmp_path: pathlib.Path, samples_dir: pathlib.Path, write_file: WriteFile,
+                                         sample: Optional[str]) -> None:
     source = write_file(IMAGE) if sample is None else sample_path(sample, samples_dir)
     tarnu.Hive.open(source).save(str(tmp_path / "out.hiv"))
     assert (tmp_path / "out.hiv").read_bytes() == open(source, "rb").read()
 
 
-def test_replayed_hive_saved(tmp_path, write_file):
+def test_replayed_hive_saved(tmp_path: pathlib.Path, write_file: WriteFile) -> None:
     primary = write_file(IMAGE, "p.hiv")
     log = write_file(log_file(1, [[(48, b"n\0e\0w\0"), (len(IMAGE) + 4000, b"tail")]]), "p.LOG1")
     before = [(open(p, "rb").read(), os.stat(p).st_mtime_ns) for p in (primary, log)]
@@ -59,7 +65,7 @@ def test_replayed_hive_saved(tmp_path, write_file):
 
 
 @pytest.mark.parametrize("old", [b"", b"x" * 10, b"y" * (3 * len(IMAGE))], ids=["empty", "shorter", "longer"])
-def test_existing_file_replaced(hive, tmp_path, old):
+def test_existing_file_replaced(hive: tarnu.Hive, tmp_path: pathlib.Path, old: bytes) -> None:
     target = tmp_path / "out.hiv"
     target.write_bytes(old)
     hive.save(str(target))
@@ -75,7 +81,7 @@ def test_existing_file_replaced(hive, tmp_path, old):
     ("", "No such file or directory (os error 2)"),
     ("out\0.hiv", "path contains a NUL character"),
 ])
-def test_save_fails_without_leaving_files(hive, tmp_path, where, text):
+def test_save_fails_without_leaving_files(hive: tarnu.Hive, tmp_path: pathlib.Path, where: str, text: str) -> None:
     (tmp_path / "folder").mkdir()
     (tmp_path / "link-to-folder").symlink_to("folder")
     before = listing(tmp_path)
@@ -97,7 +103,7 @@ except OSError as e:
 """
 
 
-def test_failed_write_keeps_existing_file(hive, tmp_path):
+def test_failed_write_keeps_existing_file(hive: tarnu.Hive, tmp_path: pathlib.Path) -> None:
     # A file-size limit makes the write fail part way, for root as well.
     target = tmp_path / "out.hiv"
     target.write_bytes(b"old contents")
@@ -110,7 +116,7 @@ def test_failed_write_keeps_existing_file(hive, tmp_path):
 
 
 @pytest.mark.skipif(os.geteuid() == 0, reason="root writes to read-only folders")
-def test_unwritable_folder_keeps_existing_file(hive, tmp_path):
+def test_unwritable_folder_keeps_existing_file(hive: tarnu.Hive, tmp_path: pathlib.Path) -> None:
     folder = tmp_path / "locked"
     folder.mkdir()
     (folder / "out.hiv").write_bytes(b"old")
@@ -124,7 +130,8 @@ def test_unwritable_folder_keeps_existing_file(hive, tmp_path):
 
 
 @pytest.mark.parametrize("source", ["same hive", "other hive"])
-def test_save_over_the_mapped_backing_file(hive, tmp_path, write_file, source):
+def test_save_over_the_mapped_backing_file(hive: tarnu.Hive, tmp_path: pathlib.Path, write_file: WriteFile,
+                                           source: str) -> None:
     path = str(tmp_path / "primary.hiv")
     root = hive.root_key()
     expected = dump(root)
@@ -137,7 +144,7 @@ def test_save_over_the_mapped_backing_file(hive, tmp_path, write_file, source):
 
 
 @pytest.mark.parametrize("mode", [0o600, 0o640, 0o755, 0o444])
-def test_replaced_file_keeps_its_mode(hive, tmp_path, mode):
+def test_replaced_file_keeps_its_mode(hive: tarnu.Hive, tmp_path: pathlib.Path, mode: int) -> None:
     target = tmp_path / "out.hiv"
     target.write_bytes(b"old")
     target.chmod(mode)
@@ -147,7 +154,7 @@ def test_replaced_file_keeps_its_mode(hive, tmp_path, mode):
 
 
 @pytest.mark.parametrize("umask", [0o022, 0o077])
-def test_new_file_mode_follows_umask(hive, tmp_path, umask):
+def test_new_file_mode_follows_umask(hive: tarnu.Hive, tmp_path: pathlib.Path, umask: int) -> None:
     old = os.umask(umask)
     try:
         hive.save(str(tmp_path / "out.hiv"))
@@ -157,7 +164,7 @@ def test_new_file_mode_follows_umask(hive, tmp_path, umask):
 
 
 @pytest.mark.parametrize("existing", [True, False], ids=["existing", "dangling"])
-def test_symlink_target_is_followed(hive, tmp_path, existing):
+def test_symlink_target_is_followed(hive: tarnu.Hive, tmp_path: pathlib.Path, existing: bool) -> None:
     (tmp_path / "real").mkdir()
     if existing:
         (tmp_path / "real" / "file.hiv").write_bytes(b"old")
@@ -170,17 +177,17 @@ def test_symlink_target_is_followed(hive, tmp_path, existing):
     assert listing(tmp_path / "real") == ["file.hiv"]
 
 
-def test_symlink_loop_fails(hive, tmp_path):
+def test_symlink_loop_fails(hive: tarnu.Hive, tmp_path: pathlib.Path) -> None:
     (tmp_path / "loop").symlink_to("loop")
     with pytest.raises(OSError, match=r"^Too many levels of symbolic links \(os error 40\)$"):
         hive.save(str(tmp_path / "loop"))
     assert os.path.islink(tmp_path / "loop")
 
 
-def test_fifo_target_written_directly(hive, tmp_path):
+def test_fifo_target_written_directly(hive: tarnu.Hive, tmp_path: pathlib.Path) -> None:
     fifo = tmp_path / "pipe"
     os.mkfifo(fifo)
-    received = []
+    received: List[bytes] = []
     reader = threading.Thread(target=lambda: received.append(open(fifo, "rb").read()))
     reader.start()
     try:
@@ -207,14 +214,14 @@ class Text(str):
     (("a",), {"path": "b"}, "Hive.save() got multiple values for argument 'path'"),
     ((), {"file": "a"}, "Hive.save() got an unexpected keyword argument 'file'"),
 ])
-def test_argument_errors(hive, args, kwargs, text):
+def test_argument_errors(hive: tarnu.Hive, args: Tuple[Any, ...], kwargs: Dict[str, Any], text: str) -> None:
     with pytest.raises(TypeError) as e:
         hive.save(*args, **kwargs)
     assert str(e.value).startswith(text) if text.endswith(": ") else str(e.value) == text
 
 
-def test_path_by_keyword_and_str_subclass(hive, tmp_path):
-    assert hive.save(path=Text(tmp_path / "out.hiv")) is None
+def test_path_by_keyword_and_str_subclass(hive: tarnu.Hive, tmp_path: pathlib.Path) -> None:
+    assert hive.save(path=Text(tmp_path / "out.hiv")) is None  # type: ignore[func-returns-value]
     assert (tmp_path / "out.hiv").read_bytes() == IMAGE
     with pytest.raises(TypeError):
         tarnu.Hive.save(object(), str(tmp_path / "x.hiv"))  # type: ignore[arg-type]
