@@ -4,23 +4,26 @@ import importlib
 import importlib.util
 import os
 import subprocess
+import pathlib
 import sys
 import textwrap
+from typing import Any, Callable, Dict, Tuple
 
 import pytest
 
 from tarnu import hivebuilder as hb
 import tarnu
+from conftest import OpenImage, WriteFile
 
 CLASSES = ["Hive", "RegistryKey", "RegistryValue", "ValueData", "ValueType", "BaseBlock", "HbinHeader"]
 
 
 @pytest.fixture
-def hive(open_image):
+def hive(open_image: OpenImage) -> tarnu.Hive:
     return open_image(hb.base_block(hive_bins_data_size=0x1000) + hb.hbin_header(0) + bytes(4064))
 
 
-def test_import_returns_one_module_object():
+def test_import_returns_one_module_object() -> None:
     first = tarnu
     assert importlib.import_module("tarnu") is first
     assert importlib.reload(tarnu) is first
@@ -32,7 +35,7 @@ def test_import_returns_one_module_object():
     assert again is first and again.Hive is first.Hive
 
 
-def test_module_attributes():
+def test_module_attributes() -> None:
     assert tarnu.__version__ == "0.1.0"
     assert tarnu.__all__ == CLASSES + ["__version__"]
     assert tarnu.__doc__ == "Python module definition"
@@ -42,7 +45,7 @@ def test_module_attributes():
     assert set(CLASSES) <= {n for n in dir(tarnu) if not n.startswith("_")}
 
 
-def test_second_interpreter_cannot_import(tmp_path):
+def test_second_interpreter_cannot_import(tmp_path: pathlib.Path) -> None:
     name = next((n for n in ("_interpreters", "_xxsubinterpreters") if importlib.util.find_spec(n)), None)
     if name is None:
         pytest.skip("no sub-interpreter support in this Python")
@@ -63,13 +66,14 @@ def test_second_interpreter_cannot_import(tmp_path):
 
 
 @pytest.mark.parametrize("name", CLASSES)
-def test_class_identity_and_no_constructor(name):
+def test_class_identity_and_no_constructor(name: str) -> None:
     cls = getattr(tarnu, name)
     assert cls.__module__ == "builtins" and cls.__name__ == cls.__qualname__ == name
     if name.startswith("Registry"):  # these two add a sentence about what they hold
         assert cls.__doc__.startswith("Python wrapper for %s\n\n" % name)
     else:
         assert cls.__doc__ == "Python wrapper for " + name
+    call: Callable[[], object]
     for call in (lambda: cls(), lambda: cls(1, key=2), lambda: cls.__new__(cls)):
         with pytest.raises(TypeError, match="^No constructor defined$"):
             call()
@@ -84,7 +88,7 @@ def test_class_identity_and_no_constructor(name):
     ("hbins", "($self)", "Get all hbin headers"),
     ("save", "($self, path)", "Save the hive to a file"),
 ])
-def test_hive_method_signatures(name, signature, doc):
+def test_hive_method_signatures(name: str, signature: str, doc: str) -> None:
     method = getattr(tarnu.Hive, name)
     assert method.__text_signature__ == signature
     assert method.__doc__ == doc
@@ -102,11 +106,11 @@ def test_hive_method_signatures(name, signature, doc):
     ("HbinHeader", "offset", "Get the offset from the start of the hive bins data"),
     ("HbinHeader", "size", "Get the size of this hbin"),
 ])
-def test_attribute_docstrings(cls, name, doc):
+def test_attribute_docstrings(cls: str, name: str, doc: str) -> None:
     assert getattr(getattr(tarnu, cls), name).__doc__ == doc
 
 
-def test_instances_have_no_settable_attributes(hive):
+def test_instances_have_no_settable_attributes(hive: tarnu.Hive) -> None:
     block, header = hive.base_block(), hive.hbins()[0]
     for obj, name in [(block, "signature"), (block, "hive_length"), (block, "file_name"), (header, "offset")]:
         with pytest.raises(AttributeError):
@@ -115,13 +119,15 @@ def test_instances_have_no_settable_attributes(hive):
             delattr(obj, name)
     for obj in (hive, block, header):
         with pytest.raises(AttributeError):
-            obj.extra = 1
+            obj.extra = 1  # type: ignore[union-attr]
     assert block.hive_length == 0x1000 and header.offset == 0
 
 
-def test_receiver_type_is_checked(hive):
-    for call in (lambda: tarnu.Hive.root_key(object()), lambda: tarnu.Hive.hbins(hive.base_block()),  # type: ignore[arg-type]
-                 lambda: tarnu.Hive.base_block(1), lambda: tarnu.Hive.save("not a hive", "x"),  # type: ignore[arg-type]
+def test_receiver_type_is_checked(hive: tarnu.Hive) -> None:
+    for call in (lambda: tarnu.Hive.root_key(object()),  # type: ignore[arg-type]
+                 lambda: tarnu.Hive.hbins(hive.base_block()),  # type: ignore[arg-type]
+                 lambda: tarnu.Hive.base_block(1),  # type: ignore[arg-type]
+                 lambda: tarnu.Hive.save("not a hive", "x"),  # type: ignore[arg-type]
                  lambda: tarnu.Hive.__repr__(object()), lambda: tarnu.BaseBlock.signature.__get__(hive),
                  lambda: tarnu.HbinHeader.size.__get__(hive.base_block())):
         with pytest.raises(TypeError):
@@ -137,7 +143,7 @@ def test_receiver_type_is_checked(hive):
     (("a",), {"mode": "r"}, "Hive.open() got an unexpected keyword argument 'mode'"),
     (("a",), {"path": "b"}, "Hive.open() got multiple values for argument 'path'"),
 ])
-def test_open_argument_errors(args, kwargs, message):
+def test_open_argument_errors(args: Tuple[Any, ...], kwargs: Dict[str, Any], message: str) -> None:
     with pytest.raises(TypeError) as info:
         tarnu.Hive.open(*args, **kwargs)
     assert str(info.value) == message
@@ -150,7 +156,7 @@ def test_open_argument_errors(args, kwargs, message):
     (("a", None), {"log1_path": None}, "Hive.open_with_logs() got multiple values for argument 'log1_path'"),
     ((), {"log1_path": "x"}, "Hive.open_with_logs() missing 1 required positional argument: 'hive_path'"),
 ])
-def test_open_with_logs_argument_errors(args, kwargs, message):
+def test_open_with_logs_argument_errors(args: Tuple[Any, ...], kwargs: Dict[str, Any], message: str) -> None:
     with pytest.raises(TypeError) as info:
         tarnu.Hive.open_with_logs(*args, **kwargs)
     assert str(info.value) == message
@@ -163,24 +169,25 @@ def test_open_with_logs_argument_errors(args, kwargs, message):
     (lambda v: tarnu.Hive.open_with_logs(v), "hive_path"),
     (lambda v: tarnu.Hive.open_with_logs("h", log2_path=v), "log2_path"),
 ])
-def test_path_must_be_str(call, name, value):
+def test_path_must_be_str(call: Callable[[object], tarnu.Hive], name: str, value: object) -> None:
     with pytest.raises(TypeError) as info:
         call(value)
     assert str(info.value).startswith("argument '%s': " % name)
 
 
-@pytest.mark.parametrize("call", [lambda: tarnu.Hive.open(None), lambda: tarnu.Hive.open_with_logs(None)])  # type: ignore[arg-type]
-def test_none_is_not_a_hive_path(call):
+@pytest.mark.parametrize("call", [lambda: tarnu.Hive.open(None),  # type: ignore[arg-type]
+                                  lambda: tarnu.Hive.open_with_logs(None)])  # type: ignore[arg-type]
+def test_none_is_not_a_hive_path(call: Callable[[], tarnu.Hive]) -> None:
     with pytest.raises(TypeError, match="^argument '(hive_)?path': "):
         call()
 
 
-def test_lone_surrogate_path_raises_encoding_error():
+def test_lone_surrogate_path_raises_encoding_error() -> None:
     with pytest.raises(UnicodeEncodeError):
         tarnu.Hive.open("hive\udc80")
 
 
-def test_str_subclass_and_keyword_path(write_file):
+def test_str_subclass_and_keyword_path(write_file: WriteFile) -> None:
     class PathText(str):
         pass
 
@@ -196,7 +203,8 @@ def test_str_subclass_and_keyword_path(write_file):
     (("a",), {"path": "a"}, "Hive.save() got multiple values for argument 'path'"),
     ((b"a",), {}, "argument 'path': "),
 ])
-def test_save_argument_errors(hive, tmp_path, monkeypatch, args, kwargs, message):
+def test_save_argument_errors(hive: tarnu.Hive, tmp_path: pathlib.Path, monkeypatch: pytest.MonkeyPatch,
+                              args: Tuple[Any, ...], kwargs: Dict[str, Any], message: str) -> None:
     (tmp_path / "out").mkdir()
     monkeypatch.chdir(tmp_path / "out")
     with pytest.raises(TypeError) as info:
