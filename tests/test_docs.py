@@ -72,7 +72,7 @@ def user_hive() -> Tuple[bytes, bytes, bytes]:
 
 
 @pytest.fixture
-def hive_folder(tmp_path, monkeypatch):
+def hive_folder(tmp_path: pathlib.Path, monkeypatch: pytest.MonkeyPatch) -> pathlib.Path:
     (tmp_path / "SYSTEM").write_bytes(system_hive())
     primary, log1, log2 = user_hive()
     (tmp_path / "NTUSER.DAT").write_bytes(primary)
@@ -136,11 +136,11 @@ def run_document(path: pathlib.Path) -> int:
 
 
 @pytest.mark.parametrize("path", DOCUMENTS, ids=lambda p: p.name)
-def test_code_blocks_run_as_shown(hive_folder, path):
+def test_code_blocks_run_as_shown(hive_folder: pathlib.Path, path: pathlib.Path) -> None:
     assert run_document(path) > 0
 
 
-def test_the_built_samples_read_like_the_real_ones(hive_folder):
+def test_the_built_samples_read_like_the_real_ones(hive_folder: pathlib.Path) -> None:
     hive = tarnu.Hive.open("SYSTEM")
     assert hive.key("CurrentControlSet\\Services\\Tcpip").path() == "ControlSet001\\services\\Tcpip"
     report = tarnu.Hive.open_with_logs("NTUSER.DAT", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2").replay_report()
@@ -175,7 +175,7 @@ def api_sections() -> Dict[str, str]:
 
 
 @pytest.mark.parametrize("name, cls", sorted(public_classes().items()))
-def test_api_names_every_public_member(name, cls):
+def test_api_names_every_public_member(name: str, cls: type) -> None:
     sections = api_sections()
     assert name in sections, "docs/api.md has no section for " + name
     members = {member for member in dir(cls) if not member.startswith("_")} - {"count", "index"}
@@ -183,7 +183,7 @@ def test_api_names_every_public_member(name, cls):
     assert not missing, missing
 
 
-def test_api_names_every_module_function():
+def test_api_names_every_module_function() -> None:
     text = (ROOT / "docs" / "api.md").read_text(encoding="utf-8")
     public = {name for name in dir(tarnu) if not name.startswith("_")} | {"__version__", "__all__", "InternalFault"}
     assert not sorted(name for name in public if "`" + name not in text and "." + name not in text)
