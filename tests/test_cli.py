@@ -4,14 +4,21 @@ import csv
 import io
 import json
 import os
+import pathlib
 import subprocess
 import sys
+from typing import Any, Callable, Dict, List, Optional
 
 import pytest
 
 import tarnu
 from conftest import sample_path
 from tarnu.hivebuilder import REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ, Key, Value, build_hive, dirty_hive
+
+# The tarnu_command fixture: arguments in, the finished child process out.
+Command = Callable[..., "subprocess.CompletedProcess[bytes]"]
+# The write_file fixture: data, and a file name or none.
+WriteFile = Callable[..., str]
 
 TREE = Key("ROOT", subkeys=[
     Key("Software", values=[Value("", REG_SZ, "default"), Value("Name", REG_SZ, "café"),
@@ -28,23 +35,23 @@ AFTER = Key("ROOT", subkeys=[Key("New")], values=[Value("v", REG_DWORD, 1)])
 
 
 @pytest.fixture
-def hive(write_file):
+def hive(write_file: WriteFile) -> str:
     return write_file(build_hive(TREE), "SOFTWARE")
 
 
 @pytest.fixture
-def dirty(write_file):
+def dirty(write_file: WriteFile) -> str:
     """A dirty primary HIVE with the log that recovers it beside it, named in another letter case."""
     primary, log = dirty_hive(BEFORE, AFTER)
     write_file(log, "hive.log1")
     return write_file(primary, "HIVE")
 
 
-def lines(output):
+def lines(output: bytes) -> List[str]:
     return output.decode("utf-8").splitlines()
 
 
-def dumped(output):
+def dumped(output: bytes) -> List[Dict[str, Any]]:
     return [json.loads(line) for line in lines(output)]
 
 
@@ -66,7 +73,8 @@ def dumped(output):
     (["frobnicate"], 2, None),
     ([], 2, None),
 ])
-def test_failures_are_one_line_and_an_exit_code(tarnu_command, tmp_path, hive, args, code, message):
+def test_failures_are_one_line_and_an_exit_code(tarnu_command: Command, tmp_path: pathlib.Path, hive: str,
+                                                 args: List[str], code: int, message: Optional[str]) -> None:
     (tmp_path / "not-a-hive").write_bytes(b"text" * 2000)
     (tmp_path / "empty-folder").mkdir()
     result = tarnu_command(*[a.format(tmp=tmp_path, hive=hive) for a in args])
@@ -77,7 +85,7 @@ def test_failures_are_one_line_and_an_exit_code(tarnu_command, tmp_path, hive, a
         assert stderr == [message.format(tmp=tmp_path, hive=hive)]
 
 
-def test_only_data_on_stdout(tarnu_command, hive):
+def test_only_data_on_stdout(tarnu_command: Command, hive: str) -> None:
     result = tarnu_command("dump", hive)
     assert result.returncode == 0
     assert [(row["key"], row["value"]) for row in dumped(result.stdout)] == [
@@ -87,7 +95,7 @@ def test_only_data_on_stdout(tarnu_command, hive):
     assert tarnu_command("dump", "-q", hive).stderr == b""
 
 
-def test_skipped_data_warns_and_exits_3_strict_stops(tarnu_command, write_file):
+def test_skipped_data_warns_and_exits_3_strict_stops(tarnu_command: Command, write_file: WriteFile) -> None:
     path = write_file(build_hive(BROKEN))
     result = tarnu_command("dump", path)
     assert result.returncode == 3
@@ -101,7 +109,7 @@ def test_skipped_data_warns_and_exits_3_strict_stops(tarnu_command, write_file):
         "tarnu: error: {}: key 'Bad': Invalid offset 0x7ffffff0 (hive size: 0x2000)".format(path)]
 
 
-def test_broken_pipe_ends_quietly(write_file):
+def test_broken_pipe_ends_quietly(write_file: WriteFile) -> None:
     many = Key("ROOT", subkeys=[Key("K%05d" % i, values=[Value("v", REG_SZ, "x" * 100)]) for i in range(3000)])
     path = write_file(build_hive(many))
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
@@ -115,7 +123,7 @@ def test_broken_pipe_ends_quietly(write_file):
     assert json.loads(first)["key"] == "" and stderr == b""
 
 
-def test_output_is_utf8_whatever_the_locale(tarnu_command, hive, tmp_path):
+def test_output_is_utf8_whatever_the_locale(tarnu_command: Command, hive: str, tmp_path: pathlib.Path) -> None:
     # The child runs with PYTHONIOENCODING=ascii (see conftest).
     result = tarnu_command("ls", hive, "software")
     assert result.returncode == 0
@@ -140,14 +148,15 @@ def test_output_is_utf8_whatever_the_locale(tarnu_command, hive, tmp_path):
     (["Software", "Blob"], b"00ff\n"),
     (["Software", "Name", "--raw"], "café\0".encode("utf-16-le")),
 ])
-def test_get(tarnu_command, hive, args, expected):
+def test_get(tarnu_command: Command, hive: str, args: List[str], expected: bytes) -> None:
     result = tarnu_command("get", hive, *args)
     assert (result.returncode, result.stdout, result.stderr) == (0, expected, b"")
 
 
 # ---- inputs -------------------------------------------------------------------------------------------------------
 
-def test_folders_are_searched_for_hives_by_content(tarnu_command, tmp_path, write_file, hive):
+def test_folders_are_searched_for_hives_by_content(tarnu_command: Command, tmp_path: pathlib.Path,
+                                                   write_file: WriteFile, hive: str) -> None:
     (tmp_path / "deep" / "er").mkdir(parents=True)
     (tmp_path / "deep" / "er" / "report.txt").write_bytes(build_hive(BEFORE))
     (tmp_path / "deep" / "notes").write_bytes(b"regf")
@@ -160,7 +169,7 @@ def test_folders_are_searched_for_hives_by_content(tarnu_command, tmp_path, writ
         str(tmp_path / "deep" / "er" / "report.txt") + ":\\"]
 
 
-def test_jobs_keep_the_order_of_the_hives(tarnu_command, tmp_path):
+def test_jobs_keep_the_order_of_the_hives(tarnu_command: Command, tmp_path: pathlib.Path) -> None:
     for i in range(5):
         (tmp_path / "h{}".format(i)).write_bytes(build_hive(Key("R{}".format(i), values=[Value("v", REG_DWORD, i)])))
     one = tarnu_command("dump", tmp_path)
@@ -171,7 +180,8 @@ def test_jobs_keep_the_order_of_the_hives(tarnu_command, tmp_path):
 
 
 @pytest.mark.parametrize("jobs", ["1", "2"])
-def test_a_hive_that_fails_does_not_end_the_run_unless_strict(tarnu_command, tmp_path, jobs):
+def test_a_hive_that_fails_does_not_end_the_run_unless_strict(tarnu_command: Command, tmp_path: pathlib.Path,
+                                                              jobs: str) -> None:
     good = [tmp_path / "a", tmp_path / "c"]
     for i, path in enumerate(good):
         path.write_bytes(build_hive(Key("R", values=[Value("v", REG_DWORD, i)])))
@@ -192,7 +202,7 @@ def test_a_hive_that_fails_does_not_end_the_run_unless_strict(tarnu_command, tmp
      "{},,2020-01-01T00:00:00.000000+00:00,v,REG_DWORD,AQAAAA==,1"),
     (["timeline", "--format", "csv"], "last_written,hive,key", "2020-01-01T00:00:00.000000+00:00,{},"),
 ])
-def test_csv_formats(tarnu_command, write_file, args, header, first):
+def test_csv_formats(tarnu_command: Command, write_file: WriteFile, args: List[str], header: str, first: str) -> None:
     path = write_file(build_hive(Key("R", values=[Value("v", REG_DWORD, 1)])))
     result = tarnu_command(*args, path)
     assert result.stdout.decode().split("\r\n") == [header, first.format(path), ""]
@@ -200,7 +210,7 @@ def test_csv_formats(tarnu_command, write_file, args, header, first):
 
 # ---- logs ---------------------------------------------------------------------------------------------------------
 
-def test_logs_beside_a_hive_are_replayed(tarnu_command, dirty):
+def test_logs_beside_a_hive_are_replayed(tarnu_command: Command, dirty: str) -> None:
     result = tarnu_command("dump", dirty)
     assert [(row["key"], row["raw"]) for row in dumped(result.stdout)] == [("", "01000000"), ("New", None)]
     plain = tarnu_command("dump", "--no-logs", dirty)
@@ -210,7 +220,8 @@ def test_logs_beside_a_hive_are_replayed(tarnu_command, dirty):
 
 
 @pytest.mark.parametrize("no_logs, keys, applied", [(False, 2, True), (True, 1, False)])
-def test_info_says_dirty_and_what_the_logs_do(tarnu_command, dirty, no_logs, keys, applied):
+def test_info_says_dirty_and_what_the_logs_do(tarnu_command: Command, dirty: str, no_logs: bool, keys: int,
+                                              applied: bool) -> None:
     result = tarnu_command("info", "--json", *(["--no-logs"] if no_logs else []), dirty)
     info = json.loads(result.stdout)
     assert (info["dirty"], info["sequence_numbers"], info["keys"], info["logs_applied"]) == (True, [11, 10], keys,
@@ -219,7 +230,7 @@ def test_info_says_dirty_and_what_the_logs_do(tarnu_command, dirty, no_logs, key
     assert info["replay"].startswith("recovers sequences 10..10, 1 pages (hive.log1: new, used")
 
 
-def test_info_of_a_base_block_that_only_the_logs_repair(tarnu_command, write_file):
+def test_info_of_a_base_block_that_only_the_logs_repair(tarnu_command: Command, write_file: WriteFile) -> None:
     primary, log = dirty_hive(BEFORE, AFTER)
     damaged = bytearray(primary)
     damaged[508] ^= 0xFF  # the checksum
@@ -232,7 +243,7 @@ def test_info_of_a_base_block_that_only_the_logs_repair(tarnu_command, write_fil
     assert plain.returncode == 1 and lines(plain.stderr)[0].startswith("tarnu: error: {}: Checksum mismatch".format(path))
 
 
-def test_diff_of_a_hive_and_its_replayed_copy(tarnu_command, dirty):
+def test_diff_of_a_hive_and_its_replayed_copy(tarnu_command: Command, dirty: str) -> None:
     result = tarnu_command("diff", dirty)
     assert result.returncode == 0
     assert lines(result.stdout) == ["changed\tvalue\t\tv", "added\tkey\tNew"]
@@ -241,7 +252,7 @@ def test_diff_of_a_hive_and_its_replayed_copy(tarnu_command, dirty):
     assert both.stdout == b""
 
 
-def test_replay_writes_a_clean_hive(tarnu_command, dirty, tmp_path):
+def test_replay_writes_a_clean_hive(tarnu_command: Command, dirty: str, tmp_path: pathlib.Path) -> None:
     out = tmp_path / "recovered"
     result = tarnu_command("replay", dirty, "-o", out)
     assert result.returncode == 0 and result.stdout == b""
@@ -257,18 +268,18 @@ def test_replay_writes_a_clean_hive(tarnu_command, dirty, tmp_path):
     (["--values", "-i"], ["value\t{}\tSoftware\tName\t"]),
     (["--data"], ["data\t{}\tSoftware\tName\tcafé"]),
 ])
-def test_search(tarnu_command, hive, flags, expected):
+def test_search(tarnu_command: Command, hive: str, flags: List[str], expected: List[str]) -> None:
     result = tarnu_command("search", hive, "^(Soft|caf|n)", *flags)
     assert result.returncode == 0
     assert lines(result.stdout) == [line.format(hive) for line in expected]
 
 
-def test_export_reg_names_the_root_after_the_file(tarnu_command, hive):
+def test_export_reg_names_the_root_after_the_file(tarnu_command: Command, hive: str) -> None:
     text = tarnu_command("export-reg", hive, "-k", "software").stdout.decode("utf-16")
     assert text.startswith("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Software]\r\n")
 
 
-def hive_with_deleted_key(path):
+def hive_with_deleted_key(path: pathlib.Path) -> Key:
     """A hive whose root lists "Live" and whose free cells still hold "Gone" (under Live) with two values."""
     from tarnu import hivebuilder as hb
 
@@ -284,7 +295,7 @@ def hive_with_deleted_key(path):
 
 
 @pytest.mark.parametrize("command", [["deleted"], ["dump", "--deleted"]])
-def test_deleted_rows(tarnu_command, tmp_path, command):
+def test_deleted_rows(tarnu_command: Command, tmp_path: pathlib.Path, command: List[str]) -> None:
     gone = hive_with_deleted_key(tmp_path / "HIVE")
     result = tarnu_command(*command, tmp_path / "HIVE")
     assert result.returncode == 0
@@ -307,7 +318,8 @@ def test_deleted_rows(tarnu_command, tmp_path, command):
     (["timeline", "--format", "csv"], "last_written,hive,key"),
 ])
 @pytest.mark.parametrize("jobs", ["1", "2"])
-def test_hives_share_one_csv_header(tarnu_command, tmp_path, args, header, jobs):
+def test_hives_share_one_csv_header(tarnu_command: Command, tmp_path: pathlib.Path, args: List[str], header: str,
+                                    jobs: str) -> None:
     for name in ("a", "b"):
         hive_with_deleted_key(tmp_path / name)
     result = tarnu_command(*args, "--jobs", jobs, tmp_path / "a", tmp_path / "b")
@@ -319,7 +331,7 @@ def test_hives_share_one_csv_header(tarnu_command, tmp_path, args, header, jobs)
 
 # ---- real hives ---------------------------------------------------------------------------------------------------
 
-def test_sample_system_dump(tarnu_command, samples_dir):
+def test_sample_system_dump(tarnu_command: Command, samples_dir: pathlib.Path) -> None:
     path = sample_path("SYSTEM.xz", samples_dir)
     result = tarnu_command("dump", path)
     assert result.returncode == 0
@@ -328,7 +340,7 @@ def test_sample_system_dump(tarnu_command, samples_dir):
     assert rows[("ControlSet001\\services\\Tcpip", "Start")]["raw"] == "00000000"
 
 
-def test_sample_dirty_user_hive(tarnu_command, samples_dir):
+def test_sample_dirty_user_hive(tarnu_command: Command, samples_dir: pathlib.Path) -> None:
     folder = samples_dir / "cli-user-8.1"  # the logs keep their names beside the hive
     folder.mkdir(exist_ok=True)
     hive = [sample_path("logs/user-8.1/{}.xz".format(name), folder)

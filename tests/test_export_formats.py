@@ -5,8 +5,9 @@ import base64
 import csv
 import io
 import json
+import pathlib
 import re
-from typing import Dict, List, Tuple
+from typing import Any, Callable, Dict, List, Literal, Sequence, Tuple, Union
 
 import pytest
 
@@ -14,6 +15,10 @@ import tarnu
 from conftest import sample_path
 from tarnu.hivebuilder import (REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_QWORD, REG_SZ, Key,
                                Value, build_hive, filetime)
+
+Format = Literal["count", "jsonl", "csv", "bodyfile", "timeline-csv", "reg"]
+# A value in a .reg file: name, type and data.
+RegValue = Tuple[str, int, bytes]
 
 LONG_NAME = "N" * 75
 VALUES = [
@@ -42,16 +47,17 @@ TREE = Key("ROOT", subkeys=[
 
 
 @pytest.fixture(scope="module")
-def image():
-    return build_hive(TREE)
+def image() -> bytes:
+    data: bytes = build_hive(TREE)
+    return data
 
 
 @pytest.fixture(scope="module")
-def rows(image):
+def rows(image: bytes) -> List[tarnu.Record]:
     return list(tarnu.records(image, name="HIVE"))
 
 
-def export(image, format, problems=(), **kwargs):
+def export(image: bytes, format: Format, problems: Sequence[Tuple[str, str]] = (), **kwargs: Any) -> bytes:
     stream = tarnu._export(image, format, name="HIVE", **kwargs)
     data = b"".join(stream)
     assert stream.problems() == list(problems) and stream.counts() == (5, len(VALUES), len(problems))
@@ -62,12 +68,13 @@ def export(image, format, problems=(), **kwargs):
 REG_PROBLEMS = [("Software\\Pipe|Line\nKey", "not written: a .reg file cannot hold a line break in a key's name")]
 
 
-def json_data(row):
+def json_data(row: tarnu.Record) -> Union[str, int, List[str], None]:
     return row.data if isinstance(row.data, (str, int, list)) else None
 
 
 @pytest.mark.parametrize("binary, decode", [("hex", bytes.fromhex), ("base64", base64.b64decode)])
-def test_json_lines_round_trip(image, rows, binary, decode):
+def test_json_lines_round_trip(image: bytes, rows: List[tarnu.Record], binary: str,
+                               decode: Callable[[str], bytes]) -> None:
     lines = export(image, "jsonl", binary=binary).decode("utf-8").split("\n")
     assert lines.pop() == ""
     assert len(lines) == len(rows)
@@ -79,12 +86,13 @@ def test_json_lines_round_trip(image, rows, binary, decode):
         assert (None if got["raw"] is None else decode(got["raw"])) == row.raw
         assert got["data"] == json_data(row)
         if row.type is not None:
+            assert row.key is not None
             assert got["type"] == tarnu.Hive.from_bytes(image).key(row.key).value(row.value or "(default)") \
                 .value_type().type_name()
     assert '"type":"REG_UNKNOWN_0x0000001c"' in lines[-4]
 
 
-def test_csv_rows(image, rows):
+def test_csv_rows(image: bytes, rows: List[tarnu.Record]) -> None:
     text = export(image, "csv").decode("utf-8")
     assert text.endswith("\r\n") and "\r\n" in text
     # Before 3.11 the csv module refuses a NUL in its input; one stands in for it while the text is parsed.
@@ -102,7 +110,7 @@ def test_csv_rows(image, rows):
     assert len(table) == len(rows) + 1
 
 
-def test_bodyfile_lines(image):
+def test_bodyfile_lines(image: bytes) -> None:
     lines = export(image, "bodyfile").decode("utf-8").split("\n")
     assert lines == [
         "0|HIVE:\\|0|0|0|0|0|0|1577836800|0|0",
@@ -114,7 +122,7 @@ def test_bodyfile_lines(image):
     ]
 
 
-def test_timeline_csv_is_ordered_by_time(image):
+def test_timeline_csv_is_ordered_by_time(image: bytes) -> None:
     assert export(image, "timeline-csv").decode("utf-8").split("\r\n") == [
         "last_written,hive,key",
         ",HIVE,Software\\Zero",
@@ -128,7 +136,7 @@ def test_timeline_csv_is_ordered_by_time(image):
 
 # ---- .reg ---------------------------------------------------------------------------------------------------------
 
-def reg_string(text, at):
+def reg_string(text: str, at: int) -> Tuple[str, int]:
     """The quoted string at text[at] (regedit's escapes \\\\ and \\"); returns it and the position after it."""
     assert text[at] == '"'
     out, i = [], at + 1
@@ -141,7 +149,7 @@ def reg_string(text, at):
     return "".join(out), i + 1
 
 
-def parse_reg(data):
+def parse_reg(data: bytes) -> Dict[str, List[RegValue]]:
     """{key: [(name, type, bytes)]} of a .reg file, checking its layout on the way."""
     assert data[:2] == b"\xff\xfe"
     text = data[2:].decode("utf-16-le")
@@ -150,7 +158,7 @@ def parse_reg(data):
     # Hex data is wrapped at 80 columns; a line whose value name alone nearly fills it holds one byte.
     assert all(len(line) <= 80 or re.search(r"\):[0-9a-f]{2},\\$|=hex:[0-9a-f]{2},\\$", line)
                for line in lines if line.startswith("  ") or line.endswith(",\\"))
-    keys: Dict[str, List[Tuple[str, int, bytes]]] = {}
+    keys: Dict[str, List[RegValue]] = {}
     current, i = "", 2
     while i < len(lines):
         line = lines[i]
@@ -185,20 +193,22 @@ def parse_reg(data):
 
 
 @pytest.mark.parametrize("prefix, key", [("HKEY_LOCAL_MACHINE\\SOFTWARE", ""), ("HKEY_CURRENT_USER", "software")])
-def test_reg_file_holds_every_value_exactly(image, rows, prefix, key):
+def test_reg_file_holds_every_value_exactly(image: bytes, rows: List[tarnu.Record], prefix: str, key: str) -> None:
     keys = parse_reg(export(image, "reg", REG_PROBLEMS, prefix=prefix) if not key else
                      b"".join(tarnu._export(image, "reg", prefix=prefix, key=key)))
-    expected: Dict[str, List[Tuple[str, int, bytes]]] = {}
+    expected: Dict[str, List[RegValue]] = {}
     for row in rows:
+        assert row.key is not None
         if key and not row.key.lower().startswith(key) or "\n" in row.key:
             continue
         values = expected.setdefault(prefix + ("\\" + row.key if row.key else ""), [])
         if row.value is not None:
+            assert row.type is not None and row.raw is not None
             values.append((row.value, row.type, row.raw))
     assert keys == expected
 
 
-def test_reg_value_lines(image):
+def test_reg_value_lines(image: bytes) -> None:
     text = export(image, "reg", REG_PROBLEMS, prefix="HKLM").decode("utf-16")
     for line in ['@="default"', '"Text"="café ™ \U0001F600"', '"Quote\\"Back\\\\slash"="C:\\\\Program Files\\\\\\"x\\""',
                  '"Word"=dword:12345678', '"Short"=hex(4):01,02,03', '"Quad"=hex(b):07,00,00,00,00,01,00,00',
@@ -209,7 +219,7 @@ def test_reg_value_lines(image):
 
 
 @pytest.mark.parametrize("name", ["SYSTEM.xz", "special"])
-def test_reg_file_of_samples(samples_dir, name):
+def test_reg_file_of_samples(samples_dir: pathlib.Path, name: str) -> None:
     path = sample_path(name, samples_dir)
     expected: Dict[str, List[Tuple[object, ...]]] = {}
     for row in tarnu.records(path, logs=None):

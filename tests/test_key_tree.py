@@ -1,13 +1,21 @@
 """A key's place in the tree: parent() and path(), and the walk over a key and everything below it."""
 
+import pathlib
+from typing import Callable, Dict, Iterable, List, Literal, Optional, Tuple, Type
+
 import pytest
 
 import tarnu
 from conftest import sample_path
 from tarnu.hivebuilder import NO_CELL, HiveBuilder, Key, build_hive, subkey_list, vk
 
+OpenImage = Callable[[bytes], tarnu.Hive]
+Errors = Literal["raise", "skip"]
+# Cell offsets of the keys (and other cells) of a built hive, by name.
+Offsets = Dict[str, int]
 
-def chain(depth):
+
+def chain(depth: int) -> Tuple[bytes, List[int]]:
     """A root with a chain of `depth` keys below it, k1 to k<depth>; returns (image, offsets from the root down)."""
     b = HiveBuilder()
     offsets = [b.reserve(80) for _ in range(depth + 1)]
@@ -17,15 +25,16 @@ def chain(depth):
     return b.build(), offsets
 
 
-def walked(walk):
+def walked(walk: Iterable[Tuple[str, tarnu.RegistryKey]]) -> List[Tuple[str, str]]:
     return [(path, key.name()) for path, key in walk]
 
 
 # ---- parent and path ----------------------------------------------------------------------------------------
 
-def test_parent_and_path_of_deep_keys(open_image):
+def test_parent_and_path_of_deep_keys(open_image: OpenImage) -> None:
     image, offsets = chain(6)
     hive = open_image(image)
+    key: Optional[tarnu.RegistryKey]
     key = hive.key("k1\\k2\\k3\\k4\\k5\\k6")
     assert (key.path(), key.cell_offset()) == ("k1\\k2\\k3\\k4\\k5\\k6", offsets[6])
     names = []
@@ -41,7 +50,7 @@ def test_parent_and_path_of_deep_keys(open_image):
     (512, None),
     (513, "Invalid format: Key at offset {at:#x} is more than 512 levels below the root"),
 ])
-def test_path_depth_bound(open_image, depth, message):
+def test_path_depth_bound(open_image: OpenImage, depth: int, message: Optional[str]) -> None:
     image, offsets = chain(depth)
     hive = open_image(image)
     key = hive.key("\\".join("k%d" % level for level in range(1, 513)))
@@ -56,7 +65,8 @@ def test_path_depth_bound(open_image, depth, message):
         assert str(info.value) == message.format(at=offsets[-1])
 
 
-def parent_damaged_hive(open_image, parent_of):
+def parent_damaged_hive(open_image: OpenImage,
+                        parent_of: Callable[[Offsets], int]) -> Tuple[tarnu.RegistryKey, Offsets]:
     """Root -> A -> B, where B's parent offset is `parent_of(builder, offsets)`; returns (B, offsets)."""
     b = HiveBuilder()
     offsets = {"root": b.reserve(80), "A": b.reserve(77)}
@@ -70,7 +80,7 @@ def parent_damaged_hive(open_image, parent_of):
 @pytest.mark.parametrize("parent_of", [
     lambda o: o["junk"], lambda o: NO_CELL, lambda o: 0, lambda o: 0x7FFFFFF0,
 ], ids=["vk", "no-cell", "zero", "far"])
-def test_parent_offset_that_is_no_key_node(open_image, parent_of):
+def test_parent_offset_that_is_no_key_node(open_image: OpenImage, parent_of: Callable[[Offsets], int]) -> None:
     key, offsets = parent_damaged_hive(open_image, parent_of)
     message = "Invalid format: Parent offset %#x of key at offset %#x does not lead to a key node" % (
         parent_of(offsets), offsets["B"])
@@ -81,7 +91,7 @@ def test_parent_offset_that_is_no_key_node(open_image, parent_of):
 
 
 @pytest.mark.parametrize("loop_to", ["A", "B"])
-def test_parent_loop(open_image, loop_to):
+def test_parent_loop(open_image: OpenImage, loop_to: str) -> None:
     # B's parent is A and A's parent is B (or B itself): neither reaches the root.
     b = HiveBuilder()
     a_at, b_at = b.reserve(77), b.reserve(77)
@@ -89,7 +99,8 @@ def test_parent_loop(open_image, loop_to):
     b.key("A", subkeys=[b_at], parent=b_at, at=a_at)
     b.key("root", subkeys=[a_at], root=True)
     key = open_image(b.build()).key("A\\B")
-    assert key.parent().cell_offset() == (a_at if loop_to == "A" else b_at)
+    parent = key.parent()
+    assert parent is not None and parent.cell_offset() == (a_at if loop_to == "A" else b_at)
     with pytest.raises(ValueError) as info:
         key.path()
     assert str(info.value) == "Invalid format: Parents of key at offset %#x loop back to offset %#x" % (b_at, b_at)
@@ -97,7 +108,7 @@ def test_parent_loop(open_image, loop_to):
 
 # ---- walk ---------------------------------------------------------------------------------------------------
 
-def test_walk_order_and_paths(open_image):
+def test_walk_order_and_paths(open_image: OpenImage) -> None:
     root = Key("ROOT", [Key("b", [Key("x"), Key("a", [Key("deep")])], list_kind="li"), Key("a")],
                list_kind="li")
     hive = open_image(build_hive(root))
@@ -110,7 +121,7 @@ def test_walk_order_and_paths(open_image):
         assert key.path() == path and hive.key(path) == key
 
 
-def loop_hive(open_image):
+def loop_hive(open_image: OpenImage) -> tarnu.Hive:
     """root -> A -> B; B's list names root, A and B again, then C; A's list names B twice."""
     b = HiveBuilder()
     root_at, a_at, b_at = b.reserve(80), b.reserve(80), b.reserve(80)
@@ -122,14 +133,14 @@ def loop_hive(open_image):
 
 
 @pytest.mark.parametrize("errors", ["raise", "skip"])
-def test_walk_enters_each_key_once(open_image, errors):
+def test_walk_enters_each_key_once(open_image: OpenImage, errors: Errors) -> None:
     hive = loop_hive(open_image)
     assert walked(hive.walk(errors=errors)) == [("", "root"), ("A", "A"), ("A\\B", "B"), ("A\\B\\C", "C")]
     # subkeys() still shows every entry
     assert [k.name() for k in hive.key("A\\B").subkeys()] == ["root", "A", "B", "C"]
 
 
-def damaged_walk_hive(open_image):
+def damaged_walk_hive(open_image: OpenImage) -> Tuple[tarnu.Hive, int]:
     """root -> [A, bad child, B -> [unknown list kind], C -> ri[li[D], bad list, li[E]]]."""
     b = HiveBuilder()
     bad_child = b.cell(vk("v" * 60))
@@ -142,7 +153,7 @@ def damaged_walk_hive(open_image):
     return open_image(b.build()), bad_child
 
 
-def test_walk_skips_what_it_cannot_read(open_image):
+def test_walk_skips_what_it_cannot_read(open_image: OpenImage) -> None:
     hive, _ = damaged_walk_hive(open_image)
     assert walked(hive.walk(errors="skip")) == [("", "root"), ("A", "A"), ("B", "B"), ("C", "C"), ("C\\D", "D"),
                                                 ("C\\E", "E")]
@@ -150,7 +161,7 @@ def test_walk_skips_what_it_cannot_read(open_image):
         hive.root_key().subkeys()   # one bad child still fails subkeys()
 
 
-def test_walk_raises_the_first_failure_and_ends(open_image):
+def test_walk_raises_the_first_failure_and_ends(open_image: OpenImage) -> None:
     hive, bad_child = damaged_walk_hive(open_image)
     walk = hive.walk()
     assert walked([next(walk), next(walk)]) == [("", "root"), ("A", "A")]
@@ -163,7 +174,7 @@ def test_walk_raises_the_first_failure_and_ends(open_image):
 
 
 @pytest.mark.parametrize("errors", ["raise", "skip"])
-def test_walk_depth_bound(open_image, errors):
+def test_walk_depth_bound(open_image: OpenImage, errors: Errors) -> None:
     # The root and k1 to k512 are walked; k512 is not entered, so k513 is not reached.
     image, offsets = chain(513)
     walk = open_image(image).walk(errors=errors)
@@ -178,7 +189,7 @@ def test_walk_depth_bound(open_image, errors):
                                    "first key" % offsets[512])
 
 
-def test_walk_bounds_the_entries_of_all_lists(open_image):
+def test_walk_bounds_the_entries_of_all_lists(open_image: OpenImage) -> None:
     # Five keys name one 3000-entry list each; past the second, they name more entries than the image has words.
     b = HiveBuilder()
     leaf = b.key("leaf")
@@ -198,7 +209,7 @@ def test_walk_bounds_the_entries_of_all_lists(open_image):
                                                                "fan4"]
 
 
-def test_walk_iterator(open_image):
+def test_walk_iterator(open_image: OpenImage) -> None:
     hive = open_image(build_hive(Key("root", [Key("a")])))
     walk = hive.walk()
     assert iter(walk) is walk
@@ -218,7 +229,8 @@ def test_walk_iterator(open_image):
     (1, TypeError, "argument 'errors': expected str, got int"),
     (None, TypeError, "argument 'errors': expected str, got NoneType"),
 ])
-def test_walk_errors_argument(open_image, call, value, kind, message):
+def test_walk_errors_argument(open_image: OpenImage, call: Callable[..., "tarnu.KeyWalk"], value: object,
+                              kind: Type[Exception], message: str) -> None:
     hive = open_image(build_hive(Key("root")))
     with pytest.raises(kind) as info:
         call(hive, errors=value)
@@ -231,7 +243,7 @@ def test_walk_errors_argument(open_image, call, value, kind, message):
     ("minimal", 1), ("special", 4), ("rlenvalue_test_hive", 2),
     ("NTUSER.DAT.xz", 1812), ("SYSTEM.xz", 30756), ("amcache.hve.xz", 2105),
 ])
-def test_sample_walks_and_paths(samples_dir, name, keys):
+def test_sample_walks_and_paths(samples_dir: pathlib.Path, name: str, keys: int) -> None:
     hive = tarnu.Hive.open(sample_path(name, samples_dir))
     seen = list(hive.walk())
     assert len(seen) == keys

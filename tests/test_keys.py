@@ -1,7 +1,9 @@
 """Key nodes, key names, the key cache and the RegistryKey class."""
 
 import gc
+import pathlib
 import threading
+from typing import Any, Callable, Dict, List, Optional, Tuple
 
 import pytest
 
@@ -10,13 +12,18 @@ from conftest import sample_path
 from tarnu.hivebuilder import (HiveBuilder, Key, NO_CELL, build_hive, filetime, nk,
                          subkey_list, vk)
 
+OpenImage = Callable[[bytes], tarnu.Hive]
+# What walk() shows of one key: its path, repr, subkey and value counts, and last-written timestamp.
+Row = Tuple[str, str, int, int, Optional[int]]
 
-def exact(payload):
+
+def exact(payload: bytes) -> int:
     """Size field making the cell's payload exactly ``payload`` (no rounding slack)."""
     return -(4 + len(payload))
 
 
-def key_reader(open_image, payload, *, size=None, as_child=False):
+def key_reader(open_image: OpenImage, payload: bytes, *, size: Optional[int] = None,
+               as_child: bool = False) -> Tuple[Callable[[], tarnu.RegistryKey], int]:
     """Store ``payload`` as the root key node, or as the only child of a root
     placed at a later offset; return (function reading it, its cell offset)."""
     b = HiveBuilder()
@@ -31,7 +38,7 @@ def key_reader(open_image, payload, *, size=None, as_child=False):
     return (lambda: hive.root_key().subkeys()[0]), at
 
 
-def walk(key, path=""):
+def walk(key: tarnu.RegistryKey, path: str = "") -> List[Row]:
     """Everything a key tree shows, depth-first."""
     path += "\\" + key.name()
     rows = [(path, repr(key), key.subkey_count(), key.value_count(),
@@ -41,7 +48,7 @@ def walk(key, path=""):
     return rows
 
 
-def count_keys(root):
+def count_keys(root: tarnu.RegistryKey) -> int:
     count, stack = 0, [root]
     while stack:
         count += 1
@@ -91,7 +98,7 @@ SMILE = "\U0001F600"
     *[(dict(name=b"\xfe\xff" + text.encode("utf-16-be"), compressed=False), text)
       for text in ["abcd", "\u2121", "\u0100", "abc\u4141"]],
 ])
-def test_key_name_decoding(open_image, fields, expected):
+def test_key_name_decoding(open_image: OpenImage, fields: Dict[str, Any], expected: str) -> None:
     read, _ = key_reader(open_image, nk(**fields))
     key = read()
     assert key.name() == expected
@@ -107,7 +114,7 @@ def test_key_name_decoding(open_image, fields, expected):
     b"\xef\xbb\xbf\xc0\x80\x00",      # an overlong NUL
     b"\xfe\xff\xd8\x00",
 ])
-def test_invalid_utf16_name(open_image, raw, as_child):
+def test_invalid_utf16_name(open_image: OpenImage, raw: bytes, as_child: bool) -> None:
     read, at = key_reader(open_image, nk(raw, compressed=False), as_child=as_child)
     for _ in range(2):  # a failed read is not cached: it fails again alike
         with pytest.raises(ValueError) as info:
@@ -128,7 +135,7 @@ def test_invalid_utf16_name(open_image, raw, as_child):
     (nk(b"ab", name_length=3), "Truncated data at offset {at:#x}: expected 79 bytes, got 78 bytes"),
     (nk(b"ab", name_length=0xFFFF), "Truncated data at offset {at:#x}: expected 65611 bytes, got 78 bytes"),
 ])
-def test_unreadable_key_node(open_image, payload, message, as_child):
+def test_unreadable_key_node(open_image: OpenImage, payload: bytes, message: str, as_child: bool) -> None:
     read, at = key_reader(open_image, payload, size=exact(payload), as_child=as_child)
     for _ in range(2):
         with pytest.raises(ValueError) as info:
@@ -136,7 +143,7 @@ def test_unreadable_key_node(open_image, payload, message, as_child):
         assert str(info.value) == message.format(at=at)
 
 
-def test_vk_at_root_offset_0x20(open_image):
+def test_vk_at_root_offset_0x20(open_image: OpenImage) -> None:
     read, at = key_reader(open_image, vk("x" * 56))
     assert at == 0x20
     with pytest.raises(ValueError, match=r"^Invalid format: Expected 'nk' signature at offset 0x20$"):
@@ -144,20 +151,20 @@ def test_vk_at_root_offset_0x20(open_image):
 
 
 @pytest.mark.parametrize("name_length, expected", [(2, "ab"), (8, "ab")])
-def test_name_may_use_the_cells_slack(open_image, name_length, expected):
+def test_name_may_use_the_cells_slack(open_image: OpenImage, name_length: int, expected: str) -> None:
     # 78-byte node in an 88-byte cell: the name may run into the zeroed slack
     read, _ = key_reader(open_image, nk(b"ab", name_length=name_length))
     assert read().name() == expected
 
 
-def test_root_offset_outside_the_image(open_image):
+def test_root_offset_outside_the_image(open_image: OpenImage) -> None:
     with pytest.raises(ValueError, match=r"^Invalid offset 0xffffffff \(hive size: 0x0\)$"):
         open_image(build_hive(Key("r"), root_cell_offset=NO_CELL)).root_key()
 
 
 # ---- repeated reads -------------------------------------------------------------------------------------------
 
-def test_repeated_reads_agree(open_image):
+def test_repeated_reads_agree(open_image: OpenImage) -> None:
     hive = open_image(build_hive(Key("root", [Key("a\xe9", [Key("x")]), Key("b\u2122")])))
     first, second = walk(hive.root_key()), walk(hive.root_key())
     assert first == second
@@ -165,7 +172,7 @@ def test_repeated_reads_agree(open_image):
     assert hive.root_key() is not hive.root_key()
 
 
-def test_each_hive_reads_its_own_image(open_image):
+def test_each_hive_reads_its_own_image(open_image: OpenImage) -> None:
     # same layout, same offsets, different names
     one = open_image(build_hive(Key("root", [Key("one")])))
     two = open_image(build_hive(Key("root", [Key("two")])))
@@ -174,14 +181,14 @@ def test_each_hive_reads_its_own_image(open_image):
     assert [k.name() for k in one.root_key().subkeys()] == ["one"]
 
 
-def test_children_are_read_anew_on_every_call(write_file):
+def test_children_are_read_anew_on_every_call(write_file: Callable[[bytes], str]) -> None:
     # Rewrites name bytes of the file under an open hive: nothing is cached, so a node whose read
     # failed is read anew, and so is a node read before.
     root = Key("root", [Key("good"), Key("AB", compressed=False), Key("fresh")])
     path = write_file(build_hive(root))
     good, bad, fresh = (k.offset for k in root.subkeys)
 
-    def patch(offset, raw):
+    def patch(offset: int, raw: bytes) -> None:
         with open(path, "r+b") as f:
             f.seek(4096 + offset + 4 + 76)
             f.write(raw)
@@ -203,7 +210,7 @@ def test_children_are_read_anew_on_every_call(write_file):
 
 # ---- RegistryKey ------------------------------------------------------------------------------------------------
 
-def test_methods_repr_and_stored_counts(open_image):
+def test_methods_repr_and_stored_counts(open_image: OpenImage) -> None:
     b = HiveBuilder()
     child = b.key("x")
     lst = b.cell(subkey_list("li", [child]))
@@ -222,20 +229,20 @@ def test_methods_repr_and_stored_counts(open_image):
     dict(subkey_count=7, subkey_list_offset=NO_CELL),
     dict(subkey_count=7, subkey_list_offset=0),
 ])
-def test_keys_without_readable_list_have_no_subkeys(open_image, fields):
+def test_keys_without_readable_list_have_no_subkeys(open_image: OpenImage, fields: Dict[str, int]) -> None:
     key = open_image(build_hive(Key("k", **fields))).root_key()
     assert key.subkeys() == []
     assert key.subkey_count() == fields["subkey_count"]
 
 
-def test_name_is_shown_unescaped_and_counts_unsigned(open_image):
+def test_name_is_shown_unescaped_and_counts_unsigned(open_image: OpenImage) -> None:
     key = open_image(build_hive(Key("it's\\", subkey_count=0xFFFFFFFF, value_count=0x80000000,
                                     subkey_list_offset=NO_CELL))).root_key()
     assert repr(key) == "RegistryKey(name='it's\\', subkeys=4294967295, values=2147483648)"
     assert (key.subkey_count(), key.value_count()) == (4294967295, 2147483648)
 
 
-def test_one_unreadable_child_fails_subkeys(open_image):
+def test_one_unreadable_child_fails_subkeys(open_image: OpenImage) -> None:
     b = HiveBuilder()
     a, c = b.key("a"), b.key("c")
     bad = b.cell(vk("v" * 60))
@@ -256,12 +263,12 @@ def test_one_unreadable_child_fails_subkeys(open_image):
     (filetime(1577836800), 1577836800),
     (0xFFFFFFFFFFFFFFFF, 1844674407370 - 11644473600),
 ])
-def test_last_written_timestamp(open_image, ticks, expected):
+def test_last_written_timestamp(open_image: OpenImage, ticks: int, expected: Optional[int]) -> None:
     key = open_image(build_hive(Key("k", last_written=ticks))).root_key()
     assert key.last_written_timestamp() == expected
 
 
-def test_key_outlives_its_hive(open_image):
+def test_key_outlives_its_hive(open_image: OpenImage) -> None:
     hive = open_image(build_hive(Key("root", [Key("a", [Key("b")], last_written=filetime(5))])))
     root = hive.root_key()
     child = root.subkeys()[0]
@@ -284,12 +291,12 @@ def test_key_outlives_its_hive(open_image):
     ("last_written_timestamp", "($self)",
      "Get the last write timestamp as Unix timestamp (seconds since epoch)"),
 ])
-def test_method_docs(method, signature, doc):
+def test_method_docs(method: str, signature: str, doc: str) -> None:
     function = getattr(tarnu.RegistryKey, method)
     assert (function.__text_signature__, function.__doc__) == (signature, doc)
 
 
-def test_class_surface():
+def test_class_surface() -> None:
     assert tarnu.RegistryKey.__doc__.startswith("Python wrapper for RegistryKey\n\n")  # type: ignore[union-attr]
     assert len(tarnu.RegistryKey.__doc__) > len("Python wrapper for RegistryKey\n\n")  # type: ignore[arg-type]
     with pytest.raises(TypeError, match="^No constructor defined$"):
@@ -302,7 +309,8 @@ def test_class_surface():
     ((), {"nme": "a"}, "RegistryKey.value() got an unexpected keyword argument 'nme'"),
     (("a",), {"name": "a"}, "RegistryKey.value() got multiple values for argument 'name'"),
 ])
-def test_value_argument_errors(open_image, args, kwargs, message):
+def test_value_argument_errors(open_image: OpenImage, args: Tuple[str, ...], kwargs: Dict[str, str],
+                               message: str) -> None:
     key = open_image(build_hive(Key("k"))).root_key()
     with pytest.raises(TypeError) as info:
         key.value(*args, **kwargs)
@@ -310,13 +318,13 @@ def test_value_argument_errors(open_image, args, kwargs, message):
 
 
 @pytest.mark.parametrize("bad", [b"a", 1, None])
-def test_value_name_must_be_str(open_image, bad):
+def test_value_name_must_be_str(open_image: OpenImage, bad: object) -> None:
     key = open_image(build_hive(Key("k"))).root_key()
     with pytest.raises(TypeError, match="^argument 'name': "):
-        key.value(bad)
+        key.value(bad)  # type: ignore[arg-type]
 
 
-def test_methods_check_their_receiver(open_image):
+def test_methods_check_their_receiver(open_image: OpenImage) -> None:
     hive = open_image(build_hive(Key("k")))
     for method in ("name", "subkeys", "last_written_timestamp"):
         with pytest.raises(TypeError):
@@ -325,12 +333,13 @@ def test_methods_check_their_receiver(open_image):
 
 # ---- threads --------------------------------------------------------------------------------------------------
 
-def walk_in_threads(hive, threads=8):
+def walk_in_threads(hive: tarnu.Hive, threads: int = 8) -> List[Optional[List[Row]]]:
     shared_root = hive.root_key()
     barrier = threading.Barrier(threads)
-    results, errors = [None] * threads, []
+    results: List[Optional[List[Row]]] = [None] * threads
+    errors: List[BaseException] = []
 
-    def run(i):
+    def run(i: int) -> None:
         try:
             barrier.wait()
             results[i] = walk(shared_root if i % 2 else hive.root_key())
@@ -346,16 +355,17 @@ def walk_in_threads(hive, threads=8):
     return results
 
 
-def tree_image():
+def tree_image() -> bytes:
     kinds = ["lf", "lh", "li", "ri"]
     children = [Key("k%d" % i, [Key("s%d_%d" % (i, j), last_written=filetime(j)) for j in range(60)],
                     list_kind=kinds[i % 4], chunk=16, leaf_kind=kinds[(i // 4) % 3])
                 for i in range(40)]
-    return build_hive(Key("root", children, list_kind="ri", chunk=7))
+    image: bytes = build_hive(Key("root", children, list_kind="ri", chunk=7))
+    return image
 
 
 @pytest.mark.parametrize("source", ["built", "SYSTEM.xz"])
-def test_threads_walk_one_hive(write_file, samples_dir, source):
+def test_threads_walk_one_hive(write_file: Callable[[bytes], str], samples_dir: pathlib.Path, source: str) -> None:
     path = write_file(tree_image()) if source == "built" else sample_path(source, samples_dir)
     expected = walk(tarnu.Hive.open(path).root_key())
     assert len(expected) == (2441 if source == "built" else 30756)
@@ -370,11 +380,11 @@ def test_threads_walk_one_hive(write_file, samples_dir, source):
     ("minimal", 1), ("special", 4), ("rlenvalue_test_hive", 2),
     ("NTUSER.DAT.xz", 1812), ("amcache.hve.xz", 2105),
 ])
-def test_real_hive_key_counts(samples_dir, name, keys):
+def test_real_hive_key_counts(samples_dir: pathlib.Path, name: str, keys: int) -> None:
     assert count_keys(tarnu.Hive.open(sample_path(name, samples_dir)).root_key()) == keys
 
 
-def test_special_key_names(samples_dir):
+def test_special_key_names(samples_dir: pathlib.Path) -> None:
     root = tarnu.Hive.open(sample_path("special", samples_dir)).root_key()
     assert root.name() == "$$$PROTO.HIV"
     assert [k.name() for k in root.subkeys()] == ["abcd_\xe4\xf6\xfc\xdf", "weird\u2122", "zero\0key"]

@@ -1,5 +1,8 @@
 """Finding keys: RegistryKey.subkey(path) and Hive.key(path), names compared as the registry compares them."""
 
+import pathlib
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
+
 import pytest
 
 import tarnu
@@ -7,12 +10,14 @@ from conftest import sample_path
 from tarnu.hivebuilder import (REG_DWORD, REG_SZ, HiveBuilder, Key, Value, build_hive, lh_hash, nk,
                                subkey_list, vk)
 
+OpenImage = Callable[[bytes], tarnu.Hive]
+
 LIST_KINDS = [("lh", "lh"), ("lf", "lh"), ("li", "lh"), ("ri", "lh"), ("ri", "lf"), ("ri", "li")]
 
 
-def tree(list_kind="lh", leaf_kind="lh"):
+def tree(list_kind: str = "lh", leaf_kind: str = "lh") -> Key:
     """Root with ten keys, each with ten keys, each with one key "Leaf"; lists of the given kind."""
-    def level(prefix, children):
+    def level(prefix: str, children: Callable[[], List[Key]]) -> List[Key]:
         return [Key("%s%d" % (prefix, i), children(), list_kind=list_kind, leaf_kind=leaf_kind, chunk=3)
                 for i in range(10)]
     root = Key("ROOT", level("Set", lambda: level("Svc", lambda: [Key("Leaf")])), list_kind=list_kind,
@@ -20,14 +25,14 @@ def tree(list_kind="lh", leaf_kind="lh"):
     return root
 
 
-def raises_not_found(call, path):
+def raises_not_found(call: Callable[[str], object], path: str) -> None:
     with pytest.raises(ValueError) as info:
         call(path)
     assert str(info.value) == "Not found: Key '%s'" % path
 
 
 @pytest.mark.parametrize("list_kind, leaf_kind", LIST_KINDS)
-def test_lookup_through_every_list_kind(open_image, list_kind, leaf_kind):
+def test_lookup_through_every_list_kind(open_image: OpenImage, list_kind: str, leaf_kind: str) -> None:
     root = tree(list_kind, leaf_kind)
     hive = open_image(build_hive(root))
     for i, j in [(0, 0), (3, 7), (9, 9)]:
@@ -63,7 +68,8 @@ SMILE = "\U0001F600"
     ("Run", None, "R\xfcn", False),
 ])
 @pytest.mark.parametrize("list_kind", ["lh", "lf", "li"])
-def test_names_compare_as_the_registry_does(open_image, list_kind, stored, compressed, wanted, found):
+def test_names_compare_as_the_registry_does(open_image: OpenImage, list_kind: str, stored: str,
+                                            compressed: Optional[bool], wanted: str, found: bool) -> None:
     root = Key("root", [Key("Other"), Key(stored, compressed=compressed), Key("Zzz")], list_kind=list_kind)
     hive = open_image(build_hive(root))
     if found:
@@ -73,7 +79,8 @@ def test_names_compare_as_the_registry_does(open_image, list_kind, stored, compr
         raises_not_found(hive.key, wanted)
 
 
-def hinted_hive(open_image, kind, entries, names=("Alpha", "Beta", "Gamma", "Caf\xe9")):
+def hinted_hive(open_image: OpenImage, kind: str, entries: List[Any],
+                names: Sequence[str] = ("Alpha", "Beta", "Gamma", "Caf\xe9")) -> Tuple[tarnu.Hive, Dict[str, int]]:
     """A root whose list of `kind` holds `entries`: (key name, hint or hash as stored) pairs, or names for "li"."""
     b = HiveBuilder()
     offsets = {name: b.key(name) for name in names}
@@ -103,7 +110,8 @@ def hinted_hive(open_image, kind, entries, names=("Alpha", "Beta", "Gamma", "Caf
     ("lf", [("Caf\xe9", b"Zzzz")], "caf\xe9", "Caf\xe9"),                     # nor a name past ASCII
     ("li", ["Alpha", "Beta"], "BETA", "Beta"),
 ])
-def test_hints_and_hashes(open_image, kind, entries, wanted, expected):
+def test_hints_and_hashes(open_image: OpenImage, kind: str, entries: List[Any], wanted: str,
+                          expected: Optional[str]) -> None:
     hive, offsets = hinted_hive(open_image, kind, entries)
     if expected is None:
         raises_not_found(hive.key, wanted)
@@ -111,7 +119,7 @@ def test_hints_and_hashes(open_image, kind, entries, wanted, expected):
         assert hive.key(wanted).cell_offset() == offsets[expected]
 
 
-def garbage_siblings_hive(open_image, kind, garbage=200):
+def garbage_siblings_hive(open_image: OpenImage, kind: str, garbage: int = 200) -> Tuple[tarnu.Hive, int, int]:
     """The path A\\B\\C; beside B and C, `garbage` entries each, leading to a cell that is no key node."""
     b = HiveBuilder()
     junk = b.cell(vk("x" * 60))
@@ -130,14 +138,14 @@ def garbage_siblings_hive(open_image, kind, garbage=200):
 
 
 @pytest.mark.parametrize("kind", ["lh", "lf"])
-def test_lookup_reads_one_node_per_level(open_image, kind):
+def test_lookup_reads_one_node_per_level(open_image: OpenImage, kind: str) -> None:
     # Reading any node beside the path would fail the lookup: it reads one node per level.
     hive, _, leaf = garbage_siblings_hive(open_image, kind)
     assert hive.key("a\\b\\c").cell_offset() == leaf
     raises_not_found(hive.key, "A\\B\\Missing")
 
 
-def test_lists_without_hints_read_every_node(open_image):
+def test_lists_without_hints_read_every_node(open_image: OpenImage) -> None:
     hive, junk, leaf = garbage_siblings_hive(open_image, "li")
     assert hive.key("a\\b\\c").cell_offset() == leaf   # unreadable siblings do not hide a match
     with pytest.raises(ValueError) as info:
@@ -145,7 +153,7 @@ def test_lists_without_hints_read_every_node(open_image):
     assert str(info.value) == "Invalid format: Expected 'nk' signature at offset %#x" % junk
 
 
-def test_unreadable_lists_under_an_index(open_image):
+def test_unreadable_lists_under_an_index(open_image: OpenImage) -> None:
     b = HiveBuilder()
     first, last = b.key("First"), b.key("Last")
     bad = b.cell(subkey_list("lx", []))
@@ -158,13 +166,13 @@ def test_unreadable_lists_under_an_index(open_image):
         hive.key("Middle")
 
 
-def test_subkey_count_zero_has_no_children(open_image):
+def test_subkey_count_zero_has_no_children(open_image: OpenImage) -> None:
     root = Key("root", [Key("A")], subkey_count=0)
     raises_not_found(open_image(build_hive(root)).key, "A")
 
 
 @pytest.mark.parametrize("path", ["", "\\", "\\\\", "A\\B", "\\A\\B", "A\\B\\", "\\\\A\\\\\\B\\\\", "a\\\\b"])
-def test_empty_components_are_ignored(open_image, path):
+def test_empty_components_are_ignored(open_image: OpenImage, path: str) -> None:
     root = Key("root", [Key("A", [Key("B")])])
     hive = open_image(build_hive(root))
     expected = root.offset if path.strip("\\") == "" else root.subkeys[0].subkeys[0].offset
@@ -172,7 +180,7 @@ def test_empty_components_are_ignored(open_image, path):
     assert hive.root_key().subkey(path).cell_offset() == expected
 
 
-def test_slash_is_part_of_a_name(open_image):
+def test_slash_is_part_of_a_name(open_image: OpenImage) -> None:
     root = Key("root", [Key("text/plain", [Key("x")]), Key("text", [Key("plain")])])
     hive = open_image(build_hive(root))
     assert hive.key("TEXT/PLAIN\\X").path() == "text/plain\\x"
@@ -180,7 +188,7 @@ def test_slash_is_part_of_a_name(open_image):
     raises_not_found(hive.key, "text/plain/x")
 
 
-def test_paths_of_more_than_512_names_lead_nowhere(open_image):
+def test_paths_of_more_than_512_names_lead_nowhere(open_image: OpenImage) -> None:
     # A key whose list names itself: any number of levels would lead back to it, but no key lies 513 levels deep.
     b = HiveBuilder()
     at = b.reserve(80)
@@ -192,14 +200,14 @@ def test_paths_of_more_than_512_names_lead_nowhere(open_image):
     raises_not_found(hive.key("A").subkey, "\\".join(["a"] * 513))
 
 
-def test_first_match_in_stored_order(open_image):
+def test_first_match_in_stored_order(open_image: OpenImage) -> None:
     root = Key("root", [Key("dup"), Key("DUP")], list_kind="li")
     hive = open_image(build_hive(root))
     assert hive.key("Dup").cell_offset() == root.subkeys[0].offset
 
 
-def system_like(select=Value("Current", REG_DWORD, 2), extra=()):
-    def control_set(n):
+def system_like(select: Optional[Value] = Value("Current", REG_DWORD, 2), extra: Sequence[Key] = ()) -> Key:
+    def control_set(n: int) -> Key:
         return Key("ControlSet%03d" % n, [Key("Services", [Key("Tcpip", values=[Value("Set", REG_DWORD, n)])])])
     select_key = [Key("Select", values=[select])] if select is not None else []
     return Key("ROOT", [control_set(1), control_set(2)] + select_key + list(extra))
@@ -218,7 +226,7 @@ def system_like(select=Value("Current", REG_DWORD, 2), extra=()):
     (system_like(None), "CurrentControlSet", None),
     (system_like(), "Select\\CurrentControlSet", None),
 ])
-def test_current_control_set(open_image, root, path, expected):
+def test_current_control_set(open_image: OpenImage, root: Key, path: str, expected: Optional[str]) -> None:
     hive = open_image(build_hive(root))
     if expected is None:
         raises_not_found(hive.key, path)
@@ -226,7 +234,7 @@ def test_current_control_set(open_image, root, path, expected):
         assert hive.key(path).path() == expected
 
 
-def test_current_control_set_only_from_the_hive(open_image):
+def test_current_control_set_only_from_the_hive(open_image: OpenImage) -> None:
     hive = open_image(build_hive(system_like()))
     raises_not_found(hive.root_key().subkey, "CurrentControlSet")
 
@@ -241,7 +249,8 @@ def test_current_control_set_only_from_the_hive(open_image):
     ((), {"name": "a"}, "{}() got an unexpected keyword argument 'name'"),
     ((b"a",), {}, "argument 'path': expected str, got bytes"),
 ])
-def test_lookup_argument_errors(open_image, call, name, args, kwargs, message):
+def test_lookup_argument_errors(open_image: OpenImage, call: Callable[..., tarnu.RegistryKey], name: str,
+                                args: Tuple[object, ...], kwargs: Dict[str, object], message: str) -> None:
     hive = open_image(build_hive(Key("root", [Key("a")])))
     assert call(hive, path="A").name() == "a"
     with pytest.raises(TypeError) as info:
@@ -249,7 +258,7 @@ def test_lookup_argument_errors(open_image, call, name, args, kwargs, message):
     assert str(info.value) == message.format(name)
 
 
-def test_lookup_of_an_unreadable_root(open_image):
+def test_lookup_of_an_unreadable_root(open_image: OpenImage) -> None:
     b = HiveBuilder()
     b.root = b.cell(nk("x")[:70], size=-74)
     with pytest.raises(ValueError, match=r"^Truncated data at offset 0x20: expected 76 bytes, got 70 bytes$"):
@@ -258,7 +267,7 @@ def test_lookup_of_an_unreadable_root(open_image):
 
 # ---- real hives -----------------------------------------------------------------------------------------------
 
-def test_sample_system_lookups(samples_dir):
+def test_sample_system_lookups(samples_dir: pathlib.Path) -> None:
     hive = tarnu.Hive.open(sample_path("SYSTEM.xz", samples_dir))
     tcpip = hive.key("ControlSet001\\Services\\Tcpip")
     assert (tcpip.name(), tcpip.path()) == ("Tcpip", "ControlSet001\\services\\Tcpip")
@@ -268,7 +277,7 @@ def test_sample_system_lookups(samples_dir):
         ["67cd88ed", "8df2db5b", "e770d1f4", "b6cf2e27"]
 
 
-def test_sample_special_names(samples_dir):
+def test_sample_special_names(samples_dir: pathlib.Path) -> None:
     hive = tarnu.Hive.open(sample_path("special", samples_dir))
     assert [hive.key(name).name() for name in ("ABCD_\xc4\xd6\xdc\xdf", "WEIRD\u2122", "ZERO\0KEY")] == \
         ["abcd_\xe4\xf6\xfc\xdf", "weird\u2122", "zero\0key"]

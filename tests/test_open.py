@@ -4,26 +4,33 @@ import array
 import gc
 import mmap
 import os
+import pathlib
 import struct
 import subprocess
 import sys
+from typing import TYPE_CHECKING, Any, Callable, Optional, Type, Union
 
 import pytest
 
 from tarnu import hivebuilder as hb
 import tarnu
 
+if TYPE_CHECKING:
+    from typing_extensions import Buffer
+
+OpenImage = Callable[[bytes], tarnu.Hive]
+
 VALID = hb.base_block(hive_bins_data_size=0x1000)
 
 
-def failure(open_image, image, kind=ValueError):
+def failure(open_image: OpenImage, image: bytes, kind: Type[Exception] = ValueError) -> str:
     with pytest.raises(Exception) as info:
         open_image(image)
     assert type(info.value) is kind and len(info.value.args) == 1
     return str(info.value)
 
 
-def with_words(image, **words):
+def with_words(image: Union[bytes, bytearray], **words: int) -> bytes:
     """Patch 32-bit words (position=value) into a base block, keeping its stored checksum as it is."""
     image = bytearray(image)
     for name, value in words.items():
@@ -31,7 +38,7 @@ def with_words(image, **words):
     return bytes(image)
 
 
-def xor_to(target):
+def xor_to(target: int) -> bytes:
     """A base block whose words XOR to `target` (by way of the unchecked clustering factor), checksum unset."""
     block = bytearray(hb.base_block(checksum=0))
     factor = struct.unpack_from("<I", block, 44)[0] ^ hb.base_block_checksum(block) ^ target
@@ -39,12 +46,12 @@ def xor_to(target):
 
 
 @pytest.mark.parametrize("image", [b"", bytes(100), VALID[:100], VALID[:4095], b"regf" * 1023 + b"reg"])
-def test_too_small(open_image, image):
+def test_too_small(open_image: OpenImage, image: bytes) -> None:
     assert failure(open_image, image) == \
         "Hive too small: %d bytes (minimum: 4096 bytes)" % len(image)
 
 
-def test_bare_base_block_opens(open_image):
+def test_bare_base_block_opens(open_image: OpenImage) -> None:
     hive = open_image(VALID)
     assert repr(hive) == "Hive(root_offset=0x20, hive_length=0x1000)"
     assert hive.hbins() == []
@@ -61,13 +68,13 @@ def test_bare_base_block_opens(open_image):
     (b"re\xe2\x82", "re\ufffd"),
     (bytes(4), "\x00\x00\x00\x00"),
 ])
-def test_bad_signature(open_image, signature, shown):
+def test_bad_signature(open_image: OpenImage, signature: bytes, shown: str) -> None:
     # Checked before the checksum: this block's checksum is wrong as well.
     image = hb.base_block(signature=signature, checksum=0x1234)
     assert failure(open_image, image) == "Invalid signature: expected regf, found " + shown
 
 
-def test_checksum_off_by_one(open_image):
+def test_checksum_off_by_one(open_image: OpenImage) -> None:
     computed = hb.base_block_checksum(VALID)
     image = with_words(VALID, p508=computed + 1)
     assert failure(open_image, image) == \
@@ -81,7 +88,7 @@ def test_checksum_off_by_one(open_image):
     (0, 0, None),
     (0xFFFFFFFF, 0xFFFFFFFF, None),
 ])
-def test_checksum_is_compared_as_computed(open_image, xor, stored, message):
+def test_checksum_is_compared_as_computed(open_image: OpenImage, xor: int, stored: int, message: Optional[str]) -> None:
     image = with_words(xor_to(xor), p508=stored)
     if message is None:
         assert repr(open_image(image)) == "Hive(root_offset=0x20, hive_length=0x0)"
@@ -91,7 +98,7 @@ def test_checksum_is_compared_as_computed(open_image, xor, stored, message):
 
 @pytest.mark.parametrize("position, covered", [(0x04, True), (0x30, True), (504, True), (507, True),
                                                (512, False), (1000, False), (4095, False)])
-def test_checksum_covers_positions_0_to_507(open_image, position, covered):
+def test_checksum_covers_positions_0_to_507(open_image: OpenImage, position: int, covered: bool) -> None:
     image = bytearray(VALID)
     image[position] ^= 0x5A
     if covered:
@@ -100,7 +107,7 @@ def test_checksum_covers_positions_0_to_507(open_image, position, covered):
         assert open_image(bytes(image)).base_block().signature == "regf"
 
 
-def test_checksum_is_checked_before_version(open_image):
+def test_checksum_is_checked_before_version(open_image: OpenImage) -> None:
     image = hb.base_block(major_version=2, minor_version=0)
     image = with_words(image, p508=hb.base_block_checksum(image) ^ 1)
     assert failure(open_image, image).startswith("Checksum mismatch: ")
@@ -108,17 +115,17 @@ def test_checksum_is_checked_before_version(open_image):
 
 @pytest.mark.parametrize("major, minor", [(1, 2), (1, 7), (2, 5), (0, 5), (1, 0), (2, 3), (1, 0xFFFFFFFF),
                                           (0xFFFFFFFF, 4)])
-def test_unsupported_versions(open_image, major, minor):
+def test_unsupported_versions(open_image: OpenImage, major: int, minor: int) -> None:
     image = hb.base_block(major_version=major, minor_version=minor)
     assert failure(open_image, image) == "Unsupported hive version: %d.%d" % (major, minor)
 
 
 @pytest.mark.parametrize("minor", [3, 4, 5, 6])
-def test_supported_versions(open_image, minor):
+def test_supported_versions(open_image: OpenImage, minor: int) -> None:
     assert open_image(hb.base_block(minor_version=minor)).base_block().signature == "regf"
 
 
-def test_unchecked_fields_are_accepted_and_shown_unsigned(open_image):
+def test_unchecked_fields_are_accepted_and_shown_unsigned(open_image: OpenImage) -> None:
     image = hb.base_block(primary_sequence=0xFFFFFFFF, secondary_sequence=7, root_cell_offset=0xFFFFFFFF,
                           hive_bins_data_size=0x80000000, file_type=9, file_format=77, clustering_factor=0,
                           last_written=0)
@@ -131,7 +138,7 @@ def test_unchecked_fields_are_accepted_and_shown_unsigned(open_image):
     assert repr(block) == "BaseBlock(signature=regf, root_offset=0xffffffff, hive_length=0x80000000)"
 
 
-def test_base_block_repr_and_lifetime(open_image):
+def test_base_block_repr_and_lifetime(open_image: OpenImage) -> None:
     hive = open_image(VALID)
     block = hive.base_block()
     assert repr(block) == "BaseBlock(signature=regf, root_offset=0x20, hive_length=0x1000)"
@@ -154,7 +161,7 @@ def test_base_block_repr_and_lifetime(open_image):
     (b"\x1fx\x7f\xff", "\x1fx\x7f\xff"),
     (b"x" * 64, "x" * 64),
 ])
-def test_file_name_decoding(open_image, field, name):
+def test_file_name_decoding(open_image: OpenImage, field: Union[bytes, str], name: str) -> None:
     image = bytearray(hb.base_block(file_name=field))
     image[112] = ord("Z")  # the byte after the field must not show up
     assert open_image(hb.with_checksum(image)).base_block().file_name == name
@@ -162,7 +169,7 @@ def test_file_name_decoding(open_image, field, name):
 
 # ---- operating-system failures ------------------------------------------------------------------------------
 
-def os_failure(path, kind=OSError, errno=None):
+def os_failure(path: str, kind: Type[OSError] = OSError, errno: Optional[int] = None) -> str:
     """The text of the OSError that opening `path` raises: of class `kind`, with `errno` set, one argument."""
     with pytest.raises(OSError) as info:
         tarnu.Hive.open(path)
@@ -178,26 +185,26 @@ def os_failure(path, kind=OSError, errno=None):
     ("file/inner", NotADirectoryError, "Not a directory (os error 20)"),
     ("n" * 300, OSError, "File name too long (os error 36)"),
 ])
-def test_os_errors(tmp_path, where, kind, message):
+def test_os_errors(tmp_path: pathlib.Path, where: str, kind: Type[OSError], message: str) -> None:
     (tmp_path / "file").write_bytes(VALID)
     code = int(message.rsplit(" ", 1)[1].rstrip(")"))
     assert os_failure(str(tmp_path / where), kind, code) == message
 
 
 @pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="root reads any file")
-def test_unreadable_file(write_file):
+def test_unreadable_file(write_file: Callable[[bytes], str]) -> None:
     path = write_file(VALID)
     os.chmod(path, 0)
     assert os_failure(path, PermissionError, 13) == "Permission denied (os error 13)"
 
 
 @pytest.mark.parametrize("path", ["a\0b", "\0"])
-def test_nul_in_path(path):
+def test_nul_in_path(path: str) -> None:
     assert os_failure(path) == "path contains a NUL character"
 
 
 @pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="no FIFOs here")
-def test_fifo_without_writer_does_not_block(tmp_path):
+def test_fifo_without_writer_does_not_block(tmp_path: pathlib.Path) -> None:
     fifo = str(tmp_path / "fifo")
     os.mkfifo(fifo)
     script = ("import tarnu\n"
@@ -210,11 +217,11 @@ def test_fifo_without_writer_does_not_block(tmp_path):
 
 
 @pytest.mark.skipif(not os.path.isdir("/proc/self/fd"), reason="needs /proc")
-def test_files_closed_and_mapping_released(write_file):
-    def open_fds():
+def test_files_closed_and_mapping_released(write_file: Callable[[bytes], str]) -> None:
+    def open_fds() -> int:
         return len(os.listdir("/proc/self/fd"))
 
-    def mapped(path):
+    def mapped(path: str) -> bool:
         with open("/proc/self/maps") as f:
             return path in f.read()
 
@@ -237,16 +244,16 @@ def test_files_closed_and_mapping_released(write_file):
 class FsPath:
     """An os.PathLike that is no pathlib path."""
 
-    def __init__(self, path):
+    def __init__(self, path: object) -> None:
         self.path = path
 
-    def __fspath__(self):
+    def __fspath__(self) -> Any:  # a str, or what a test wants to see refused
         if isinstance(self.path, Exception):
             raise self.path
         return self.path
 
 
-def test_path_arguments_accept_path_like(tmp_path):
+def test_path_arguments_accept_path_like(tmp_path: pathlib.Path) -> None:
     image = hb.build_hive(hb.Key("ROOT", [hb.Key("a")]))
     (tmp_path / "primary.hiv").write_bytes(image)
     for path in (tmp_path / "primary.hiv", FsPath(str(tmp_path / "primary.hiv"))):
@@ -263,7 +270,7 @@ def test_path_arguments_accept_path_like(tmp_path):
     (FsPath(RuntimeError("no path")), RuntimeError, "no path"),
     (FsPath(7), TypeError, None),
 ])
-def test_path_like_that_gives_no_str(value, kind, message):
+def test_path_like_that_gives_no_str(value: FsPath, kind: Type[Exception], message: Optional[str]) -> None:
     with pytest.raises(kind) as info:
         tarnu.Hive.open(value)
     assert message is None or str(info.value) == message
@@ -276,7 +283,8 @@ def test_path_like_that_gives_no_str(value, kind, message):
     (lambda p: tarnu.Hive.from_bytes(VALID).save(p / "absent" / "out.hiv"), FileNotFoundError, 2),
     (lambda p: tarnu.Hive.from_bytes(VALID).save(p), IsADirectoryError, 21),
 ])
-def test_os_failures_raise_the_class_of_their_errno(tmp_path, call, kind, code):
+def test_os_failures_raise_the_class_of_their_errno(tmp_path: pathlib.Path, call: Callable[[pathlib.Path], object],
+                                                    kind: Type[OSError], code: int) -> None:
     with pytest.raises(OSError) as info:
         call(tmp_path)
     assert type(info.value) is kind and info.value.errno == code
@@ -288,7 +296,7 @@ def test_os_failures_raise_the_class_of_their_errno(tmp_path, call, kind, code):
 MEMORY_IMAGE = hb.build_hive(hb.Key("ROOT", [hb.Key("a", values=[hb.Value("v", hb.REG_SZ, "text")])]))
 
 
-def strided(data):
+def strided(data: bytes) -> memoryview:
     """A memoryview of `data` that is not contiguous."""
     doubled = bytearray(2 * len(data))
     doubled[::2] = data
@@ -299,7 +307,7 @@ def strided(data):
     bytes, bytearray, memoryview, lambda d: memoryview(bytearray(d)), lambda d: array.array("B", d),
     lambda d: array.array("I", d), strided,
 ], ids=["bytes", "bytearray", "memoryview", "memoryview-bytearray", "array-B", "array-I", "strided"])
-def test_from_bytes_reads_like_open(write_file, wrap):
+def test_from_bytes_reads_like_open(write_file: Callable[[bytes], str], wrap: Callable[[bytes], "Buffer"]) -> None:
     from_memory = tarnu.Hive.from_bytes(wrap(MEMORY_IMAGE))
     from_file = tarnu.Hive.open(write_file(MEMORY_IMAGE))
     assert repr(from_memory) == repr(from_file)
@@ -307,13 +315,13 @@ def test_from_bytes_reads_like_open(write_file, wrap):
     assert from_memory.key("A").value("V").data().as_string() == "text"
 
 
-def test_from_bytes_of_a_mapped_file(write_file):
+def test_from_bytes_of_a_mapped_file(write_file: Callable[[bytes], str]) -> None:
     with open(write_file(MEMORY_IMAGE), "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
         hive = tarnu.Hive.from_bytes(mapped)
     assert hive.key("a").name() == "a"
 
 
-def test_from_bytes_copies_once(tmp_path):
+def test_from_bytes_copies_once(tmp_path: pathlib.Path) -> None:
     data = bytearray(MEMORY_IMAGE)
     hive = tarnu.Hive.from_bytes(data=data)
     data[:] = bytes(len(data))
@@ -326,11 +334,12 @@ def test_from_bytes_copies_once(tmp_path):
     b"", bytes(100), VALID[:4095], hb.base_block(signature=b"rega"), hb.base_block(checksum=1),
     hb.base_block(minor_version=7), VALID + bytes(4096),
 ])
-def test_from_bytes_validates_like_open(open_image, image):
+def test_from_bytes_validates_like_open(open_image: OpenImage, image: bytes) -> None:
+    expected: Union[str, ValueError]
     try:
         expected = repr(open_image(image))
     except ValueError as error:
-        expected = error  # type: ignore[assignment]
+        expected = error
     if isinstance(expected, str):
         assert repr(tarnu.Hive.from_bytes(image)) == expected
     else:
@@ -341,13 +350,13 @@ def test_from_bytes_validates_like_open(open_image, image):
 
 @pytest.mark.parametrize("value, name", [(5, "int"), ("regf", "str"), ([1, 2], "list"), (None, "NoneType"),
                                          (1.5, "float")])
-def test_from_bytes_needs_a_bytes_like_object(value, name):
+def test_from_bytes_needs_a_bytes_like_object(value: object, name: str) -> None:
     with pytest.raises(TypeError) as info:
-        tarnu.Hive.from_bytes(value)
+        tarnu.Hive.from_bytes(value)  # type: ignore[arg-type]
     assert str(info.value) == "argument 'data': expected a bytes-like object, got " + name
 
 
-def test_from_bytes_arguments():
+def test_from_bytes_arguments() -> None:
     method = tarnu.Hive.from_bytes
     assert (method.__text_signature__, bool(method.__doc__)) == ("(data)", True)  # type: ignore[attr-defined]
     with pytest.raises(TypeError, match=r"^Hive.from_bytes\(\) missing 1 required positional argument: 'data'$"):

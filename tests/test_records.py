@@ -1,9 +1,10 @@
 """tarnu.records: flat rows of every key and value, error rows instead of exceptions, logs beside a hive."""
 
 import datetime
+import pathlib
 import pickle
 import threading
-from typing import List, Tuple
+from typing import Any, Callable, Dict, List, Literal, Tuple, Type, Union
 
 import pytest
 
@@ -14,6 +15,11 @@ from tarnu.hivebuilder import (REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_
 
 UTC = datetime.timezone.utc
 FIELDS = ("hive", "key", "last_written", "value", "type", "raw", "data", "error")
+
+# What a row's data can be.
+Data = Union[str, int, List[str], bytes, None]
+# The write_file fixture, as these tests call it: data and file name.
+WriteFile = Callable[[bytes, str], str]
 
 VALUES = [
     Value("", REG_SZ, "default"),
@@ -33,11 +39,12 @@ TREE = Key("ROOT", subkeys=[Key("Software", subkeys=[Key("Empty", timestamp=0)],
 
 
 @pytest.fixture(scope="module")
-def image():
-    return build_hive(TREE)
+def image() -> bytes:
+    data: bytes = build_hive(TREE)
+    return data
 
 
-def decoded(value):
+def decoded(value: tarnu.RegistryValue) -> Data:
     """What a row's data must be, from the per-call API."""
     try:
         data = value.data()
@@ -46,11 +53,12 @@ def decoded(value):
     for test, get in (("is_string", "as_string"), ("is_multi_string", "as_multi_string"), ("is_dword", "as_dword"),
                       ("is_qword", "as_qword"), ("is_binary", "as_binary")):
         if getattr(data, test)():
-            return getattr(data, get)()
+            result: Data = getattr(data, get)()
+            return result
     return None if data.is_none() else value.raw_data()
 
 
-def test_rows_match_the_per_call_api(image):
+def test_rows_match_the_per_call_api(image: bytes) -> None:
     hive = tarnu.Hive.from_bytes(image)
     expected: List[Tuple[object, ...]] = []
     for path, key in hive.walk():
@@ -73,7 +81,7 @@ def test_rows_match_the_per_call_api(image):
                                                                                             tzinfo=UTC)
 
 
-def test_record_fields_and_pickling(image):
+def test_record_fields_and_pickling(image: bytes) -> None:
     row = next(iter(tarnu.records(image, name="SOFTWARE")))
     assert tuple(getattr(row, name) for name in FIELDS) == tuple(row)
     assert row.hive == "SOFTWARE" and row.key == "" and row.value is None
@@ -81,7 +89,7 @@ def test_record_fields_and_pickling(image):
 
 
 @pytest.mark.parametrize("source", ["path", "pathlike", "bytes", "bytearray", "memoryview", "hive"])
-def test_sources(image, write_file, source):
+def test_sources(image: bytes, write_file: WriteFile, source: str) -> None:
     path = write_file(image, "SOFTWARE")
     given = {"path": path, "pathlike": __import__("pathlib").Path(path), "bytes": image,
              "bytearray": bytearray(image), "memoryview": memoryview(image),
@@ -97,13 +105,14 @@ def test_sources(image, write_file, source):
     (lambda tmp: b"regf" + bytes(10), "Hive too small: 14 bytes (minimum: 4096 bytes)"),
     (lambda tmp: b"\0" * 4096, "Invalid signature: expected regf, found \0\0\0\0"),
 ])
-def test_a_hive_that_fails_gives_one_error_row(tmp_path, make, error):
+def test_a_hive_that_fails_gives_one_error_row(tmp_path: pathlib.Path,
+                                                make: Callable[[pathlib.Path], Union[str, bytes]], error: str) -> None:
     source = make(tmp_path)
     rows = list(tarnu.records(source))
     assert rows == [(source if isinstance(source, str) else None, None, None, None, None, None, None, error)]
 
 
-def test_unreadable_parts_give_error_rows_and_the_walk_goes_on():
+def test_unreadable_parts_give_error_rows_and_the_walk_goes_on() -> None:
     tree = Key("ROOT", subkeys=[
         Key("A", subkey_count=1, subkey_list_offset=0x7FFFFFF0),
         Key("B", values=[Value("Lost", REG_BINARY, b"0123456789", data_offset=0x7FFFFFF0), Value("Kept", REG_DWORD, 1)]),
@@ -134,7 +143,8 @@ AFTER = Key("ROOT", subkeys=[Key("New")], values=[Value("v", REG_DWORD, 1)])
     ("HIVE.LOG1", None, 0),
     ("elsewhere", ["elsewhere"], 1),
 ])
-def test_logs_beside_the_hive_are_replayed(tmp_path, write_file, log_name, logs, expected):
+def test_logs_beside_the_hive_are_replayed(tmp_path: pathlib.Path, write_file: WriteFile, log_name: str,
+                                           logs: Union[Literal["auto"], List[str], None], expected: int) -> None:
     primary, log = dirty_hive(BEFORE, AFTER)
     path = write_file(primary, "HIVE")
     log_path = write_file(log, log_name)
@@ -144,17 +154,17 @@ def test_logs_beside_the_hive_are_replayed(tmp_path, write_file, log_name, logs,
     assert rows["v"].data == expected and (None in rows) == (expected == 1)
 
 
-def test_logs_beside_lookup(tmp_path, write_file):
+def test_logs_beside_lookup(tmp_path: pathlib.Path, write_file: WriteFile) -> None:
     hive = write_file(b"", "Hive.dat")
     write_file(b"", "HIVE.DAT.log2")
     assert tarnu._logs_beside(hive) == (None, str(tmp_path / "HIVE.DAT.log2"))
     assert tarnu._logs_beside(str(tmp_path / "none")) == (None, None)
 
 
-def test_iterators_run_on_threads_at_once(image):
+def test_iterators_run_on_threads_at_once(image: bytes) -> None:
     results: List[List[Tuple[object, ...]]] = [[] for _ in range(4)]
 
-    def walk(i):
+    def walk(i: int) -> None:
         results[i] = [tuple(row) for row in tarnu.records(image)]
 
     threads = [threading.Thread(target=walk, args=(i,)) for i in range(4)]
@@ -172,14 +182,14 @@ def test_iterators_run_on_threads_at_once(image):
     ({"source": b"", "logs": ["a", "b", "c"]}, ValueError, "argument 'logs': at most two log paths"),
     ({"source": b"", "name": 5}, TypeError, "argument 'name': expected str, got int"),
 ])
-def test_argument_errors(kwargs, error, message):
+def test_argument_errors(kwargs: Dict[str, Any], error: Type[Exception], message: str) -> None:
     with pytest.raises(error) as info:
         tarnu.records(**kwargs)
     assert str(info.value) == message
 
 
 @pytest.mark.parametrize("name, keys, values", [("SYSTEM.xz", 30756, 73456), ("NTUSER.DAT.xz", 1812, 4094)])
-def test_samples(samples_dir, name, keys, values):
+def test_samples(samples_dir: pathlib.Path, name: str, keys: int, values: int) -> None:
     rows = list(tarnu.records(sample_path(name, samples_dir)))
     assert sum(row.value is not None for row in rows) == values
     assert len({row.key for row in rows}) == keys and not any(row.error for row in rows)

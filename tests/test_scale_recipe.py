@@ -6,6 +6,7 @@ import json
 import os
 import pathlib
 import sys
+from typing import List
 
 import pytest
 
@@ -18,7 +19,7 @@ import hives_to_jsonl as recipe  # noqa: E402
 
 
 @pytest.fixture(scope="module")
-def evidence(tmp_path_factory):
+def evidence(tmp_path_factory: pytest.TempPathFactory) -> pathlib.Path:
     """Six hives in nested folders (one with a name that says nothing), a file that is no hive, a broken hive."""
     folder = tmp_path_factory.mktemp("evidence")
     for i in range(6):
@@ -33,11 +34,11 @@ def evidence(tmp_path_factory):
     return folder
 
 
-def expected_lines(paths):
+def expected_lines(paths: List[str]) -> List[str]:
     return [line for path in paths for line in recipe.jsonl_lines(path)]
 
 
-def check(lines, paths):
+def check(lines: List[str], paths: List[str]) -> None:
     rows = [json.loads(line) for line in lines]
     assert sorted(lines) == sorted(expected_lines(paths))
     seeds = sorted(base64.b64decode(row["raw"]) for row in rows if row["value"] == "Seed")
@@ -46,14 +47,14 @@ def check(lines, paths):
     assert [(os.path.basename(row["hive"]), row["key"]) for row in errors] == [("broken", None)]
 
 
-def test_docs_show_the_code_the_tests_run():
+def test_docs_show_the_code_the_tests_run() -> None:
     code = (EXAMPLES / "hives_to_jsonl.py").read_text()
     blocks = (ROOT / "docs" / "scale.md").read_text().split("```python\n")[1:]
     for block in blocks[:2]:
         assert block.split("```")[0] in code
 
 
-def test_with_processes(evidence):
+def test_with_processes(evidence: pathlib.Path) -> None:
     paths = recipe.hive_files(str(evidence))
     assert len(paths) == 7 and not any(p.endswith("notes.txt") for p in paths)
     lines = list(recipe.with_processes(paths, workers=2))
@@ -61,12 +62,12 @@ def test_with_processes(evidence):
     check(lines, paths)
 
 
-def test_from_bytes_with_a_name(evidence):
+def test_from_bytes_with_a_name(evidence: pathlib.Path) -> None:
     path = recipe.hive_files(str(evidence))[0]
     assert recipe.jsonl_lines(open(path, "rb").read(), name=path) == recipe.jsonl_lines(path)
 
 
-def test_with_dask(evidence, tmp_path, monkeypatch):
+def test_with_dask(evidence: pathlib.Path, tmp_path: pathlib.Path, monkeypatch: pytest.MonkeyPatch) -> None:
     if importlib.util.find_spec("dask") is None or importlib.util.find_spec("distributed") is None:
         pytest.skip("dask and distributed are not installed (pip install 'tarnu[dask]')")
     # The workers are new processes: they find tarnu and the recipe through PYTHONPATH.

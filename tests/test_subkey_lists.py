@@ -1,16 +1,26 @@
 """Subkey lists ("lf", "lh", "li", "ri") as RegistryKey.subkeys() follows them."""
 
+from typing import Any, Callable, Dict, Tuple
+
 import pytest
 
+import tarnu
 from tarnu.hivebuilder import NO_CELL, HiveBuilder, subkey_list, vk
 
+OpenImage = Callable[[bytes], tarnu.Hive]
+# Cell offsets by name: the keys A, B, C, and what the list makers add.
+Offsets = Dict[str, int]
+# Makes the root's subkey list with the builder, given the offsets of the keys, and gives its offset.
+MakeList = Callable[[HiveBuilder, Offsets], int]
 
-def exact(payload):
+
+def exact(payload: bytes) -> int:
     """Size field making the cell's payload exactly ``payload`` (no rounding slack)."""
     return -(4 + len(payload))
 
 
-def hive_with_list(open_image, make_list, subkey_count=1):
+def hive_with_list(open_image: OpenImage, make_list: MakeList,
+                   subkey_count: int = 1) -> Tuple[tarnu.RegistryKey, Offsets]:
     """Root key over the list ``make_list(builder, keys)`` returns; keys A, B, C exist.
 
     Returns (root key, dict of names and offsets of the keys and the root's list).
@@ -22,15 +32,17 @@ def hive_with_list(open_image, make_list, subkey_count=1):
     return open_image(b.build()).root_key(), offsets
 
 
-def li(b, *offsets):
-    return b.cell(subkey_list("li", list(offsets)))
+def li(b: HiveBuilder, *offsets: int) -> int:
+    at: int = b.cell(subkey_list("li", list(offsets)))
+    return at
 
 
-def ri(b, *offsets):
-    return b.cell(subkey_list("ri", list(offsets)))
+def ri(b: HiveBuilder, *offsets: int) -> int:
+    at: int = b.cell(subkey_list("ri", list(offsets)))
+    return at
 
 
-def ri_chain(b, depth, leaf):
+def ri_chain(b: HiveBuilder, depth: int, leaf: int) -> int:
     """``depth`` index lists, each naming the next; the last names ``leaf``."""
     at = leaf
     for _ in range(depth):
@@ -58,26 +70,26 @@ def ri_chain(b, depth, leaf):
 ], ids=["zero", "none", "lf", "lf-hints-ignored", "lh-hashes-ignored", "li-stored-order", "li-empty",
         "ri-empty", "free-cell", "repeats", "ri-li-lf", "ri-skips-no-cell", "ri-in-ri", "leaf-twice",
         "leaf-again", "32-deep"])
-def test_lists_yield_children_in_stored_order(open_image, make_list, expected):
+def test_lists_yield_children_in_stored_order(open_image: OpenImage, make_list: MakeList, expected: str) -> None:
     root, _ = hive_with_list(open_image, make_list)
     assert "".join(k.name() for k in root.subkeys()) == expected
     assert root.subkey_count() == 1
 
 
-def test_largest_leaf_list(open_image):
+def test_largest_leaf_list(open_image: OpenImage) -> None:
     root, _ = hive_with_list(open_image, lambda b, k: li(b, *[k["A"]] * 0xFFFF))
     keys = root.subkeys()
     assert len(keys) == 0xFFFF and {k.name() for k in keys} == {"A"}
 
 
-def test_many_children_through_index_lists(open_image):
+def test_many_children_through_index_lists(open_image: OpenImage) -> None:
     b = HiveBuilder()
     children = [b.key("k%04d" % i) for i in range(3000)]
     b.key("root", root=True, subkeys=children, list_kind="ri", chunk=500)
     assert [k.name() for k in open_image(b.build()).root_key().subkeys()] == ["k%04d" % i for i in range(3000)]
 
 
-def pinned(payload):
+def pinned(payload: bytes) -> MakeList:
     """A list builder storing ``payload`` in a cell of exactly that payload length."""
     return lambda b, k: b.cell(payload, size=exact(payload))
 
@@ -109,9 +121,10 @@ def pinned(payload):
     (lambda b, k: b.cell(b"lh", size=3), "Invalid cell size 3 at offset {list:#x}"),
 ])
 @pytest.mark.parametrize("under_index", [False, True])
-def test_unreadable_list_fails_subkeys(open_image, make_list, message, under_index):
+def test_unreadable_list_fails_subkeys(open_image: OpenImage, make_list: MakeList, message: str,
+                                       under_index: bool) -> None:
     # Under an index list, good lists before and after the bad one change nothing.
-    def make(b, k):
+    def make(b: HiveBuilder, k: Offsets) -> int:
         k["list"] = make_list(b, k)
         return ri(b, li(b, k["A"]), k["list"], li(b, k["B"])) if under_index else k["list"]
 
@@ -133,8 +146,8 @@ def test_unreadable_list_fails_subkeys(open_image, make_list, message, under_ind
     ("vk", "Invalid format: Expected 'nk' signature at offset {vk:#x}"),
     ("li", "Truncated data at offset {li:#x}: expected 76 bytes, got 12 bytes"),
 ])
-def test_leaf_entries_are_not_filtered(open_image, entry, message):
-    def make(b, k):
+def test_leaf_entries_are_not_filtered(open_image: OpenImage, entry: Any, message: str) -> None:
+    def make(b: HiveBuilder, k: Offsets) -> int:
         k["vk"] = b.cell(vk("v" * 60))
         k["li"] = b.cell(subkey_list("li", [k["A"], k["B"]]))
         return li(b, k["A"], k.get(entry, entry), k["B"])
@@ -147,32 +160,33 @@ def test_leaf_entries_are_not_filtered(open_image, entry, message):
 
 # ---- lists that would never end ---------------------------------------------------------------------------
 
-def depth_error(offset):
+def depth_error(offset: int) -> str:
     return ("Invalid format: Subkey index list at offset %#x is nested more than 32 levels deep" % offset)
 
 
-def self_naming(b, k):
-    at = b.reserve(8)
+def self_naming(b: HiveBuilder, k: Offsets) -> int:
+    at: int = b.reserve(8)
     b.fill(at, subkey_list("ri", [at]))
     return at
 
 
-def mutual(b, k):
-    first, second = b.reserve(8), b.reserve(8)
+def mutual(b: HiveBuilder, k: Offsets) -> int:
+    first: int = b.reserve(8)
+    second: int = b.reserve(8)
     b.fill(first, subkey_list("ri", [second, first]))
     b.fill(second, subkey_list("ri", [first]))
     return first
 
 
-def fan_out_self(b, k):
-    at = b.reserve(4 + 4 * 0xFFFF)
+def fan_out_self(b: HiveBuilder, k: Offsets) -> int:
+    at: int = b.reserve(4 + 4 * 0xFFFF)
     b.fill(at, subkey_list("ri", [at] * 0xFFFF))
     return at
 
 
 @pytest.mark.parametrize("make_list", [self_naming, mutual, fan_out_self],
                          ids=["self", "mutual", "fan-out-self"])
-def test_index_cycles_fail(open_image, make_list):
+def test_index_cycles_fail(open_image: OpenImage, make_list: MakeList) -> None:
     root, k = hive_with_list(open_image, make_list)
     with pytest.raises(ValueError) as info:
         root.subkeys()
@@ -180,10 +194,10 @@ def test_index_cycles_fail(open_image, make_list):
     assert str(info.value) == depth_error(k["list"])
 
 
-def test_index_nesting_bound(open_image):
-    made = {}
+def test_index_nesting_bound(open_image: OpenImage) -> None:
+    made: Dict[str, int] = {}
 
-    def make(b, k):
+    def make(b: HiveBuilder, k: Offsets) -> int:
         made["deepest"] = ri(b, li(b, k["A"]))
         return ri_chain(b, 32, made["deepest"])
 
@@ -193,7 +207,7 @@ def test_index_nesting_bound(open_image):
     assert str(info.value) == depth_error(made["deepest"])
 
 
-def fan_out_chain(b, k):
+def fan_out_chain(b: HiveBuilder, k: Offsets) -> int:
     # three index lists of 65535 entries, each naming the next: 65535**3 visits of the leaf list
     at = li(b, k["A"])
     for _ in range(3):
@@ -201,13 +215,14 @@ def fan_out_chain(b, k):
     return at
 
 
-def fan_out_to_leaf(b, k):
+def fan_out_to_leaf(b: HiveBuilder, k: Offsets) -> int:
     # one index list naming a 4000-entry leaf list 65535 times: 262 million offsets
-    return b.cell(subkey_list("ri", [li(b, *[k["A"]] * 4000)] * 0xFFFF))
+    at: int = b.cell(subkey_list("ri", [li(b, *[k["A"]] * 4000)] * 0xFFFF))
+    return at
 
 
 @pytest.mark.parametrize("make_list", [fan_out_chain, fan_out_to_leaf])
-def test_fan_out_fails(open_image, make_list):
+def test_fan_out_fails(open_image: OpenImage, make_list: MakeList) -> None:
     root, k = hive_with_list(open_image, make_list)
     with pytest.raises(ValueError) as info:
         root.subkeys()

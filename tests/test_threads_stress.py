@@ -3,8 +3,10 @@ fresh opens of the same file and different hives, for a bounded time. Every thre
 sees, and every save writes the hive's exact bytes."""
 
 import os
+import pathlib
 import threading
 import time
+from typing import Dict, List, Optional, Tuple
 
 from tarnu import hivebuilder as hb
 import tarnu
@@ -12,8 +14,14 @@ import tarnu
 THREADS = 8
 SECONDS = 2.0  # how long the threads keep going; a bound on the test's run time, not something it checks
 
+# What snapshot() shows of one key: name, timestamp, values (name, type id, raw data, size, data as str), the raw
+# data of each value looked up by name, and the names of the subkeys.
+ValueRow = Tuple[str, int, bytes, int, str]
+KeyRow = Tuple[str, Optional[int], List[ValueRow], List[bytes], List[str]]
+Snapshot = Tuple[List[KeyRow], List[Tuple[int, int]], str]
 
-def tree_image():
+
+def tree_image() -> bytes:
     kinds = ["lf", "lh", "li", "ri"]
     values = [hb.Value("sz", hb.REG_SZ, "text"), hb.Value("multi", hb.REG_MULTI_SZ, ["a", "b"]),
               hb.Value("dword", hb.REG_DWORD, 7), hb.Value("big", hb.REG_BINARY, bytes(range(256)) * 100),
@@ -21,19 +29,22 @@ def tree_image():
     children = [hb.Key("k%d" % i, [hb.Key("s%d" % j, values=values[j % 6:]) for j in range(12)],
                        list_kind=kinds[i % 4], chunk=5, timestamp=hb.filetime(1_000_000 + i))
                 for i in range(12)]
-    return hb.build_hive(hb.Key("root", children, values, list_kind="ri", chunk=4))
+    image: bytes = hb.build_hive(hb.Key("root", children, values, list_kind="ri", chunk=4))
+    return image
 
 
-def old_version_image():
+def old_version_image() -> bytes:
     # Version 1.3: a large value in one cell.
-    return hb.build_hive(hb.Key("old", [hb.Key("x", values=[hb.Value("large", hb.REG_BINARY, bytes(40000))])]),
-                         minor_version=3)
+    image: bytes = hb.build_hive(hb.Key("old", [hb.Key("x", values=[hb.Value("large", hb.REG_BINARY, bytes(40000))])]),
+                                 minor_version=3)
+    return image
 
 
-def snapshot(hive):
+def snapshot(hive: tarnu.Hive) -> Snapshot:
     """What a walk shows: each key with its values (read in a list and looked up by name) and subkeys, the hive
     bins and the base block."""
-    keys, stack = [], [hive.root_key()]
+    keys: List[KeyRow] = []
+    stack = [hive.root_key()]
     while stack:
         key = stack.pop()
         values = [(v.name(), v.value_type().type_id(), v.raw_data(), v.data_size(), str(v.data()))
@@ -45,8 +56,8 @@ def snapshot(hive):
     return keys, [(h.offset, h.size) for h in hive.hbins()], repr(hive.base_block())
 
 
-def test_threads_read_and_save_alike(tmp_path):
-    files = {}
+def test_threads_read_and_save_alike(tmp_path: pathlib.Path) -> None:
+    files: Dict[str, str] = {}
     for name, image in [("tree", tree_image()), ("old", old_version_image()), ("small", hb.build_hive(hb.Key("s")))]:
         files[name] = str(tmp_path / name)
         with open(files[name], "wb") as f:
@@ -55,9 +66,10 @@ def test_threads_read_and_save_alike(tmp_path):
     shared = {name: tarnu.Hive.open(path) for name, path in files.items()}
     names = sorted(files)
     barrier = threading.Barrier(THREADS)
-    rounds, errors = [0] * THREADS, []
+    rounds = [0] * THREADS
+    errors: List[Tuple[int, BaseException]] = []
 
-    def run(index):
+    def run(index: int) -> None:
         try:
             barrier.wait()
             deadline = time.monotonic() + SECONDS

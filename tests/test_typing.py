@@ -4,6 +4,7 @@ import ast
 import os
 import pathlib
 import tempfile
+from typing import Dict, Set, Tuple
 
 import pytest
 
@@ -13,11 +14,11 @@ from tarnu.hivebuilder import Key, build_hive
 STUB = pathlib.Path(__file__).resolve().parents[1] / "python" / "tarnu" / "__init__.pyi"
 
 
-def stub_names():
+def stub_names() -> Tuple[Dict[str, Set[str]], Set[str]]:
     """{class name: set of member names} and the set of top-level names of the stub."""
     tree = ast.parse(STUB.read_text())
-    classes = {}
-    top = set()
+    classes: Dict[str, Set[str]] = {}
+    top: Set[str] = set()
     for node in tree.body:
         if isinstance(node, ast.ClassDef):
             classes[node.name] = {item.name for item in node.body if isinstance(item, ast.FunctionDef)} | {
@@ -31,7 +32,7 @@ def stub_names():
     return classes, top
 
 
-def runtime_classes():
+def runtime_classes() -> Dict[str, type]:
     hive = tarnu.Hive.from_bytes(build_hive(Key("R")))
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "hive")
@@ -47,7 +48,7 @@ def runtime_classes():
 
 
 @pytest.mark.parametrize("name, cls", sorted(runtime_classes().items()))
-def test_every_public_member_has_a_type(name, cls):
+def test_every_public_member_has_a_type(name: str, cls: type) -> None:
     classes, _ = stub_names()
     public = {member for member in vars(cls) if not member.startswith("_")}
     if name == "Record":
@@ -55,7 +56,7 @@ def test_every_public_member_has_a_type(name, cls):
     assert public <= classes[name], sorted(public - classes[name])
 
 
-def test_every_module_function_has_a_type():
+def test_every_module_function_has_a_type() -> None:
     _, top = stub_names()
     functions = {name for name in dir(tarnu) if callable(getattr(tarnu, name)) and not name.startswith("__")
                  and not isinstance(getattr(tarnu, name), type(tarnu))}

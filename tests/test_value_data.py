@@ -1,7 +1,9 @@
 """Where value data is read from (inline, one cell, big-data chains) and how it is decoded by type."""
 
+import pathlib
 import random
 import struct
+from typing import Any, Callable, Dict, List, Optional, Set, Tuple, Union
 
 import pytest
 
@@ -14,12 +16,18 @@ CHUNK = hb.MAX_CELL_DATA
 BLOB = random.Random(7).getrandbits(8 * 40000).to_bytes(40000, "little")  # randbytes is 3.9+
 FAR_MESSAGE = "Invalid offset %#x (hive size: {size:#x})" % FAR
 
+OpenImage = Callable[[bytes], tarnu.Hive]
+# Fields of a value key, as hb.vk takes them.
+VkFields = Dict[str, Any]
 
-def read(open_image, builder, vk_fields):
+
+def read(open_image: OpenImage, builder: hb.HiveBuilder,
+         vk_fields: VkFields) -> Tuple[tarnu.RegistryValue, Union[tarnu.RegistryValue, ValueError], int]:
     """One value key "v" on a root key: (values()[0], value("v") or its ValueError, image length)."""
     builder.key("root", values=[builder.cell(hb.vk("v", **vk_fields))], root=True)
     image = builder.build()
     root = open_image(image).root_key()
+    found: Union[tarnu.RegistryValue, ValueError]
     try:
         found = root.value("v")
     except ValueError as error:
@@ -27,14 +35,15 @@ def read(open_image, builder, vk_fields):
     return root.values()[0], found, len(image)
 
 
-def data_of(open_image, builder, vk_fields):
+def data_of(open_image: OpenImage, builder: hb.HiveBuilder, vk_fields: VkFields) -> bytes:
     """The value's bytes, on which values() and value() agree."""
     listed, found, _ = read(open_image, builder, vk_fields)
+    assert isinstance(found, tarnu.RegistryValue)
     assert found.raw_data() == listed.raw_data() and listed.data_size() == len(listed.raw_data())
     return listed.raw_data()
 
 
-def unreadable(open_image, builder, vk_fields, message):
+def unreadable(open_image: OpenImage, builder: hb.HiveBuilder, vk_fields: VkFields, message: str) -> None:
     """values() lists the value with empty data; value() raises `message` ({size} = image length)."""
     listed, found, size = read(open_image, builder, vk_fields)
     assert (listed.raw_data(), listed.data_size(), listed.data().is_none()) == (b"", 0, True)
@@ -46,14 +55,14 @@ def unreadable(open_image, builder, vk_fields, message):
 @pytest.mark.parametrize("data_size, expected", [
     (1, b"\x11"), (2, b"\x11\x22"), (3, b"\x11\x22\x33"), (4, b"\x11\x22\x33\x44"),
     (0x80000001, b"\x11"), (0x80000004, b"\x11\x22\x33\x44"), (0x80000000, b""), (0, b"")])
-def test_inline_data(open_image, data_size, expected):
+def test_inline_data(open_image: OpenImage, data_size: int, expected: bytes) -> None:
     fields = dict(data_size=data_size, data_offset=0x44332211, data_type=hb.REG_BINARY)
     assert data_of(open_image, hb.HiveBuilder(), fields) == expected
 
 
 @pytest.mark.parametrize("data_size", [5, CHUNK, CHUNK + 1, 0x7FFFFFFF, 0x80000005])
 @pytest.mark.parametrize("data_offset", [0, hb.NO_CELL])
-def test_no_data_cell_means_empty_data(open_image, data_size, data_offset):
+def test_no_data_cell_means_empty_data(open_image: OpenImage, data_size: int, data_offset: int) -> None:
     # A read at either offset would fail, so value() succeeding shows that nothing was read.
     fields = dict(data_size=data_size, data_offset=data_offset)
     assert data_of(open_image, hb.HiveBuilder(), fields) == b""
@@ -66,14 +75,14 @@ def test_no_data_cell_means_empty_data(open_image, data_size, data_offset):
     (BLOB[:CHUNK] + b"\xff" * 4, CHUNK, BLOB[:CHUNK]),      # the largest single-cell size
 ])
 @pytest.mark.parametrize("free", [False, True])
-def test_single_cell_data(open_image, payload, data_size, expected, free):
+def test_single_cell_data(open_image: OpenImage, payload: bytes, data_size: int, expected: bytes, free: bool) -> None:
     b = hb.HiveBuilder()
     fields = dict(data_size=data_size, data_offset=b.cell(payload, free=free))
     assert data_of(open_image, b, fields) == expected
 
 
 @pytest.mark.parametrize("minor", [3, 4, 6])
-def test_large_data_in_one_cell(open_image, minor):
+def test_large_data_in_one_cell(open_image: OpenImage, minor: int) -> None:
     # Before minor version 4 there are no big-data records: any size lives in one cell.
     b = hb.HiveBuilder(minor)
     at = b.cell(BLOB[:20000] + b"\xee" * 4)
@@ -96,14 +105,15 @@ def test_large_data_in_one_cell(open_image, minor):
     (40000, CHUNK + 1, CHUNK, CHUNK + 4),
     (2 * CHUNK + 4, 50000, CHUNK, CHUNK + 4),  # less stored than declared: what the segments hold
 ])
-def test_big_data(open_image, length, data_size, segment_data, segment_payload):
+def test_big_data(open_image: OpenImage, length: int, data_size: Optional[int], segment_data: int,
+                  segment_payload: int) -> None:
     b = hb.HiveBuilder()
     at = b.big_data(BLOB[:length], segment_data=segment_data, segment_payload=segment_payload)
     size = length if data_size is None else data_size
     assert data_of(open_image, b, dict(data_size=size, data_offset=at)) == BLOB[:min(length, size)]
 
 
-def test_big_data_segment_list_entries(open_image):
+def test_big_data_segment_list_entries(open_image: OpenImage) -> None:
     b = hb.HiveBuilder()
     first = b.cell(BLOB[:CHUNK + 4])
     second = b.cell(BLOB[CHUNK:CHUNK + 100])
@@ -113,7 +123,7 @@ def test_big_data_segment_list_entries(open_image):
     assert data_of(open_image, b, dict(data_size=CHUNK + 100, data_offset=at)) == BLOB[:CHUNK + 100]
 
 
-def repeated_segment(size):
+def repeated_segment(size: int) -> Tuple[hb.HiveBuilder, VkFields]:
     """A builder and the vk fields of a value of declared `size` whose "db" chain names one segment 1000 times."""
     b = hb.HiveBuilder()
     segment = b.cell(BLOB[:CHUNK] + b"\xee" * 4)
@@ -121,7 +131,7 @@ def repeated_segment(size):
 
 
 @pytest.mark.parametrize("over", [-1, 0, 1, None])
-def test_big_data_is_cut_at_the_image_length(open_image, over):
+def test_big_data_is_cut_at_the_image_length(open_image: OpenImage, over: Optional[int]) -> None:
     # 1000 segments of 16344 bytes would gather 16 MB from a hive of 28 KB; one value's data never exceeds the
     # image, as a real hive gives every data byte its own place.
     length = read(open_image, *repeated_segment(0))[2]
@@ -130,22 +140,26 @@ def test_big_data_is_cut_at_the_image_length(open_image, over):
     assert data_of(open_image, *repeated_segment(size)) == (BLOB[:CHUNK] * 2)[:min(size, length)]
 
 
-def short_record(b):  # too short is reported before a wrong signature
+# A faulty big-data record made with the builder: its offset and the error reading it gives.
+BadRecord = Tuple[int, str]
+
+
+def short_record(b: hb.HiveBuilder) -> BadRecord:  # too short is reported before a wrong signature
     at = b.cell(b"xx\x01\x00")
     return at, "Truncated data at offset %#x: expected 8 bytes, got 4 bytes" % at
 
 
-def wrong_signature(b):
+def wrong_signature(b: hb.HiveBuilder) -> BadRecord:
     at = b.cell(bytes(8))
     return at, "Invalid format: Expected 'db' signature at offset %#x, found [0, 0]" % at
 
 
-def short_segment_list(b):
+def short_segment_list(b: hb.HiveBuilder) -> BadRecord:
     at = b.cell(hb.value_list([b.cell(BLOB[:CHUNK])]))
     return b.cell(hb.db(2, at)), "Truncated data at offset %#x: expected 8 bytes, got 4 bytes" % at
 
 
-def bad_segment(b):  # bit 31 of the entry is dropped: 0xfffff000 would report hive size 0
+def bad_segment(b: hb.HiveBuilder) -> BadRecord:  # bit 31 of the entry is dropped: 0xfffff000 would report hive size 0
     at = b.cell(hb.value_list([b.cell(BLOB[:CHUNK]), 0xFFFFF000]))
     return b.cell(hb.db(2, at)), "Invalid offset 0x7ffff000 (hive size: {size:#x})"
 
@@ -153,7 +167,7 @@ def bad_segment(b):  # bit 31 of the entry is dropped: 0xfffff000 would report h
 @pytest.mark.parametrize("make", [
     short_record, wrong_signature, short_segment_list, bad_segment,
     lambda b: (b.cell(hb.db(2, FAR)), FAR_MESSAGE), lambda b: (FAR, FAR_MESSAGE)])
-def test_big_data_errors(open_image, make):
+def test_big_data_errors(open_image: OpenImage, make: Callable[[hb.HiveBuilder], BadRecord]) -> None:
     b = hb.HiveBuilder()
     at, message = make(b)
     unreadable(open_image, b, dict(data_size=2 * CHUNK, data_offset=at, data_type=hb.REG_BINARY), message)
@@ -166,10 +180,10 @@ IS = {"none": "is_none", "string": "is_string", "binary": "is_binary", "dword": 
 AS = {"string": ("as_string", "Not a string value"), "binary": ("as_binary", "Not a binary value"),
       "dword": ("as_dword", "Not a DWORD value"), "qword": ("as_qword", "Not a QWORD value"),
       "multi": ("as_multi_string", "Not a multi-string value")}
-U16 = lambda text: text.encode("utf-16-le")  # noqa: E731
+U16: Callable[[str], bytes] = lambda text: text.encode("utf-16-le")  # noqa: E731
 
 
-def only_value(open_image, value_type, raw):
+def only_value(open_image: OpenImage, value_type: int, raw: bytes) -> tarnu.RegistryValue:
     image = hb.build_hive(hb.Key("r", values=[hb.Value("v", value_type, raw)]))
     return open_image(image).root_key().value("v")
 
@@ -198,7 +212,8 @@ def only_value(open_image, value_type, raw):
     (hb.REG_QWORD, b"\xff" * 9, "qword", 2 ** 64 - 1, "18446744073709551615 (0xFFFFFFFFFFFFFFFF)"),
     *[(t, b"\x0a\xff", "other", None, "[0A, FF]") for t in (6, 8, 9, 10, 12, 28, 0xFFFFFFFF)],
 ])
-def test_decoding(open_image, value_type, raw, kind, result, text):
+def test_decoding(open_image: OpenImage, value_type: int, raw: bytes, kind: str,
+                  result: Union[str, int, List[str], bytes, None], text: str) -> None:
     value = only_value(open_image, value_type, raw)
     assert value.raw_data() == raw
     data = value.data()
@@ -224,7 +239,7 @@ def test_decoding(open_image, value_type, raw, kind, result, text):
     (hb.REG_QWORD, b"\x01\x02\x03\x04", "Truncated data at offset 0x0: expected 8 bytes, got 4 bytes"),
     (hb.REG_QWORD, b"\x01" * 7, "Truncated data at offset 0x0: expected 8 bytes, got 7 bytes"),
 ])
-def test_decoding_errors(open_image, value_type, raw, message):
+def test_decoding_errors(open_image: OpenImage, value_type: int, raw: bytes, message: str) -> None:
     value = only_value(open_image, value_type, raw)
     assert (value.raw_data(), value.data_size()) == (raw, len(raw))
     for _ in range(2):  # nothing is cached: every call fails again
@@ -241,7 +256,7 @@ NAMES = ["REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD", "REG_
 @pytest.mark.parametrize("type_id, name", [
     *enumerate(NAMES), (12, "REG_UNKNOWN_0x0000000c"), (28, "REG_UNKNOWN_0x0000001c"),
     (0x80000000, "REG_UNKNOWN_0x80000000"), (0xFFFFFFFF, "REG_UNKNOWN_0xffffffff")])
-def test_value_types(open_image, type_id, name):
+def test_value_types(open_image: OpenImage, type_id: int, name: str) -> None:
     value_type = only_value(open_image, type_id, b"\x01").value_type()
     assert (value_type.type_name(), value_type.type_id()) == (name, type_id)
     assert (str(value_type), repr(value_type)) == (name, "ValueType(%s)" % name)
@@ -249,9 +264,10 @@ def test_value_types(open_image, type_id, name):
 
 # -- real hives ---------------------------------------------------------------------------
 
-def declared_sizes(path):
+def declared_sizes(path: str) -> Dict[str, Set[int]]:
     """Stored data sizes of the value key cells, by name, found by walking the cells of every bin."""
-    image, sizes, pos = open(path, "rb").read(), {}, 4096  # type: ignore[var-annotated]
+    image, pos = open(path, "rb").read(), 4096
+    sizes: Dict[str, Set[int]] = {}
     while image[pos:pos + 4] == b"hbin":
         end = pos + struct.unpack_from("<I", image, pos + 8)[0]
         cell = pos + 32
@@ -271,7 +287,7 @@ def declared_sizes(path):
      + [("ProductPolicy", 21428)] * 2 + [("VTPCerts", 50892)] * 2),
     ("amcache.hve.xz", [("Files", 20738)]),
 ])
-def test_sample_big_values(samples_dir, name, big):
+def test_sample_big_values(samples_dir: pathlib.Path, name: str, big: List[Tuple[str, int]]) -> None:
     path = sample_path(name, samples_dir)
     stack, found = [tarnu.Hive.open(path).root_key()], []
     while stack:
@@ -283,7 +299,7 @@ def test_sample_big_values(samples_dir, name, big):
     assert all(size in declared[value] for value, size in found)
 
 
-def test_sample_small_values(samples_dir):
+def test_sample_small_values(samples_dir: pathlib.Path) -> None:
     root = tarnu.Hive.open(sample_path("rlenvalue_test_hive", samples_dir)).root_key()
     (parent,) = root.subkeys()
     assert parent.name() == "ModerateValueParent"

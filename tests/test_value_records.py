@@ -1,7 +1,9 @@
 """RegistryKey.value_records(): every value of a key in one call as (name, type_id, raw_data, data) tuples, with
 the same information as values() and the ValueData accessors, decoded straight from the hive's bytes."""
 
+import pathlib
 import struct
+from typing import Any, Callable, List, Tuple, Union
 
 import pytest
 
@@ -9,14 +11,20 @@ from tarnu import hivebuilder as hb
 import tarnu
 from conftest import sample_path
 
-U16 = lambda text: text.encode("utf-16-le")  # noqa: E731
-U16BE = lambda text: b"\xfe\xff" + text.encode("utf-16-be")  # noqa: E731
+U16: Callable[[str], bytes] = lambda text: text.encode("utf-16-le")  # noqa: E731
+U16BE: Callable[[str], bytes] = lambda text: b"\xfe\xff" + text.encode("utf-16-be")  # noqa: E731
 CHUNK = hb.MAX_CELL_DATA
 FAR = 0x7FFFFFF0
 LARGE = 300 * 1024  # past the size from which data is read with the interpreter lock released
 
+OpenImage = Callable[[bytes], tarnu.Hive]
+# The data of a record: str, int, list of str, bytes or None.
+Data = Union[str, int, List[str], bytes, None]
+# One record of value_records(): name, type id, raw data, data.
+ValueRecord = Tuple[str, int, bytes, Data]
 
-def accessor_data(value):
+
+def accessor_data(value: tarnu.RegistryValue) -> Data:
     """What the ValueData accessors give for a value, or None: the fourth item of a record."""
     try:
         data = value.data()
@@ -25,15 +33,16 @@ def accessor_data(value):
     for test, get in (("is_string", "as_string"), ("is_dword", "as_dword"), ("is_qword", "as_qword"),
                       ("is_multi_string", "as_multi_string"), ("is_binary", "as_binary")):
         if getattr(data, test)():
-            return getattr(data, get)()
+            result: Data = getattr(data, get)()
+            return result
     return None
 
 
-def per_call(key):
+def per_call(key: tarnu.RegistryKey) -> List[ValueRecord]:
     return [(v.name(), v.value_type().type_id(), v.raw_data(), accessor_data(v)) for v in key.values()]
 
 
-def one_value_key(open_image, value_type, raw, **fields):
+def one_value_key(open_image: OpenImage, value_type: int, raw: bytes, **fields: Any) -> tarnu.RegistryKey:
     image = hb.build_hive(hb.Key("r", values=[hb.Value("v", value_type, raw, **fields)]))
     return open_image(image).root_key()
 
@@ -76,7 +85,7 @@ TEXT = ["a", "abc", "abcd", "abcde", "abcdefgh", "abcdefghi", "\u2121", "\u0100"
     (hb.REG_QWORD, b"\x01" * 7, None),
     *[(t, b"\x0a\xff", None) for t in (6, 8, 9, 10, 12, 28, 0xFFFFFFFF)],
 ])
-def test_decoded_data(open_image, value_type, raw, expected):
+def test_decoded_data(open_image: OpenImage, value_type: int, raw: bytes, expected: Data) -> None:
     key = one_value_key(open_image, value_type, raw)
     assert accessor_data(key.values()[0]) == expected
     assert key.value_records() == [("v", value_type, raw, expected)]
@@ -97,7 +106,7 @@ def test_decoded_data(open_image, value_type, raw, expected):
     ([hb.Value("", hb.REG_SZ, "default"), hb.Value(b"caf\xe9", hb.REG_DWORD, 1),
       hb.Value("\u2122\u0100", hb.REG_DWORD, 2), hb.Value("abcdefghijk", hb.REG_DWORD, 3)], 5),
 ])
-def test_records_match_values(open_image, values, minor):
+def test_records_match_values(open_image: OpenImage, values: List[hb.Value], minor: int) -> None:
     key = open_image(hb.build_hive(hb.Key("r", values=values), minor_version=minor)).root_key()
     records = key.value_records()
     assert records == per_call(key)
@@ -107,7 +116,7 @@ def test_records_match_values(open_image, values, minor):
     assert [(v.name(), v.raw_data()) for v in found] == [(r[0], r[2]) for r in records]
 
 
-def test_unreadable_data_is_listed_empty(open_image):
+def test_unreadable_data_is_listed_empty(open_image: OpenImage) -> None:
     b = hb.HiveBuilder()
     values = [b.cell(hb.vk("far", data_size=100, data_offset=FAR, data_type=hb.REG_SZ)),
               b.cell(hb.vk("big", data_size=2 * CHUNK, data_offset=b.cell(hb.db(2, FAR)), data_type=hb.REG_BINARY)),
@@ -118,7 +127,7 @@ def test_unreadable_data_is_listed_empty(open_image):
     assert key.value_records() == per_call(key)
 
 
-def test_list_failures_raise_as_values_does(open_image):
+def test_list_failures_raise_as_values_does(open_image: OpenImage) -> None:
     b = hb.HiveBuilder()
     good = b.value("good", hb.REG_DWORD, 1)
     bad = b.cell(hb.vk("bad").replace(b"vk", b"kv", 1))
@@ -132,7 +141,7 @@ def test_list_failures_raise_as_values_does(open_image):
 
 
 @pytest.mark.parametrize("extra", [0, 1])
-def test_records_gather_at_most_twice_the_image(open_image, extra):
+def test_records_gather_at_most_twice_the_image(open_image: OpenImage, extra: int) -> None:
     # One data cell named by the list over and over, as in the bound of values().
     b = hb.HiveBuilder()
     data = b.value("d", hb.REG_BINARY, bytes(CHUNK))
@@ -150,7 +159,7 @@ def test_records_gather_at_most_twice_the_image(open_image, extra):
         assert len(key.value_records()) == len(listed) == repeats
 
 
-def test_every_call_makes_new_objects(open_image):
+def test_every_call_makes_new_objects(open_image: OpenImage) -> None:
     key = one_value_key(open_image, hb.REG_BINARY, b"\x01\x02\x03\x04\x05\x06")
     first, second = key.value_records(), key.value_records()
     assert first == second and first is not second
@@ -158,20 +167,24 @@ def test_every_call_makes_new_objects(open_image):
     assert first[0][2] is not first[0][3]  # the raw bytes and the decoded bytes are two objects
 
 
-def test_doc():
+def test_doc() -> None:
     method = tarnu.RegistryKey.value_records
     assert method.__text_signature__ == "($self)"  # type: ignore[attr-defined]
     assert method.__doc__.startswith("Get every value in one call as a list of (name, type_id, raw_data, data) tuples")  # type: ignore[union-attr]
 
 
 @pytest.mark.parametrize("name", ["SYSTEM.xz", "amcache.hve.xz", "NTUSER.DAT.xz"])
-def test_sample_records_match_values(samples_dir, name):
+def test_sample_records_match_values(samples_dir: pathlib.Path, name: str) -> None:
     hive = tarnu.Hive.open(sample_path(name, samples_dir))
     for _, key in hive.walk():
         assert key.value_records() == per_call(key)
 
 
-def test_threads_read_large_values_alike(write_file):
+# What a thread reads of a key: its records, the same from values(), two large values' data and the hive bins.
+Seen = Tuple[List[ValueRecord], List[ValueRecord], bytes, bytes, List[Tuple[int, int]]]
+
+
+def test_threads_read_large_values_alike(write_file: Callable[[bytes], str]) -> None:
     # Large data, and the hive bins of a large image, are read with the interpreter lock released; threads doing
     # so at once see what one thread sees.
     import threading
@@ -180,16 +193,17 @@ def test_threads_read_large_values_alike(write_file):
     values += [hb.Value("text", hb.REG_SZ, "t" * LARGE), hb.Value("small", hb.REG_DWORD, 1)]
     hive = tarnu.Hive.open(write_file(hb.build_hive(hb.Key("r", [hb.Key("k%d" % i) for i in range(200)], values))))
 
-    def look(h):
+    def look(h: tarnu.Hive) -> Seen:
         key = h.root_key()
         return (key.value_records(), per_call(key), key.value("big2").raw_data(),
                 key.value("big1").data().as_binary(), [(b.offset, b.size) for b in h.hbins()])
 
     expected = look(hive)
     assert len(expected[4]) > 1 and expected[2] == bytes([2]) * (LARGE + 2)
-    results, errors = [], []
+    results: List[Seen] = []
+    errors: List[BaseException] = []
 
-    def run():
+    def run() -> None:
         try:
             for _ in range(3):
                 results.append(look(hive))

@@ -1,6 +1,8 @@
 """Value lists, value keys and names, lookup by name, and the RegistryValue class."""
 
 import gc
+import pathlib
+from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple
 
 import pytest
 
@@ -10,15 +12,18 @@ from conftest import sample_path
 
 FAR = 0x7FFFFFF0  # a cell offset far past the end of every test image
 
+OpenImage = Callable[[bytes], tarnu.Hive]
 
-def open_root(open_image, builder, values=(), **fields):
+
+def open_root(open_image: OpenImage, builder: hb.HiveBuilder, values: Sequence[int] = (),
+              **fields: Any) -> Tuple[tarnu.RegistryKey, int]:
     """Make a root key over `values` (value key offsets); return (root key, image length)."""
     builder.key("root", values=values, root=True, **fields)
     image = builder.build()
     return open_image(image).root_key(), len(image)
 
 
-def raises(call, message):
+def raises(call: Callable[[], object], message: str) -> None:
     with pytest.raises(ValueError) as info:
         call()
     assert str(info.value) == message
@@ -27,14 +32,14 @@ def raises(call, message):
 # -- value lists ---------------------------------------------------------------
 
 @pytest.mark.parametrize("count, list_offset", [(0, FAR), (0, 0x20), (3, 0), (3, hb.NO_CELL)])
-def test_empty_value_list_reads_nothing(open_image, count, list_offset):
+def test_empty_value_list_reads_nothing(open_image: OpenImage, count: int, list_offset: int) -> None:
     root, _ = open_root(open_image, hb.HiveBuilder(), value_count=count, value_list_offset=list_offset)
     assert root.values() == []
     raises(lambda: root.value("x"), "Not found: Value 'x'")
 
 
 @pytest.mark.parametrize("count, extra", [(3, []), (2, [FAR]), (1, [FAR] * 5)])
-def test_value_list_reads_only_the_counted_entries(open_image, count, extra):
+def test_value_list_reads_only_the_counted_entries(open_image: OpenImage, count: int, extra: List[int]) -> None:
     b = hb.HiveBuilder()
     good = [b.value("a", hb.REG_DWORD, 1), b.cell(hb.vk("free", data_type=3), free=True),
             b.value("c", hb.REG_DWORD, 1)]
@@ -45,7 +50,7 @@ def test_value_list_reads_only_the_counted_entries(open_image, count, extra):
 
 
 @pytest.mark.parametrize("count, expected", [(4, 16), (0x40000000, 4 * 0x40000000)])
-def test_value_list_too_short(open_image, count, expected):
+def test_value_list_too_short(open_image: OpenImage, count: int, expected: int) -> None:
     b = hb.HiveBuilder()
     first = b.value("first", hb.REG_DWORD, 1)
     at = b.cell(hb.value_list([first, first]))
@@ -69,7 +74,7 @@ VALUE_KEY_FAULTS = [
 
 @pytest.mark.parametrize("cell, message", VALUE_KEY_FAULTS,
                          ids=["short", "signature", "name", "odd-utf16", "surrogate", "offset"])
-def test_bad_value_key_fails_the_whole_list(open_image, cell, message):
+def test_bad_value_key_fails_the_whole_list(open_image: OpenImage, cell: Optional[bytes], message: str) -> None:
     b = hb.HiveBuilder()
     first = b.value("first", hb.REG_DWORD, 1)
     bad = FAR if cell is None else b.cell(cell)
@@ -93,7 +98,7 @@ def test_bad_value_key_fails_the_whole_list(open_image, cell, message):
     (dict(name="\ufeffab", compressed=False), "ab"),
     (dict(name=b"\xfe\xff\x00a", compressed=False), "a"),
 ])
-def test_value_names(open_image, fields, name):
+def test_value_names(open_image: OpenImage, fields: Dict[str, Any], name: str) -> None:
     b = hb.HiveBuilder()
     root, _ = open_root(open_image, b, [b.cell(hb.vk(**fields))])
     assert [v.name() for v in root.values()] == [name]
@@ -102,7 +107,7 @@ def test_value_names(open_image, fields, name):
 # -- lookup by name ------------------------------------------------------------
 
 @pytest.fixture
-def lookup_key(open_image):
+def lookup_key(open_image: OpenImage) -> tarnu.RegistryKey:
     b = hb.HiveBuilder()
     values = [b.value("FOO", hb.REG_DWORD, 1), b.value("", hb.REG_DWORD, 2),
               b.value(b"\xc9", hb.REG_DWORD, 3), b.value("dup", hb.REG_DWORD, 4),
@@ -115,18 +120,18 @@ def lookup_key(open_image):
     ("(DEFAULT)", "(default)", 2), ("(default)", "(default)", 2),
     ("É", "É", 3), ("DUP", "dup", 4), ("Dup", "dup", 4), ("ΩMEGA", "Ωmega", 6),
 ])
-def test_value_lookup(lookup_key, wanted, name, number):
+def test_value_lookup(lookup_key: tarnu.RegistryKey, wanted: str, name: str, number: int) -> None:
     found = lookup_key.value(wanted)
     assert (found.name(), found.data().as_dword()) == (name, number)
     assert lookup_key.value(name=wanted).name() == name
 
 
 @pytest.mark.parametrize("wanted", ["missing", "", "é", "fo", "foo ", "(default", "ωmega"])
-def test_value_lookup_misses(lookup_key, wanted):
+def test_value_lookup_misses(lookup_key: tarnu.RegistryKey, wanted: str) -> None:
     raises(lambda: lookup_key.value(wanted), "Not found: Value '%s'" % wanted)
 
 
-def test_unreadable_data_is_listed_empty_but_fails_lookup(open_image):
+def test_unreadable_data_is_listed_empty_but_fails_lookup(open_image: OpenImage) -> None:
     b = hb.HiveBuilder()
     values = [b.value("far", hb.REG_BINARY, data_size=100, data_offset=FAR),
               b.value("near", hb.REG_BINARY, b"\x01\x02\x03\x04\x05")]
@@ -155,13 +160,13 @@ DOCS = [(tarnu.RegistryValue, name, text) for name, text in [
 
 
 @pytest.mark.parametrize("cls, name, doc", DOCS)
-def test_method_docs(cls, name, doc):
+def test_method_docs(cls: type, name: str, doc: str) -> None:
     method = getattr(cls, name)
     assert (method.__doc__, method.__text_signature__) == (doc, "($self)")
 
 
 @pytest.mark.parametrize("cls", [tarnu.RegistryValue, tarnu.ValueType, tarnu.ValueData])
-def test_classes(cls):
+def test_classes(cls: type) -> None:
     name = cls.__name__
     if cls is tarnu.RegistryValue:
         head, _, rest = cls.__doc__.partition("\n\n")  # type: ignore[union-attr]
@@ -176,13 +181,13 @@ def test_classes(cls):
 @pytest.mark.parametrize("name, text", [
     ("x", "RegistryValue(name='x')"), ("", "RegistryValue(name='(default)')"),
     ("it's €", "RegistryValue(name='it's €')")])
-def test_registry_value_repr(open_image, name, text):
+def test_registry_value_repr(open_image: OpenImage, name: str, text: str) -> None:
     root = open_image(hb.build_hive(hb.Key("r", values=[hb.Value(name, hb.REG_SZ, "v")]))).root_key()
     value = root.values()[0]
     assert repr(value) == str(value) == text
 
 
-def test_value_outlives_hive_and_keys(open_image):
+def test_value_outlives_hive_and_keys(open_image: OpenImage) -> None:
     hive = open_image(hb.build_hive(hb.Key("r", [hb.Key("k", values=[
         hb.Value("v", hb.REG_MULTI_SZ, ["a", "b"])])])))
     key = hive.root_key().subkeys()[0]
@@ -200,7 +205,7 @@ def test_value_outlives_hive_and_keys(open_image):
 
 # -- real hives ---------------------------------------------------------------------
 
-def walk_values(key):
+def walk_values(key: tarnu.RegistryKey) -> Iterator[tarnu.RegistryValue]:
     stack = [key]
     while stack:
         key = stack.pop()
@@ -211,7 +216,7 @@ def walk_values(key):
 @pytest.mark.parametrize("name, count", [
     ("minimal", 0), ("special", 3), ("rlenvalue_test_hive", 6), ("NTUSER.DAT.xz", 4094),
     ("SYSTEM.xz", 73456), ("amcache.hve.xz", 17539)])
-def test_sample_hive_values(samples_dir, name, count):
+def test_sample_hive_values(samples_dir: pathlib.Path, name: str, count: int) -> None:
     values = list(walk_values(tarnu.Hive.open(sample_path(name, samples_dir)).root_key()))
     assert len(values) == count
     for value in values:
@@ -221,7 +226,7 @@ def test_sample_hive_values(samples_dir, name, count):
             pass
 
 
-def test_sample_value_names(samples_dir):
+def test_sample_value_names(samples_dir: pathlib.Path) -> None:
     # Compressed names are stored as Latin-1 (E4 F6 FC DF) and keep a NUL inside.
     root = tarnu.Hive.open(sample_path("special", samples_dir)).root_key()
     values = sorted(walk_values(root), key=lambda v: v.name())
@@ -232,7 +237,7 @@ def test_sample_value_names(samples_dir):
 # -- the data one listing gathers -------------------------------------------------------------------------------
 
 @pytest.mark.parametrize("extra", [0, 1])
-def test_values_gather_at_most_twice_the_image(open_image, extra):
+def test_values_gather_at_most_twice_the_image(open_image: OpenImage, extra: int) -> None:
     # A value list naming one 512-byte value over and over: twice the image's size of data is listed, one byte
     # more fails the listing. Looking one value up reads only that value.
     b = hb.HiveBuilder()
