@@ -140,6 +140,37 @@ def test_big_data_is_cut_at_the_image_length(open_image: OpenImage, over: Option
     assert data_of(open_image, *repeated_segment(size)) == (BLOB[:CHUNK] * 2)[:min(size, length)]
 
 
+LARGE = 256 * 1024  # data of this size or more is copied with the interpreter lock released
+LARGE_BLOB = random.Random(11).getrandbits(8 * (LARGE + 40000)).to_bytes(LARGE + 40000, "little")
+
+
+@pytest.mark.parametrize("length, data_size", ids=str, argvalues=[
+    (LARGE - 1, None), (LARGE, None), (LARGE + 40000, None),
+    (LARGE + 40000, LARGE), (LARGE + 40000, LARGE - 1),  # more stored than declared: cut
+    (17 * CHUNK + 4, LARGE + 40000),  # less stored than declared: what the segments hold (the last has no slack)
+])
+def test_large_big_data(open_image: OpenImage, length: int, data_size: Optional[int]) -> None:
+    # values() copies each segment straight into the value, value() joins them first: both give the same bytes.
+    b = hb.HiveBuilder()
+    at = b.big_data(LARGE_BLOB[:length])
+    size = length if data_size is None else data_size
+    listed, found, _ = read(open_image, b, dict(data_size=size, data_offset=at, data_type=hb.REG_BINARY))
+    assert isinstance(found, tarnu.RegistryValue)
+    expected = LARGE_BLOB[:min(length, size)]
+    assert listed.raw_data() == found.raw_data() == listed.data().as_binary() == expected
+    assert listed.data_size() == found.data_size() == len(expected)
+    # Large data is kept in one bytes object, which raw_data() hands out itself; smaller data is copied per call.
+    assert (listed.raw_data() is listed.raw_data()) == (len(expected) >= LARGE)
+
+
+def test_large_big_data_is_cut_at_the_image_length(open_image: OpenImage) -> None:
+    b, fields = repeated_segment(0x7FFFFFFF)
+    b.cell(bytes(LARGE))  # an image larger than the copies made without the lock
+    listed, found, length = read(open_image, b, fields)
+    assert isinstance(found, tarnu.RegistryValue) and length > LARGE
+    assert listed.raw_data() == found.raw_data() == (BLOB[:CHUNK] * 1000)[:length]
+
+
 # A faulty big-data record made with the builder: its offset and the error reading it gives.
 BadRecord = Tuple[int, str]
 

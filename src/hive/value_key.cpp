@@ -18,9 +18,12 @@ Result<Bytes> view_data_cell(const Hive& hive, uint32_t offset, uint32_t size) {
     return cell.first(std::min<size_t>(cell.size(), size));
 }
 
-// Data split over segment cells listed by a "db" record; each segment carries at most 16344 data bytes, and the
-// whole at most the image length.
-Result<std::vector<uint8_t>> read_big_data(const Hive& hive, uint32_t offset, uint32_t size) {
+// The segments of big data listed by a "db" record, as views of the image in order: each gives at most 16344
+// data bytes, and all together at most the image length.
+Status view_big_data_segments(const Hive& hive, uint32_t offset, uint32_t size, std::vector<Bytes>& segments,
+                              size_t& total) {
+    segments.clear();
+    total = 0;
     TARNU_TRY(Bytes record, read_cell(hive, offset));
     if (record.size() < kBigDataHeaderSize) return HiveError::truncated_data(offset, kBigDataHeaderSize, record.size());
     if (!has_signature(record, "db")) {
@@ -35,16 +38,33 @@ Result<std::vector<uint8_t>> read_big_data(const Hive& hive, uint32_t offset, ui
 
     // In a real hive every data byte has a place of its own in the image, so one value's data never exceeds the
     // image; a segment list that names cells more than once is cut at the image length as the declared size cuts
-    // it. The buffer grows with the segments actually read: the declared size is not trusted for a reservation.
+    // it. Views only: the declared size is not trusted for a reservation, the sum of the segments read is.
     const size_t limit = std::min<size_t>(size, hive.bytes().size());
-    std::vector<uint8_t> data;
-    for (uint32_t i = 0; i < segment_count && data.size() < limit; ++i) {
+    for (uint32_t i = 0; i < segment_count && total < limit; ++i) {
         const uint32_t segment_offset = le32(list, 4 * size_t{i}) & kDataSizeMask;
         TARNU_TRY(Bytes segment, read_cell(hive, segment_offset));
-        const size_t take = std::min<size_t>({segment.size(), kBigDataSegmentSize, limit - data.size()});
-        data.insert(data.end(), segment.begin(), segment.begin() + static_cast<ptrdiff_t>(take));
+        const size_t take = std::min<size_t>({segment.size(), kBigDataSegmentSize, limit - total});
+        segments.push_back(segment.first(take));
+        total += take;
     }
-    return data;
+    return Ok{};
+}
+
+// The segments joined into `scratch.joined`, which is allocated once at their exact length.
+Result<Bytes> join_big_data(const Hive& hive, uint32_t offset, uint32_t size, DataScratch& scratch) {
+    size_t total = 0;
+    TARNU_CHECK(view_big_data_segments(hive, offset, size, scratch.segments, total));
+    std::vector<uint8_t> joined;
+    joined.reserve(total);
+    for (const Bytes segment : scratch.segments) joined.insert(joined.end(), segment.begin(), segment.end());
+    scratch.joined = std::move(joined);
+    return Bytes(scratch.joined);
+}
+
+// Whether the value's data is big data, split over segments: longer than one cell holds, in a version that splits.
+bool lies_in_segments(const ValueKey& value) {
+    return value.data_size > kMaxSingleCellData && value.data_offset != 0 && value.data_offset != kNoCell &&
+           value.hive->base_block.minor_version >= kFirstBigDataMinorVersion;
 }
 
 }  // namespace
@@ -116,13 +136,21 @@ Result<Bytes> view_value_data(const ValueKey& value, DataScratch& scratch) {
         put_le32(scratch.inline_bytes.data(), offset);
         return Bytes(scratch.inline_bytes.data(), size);
     }
+    if (lies_in_segments(value)) return join_big_data(*value.hive, offset, size, scratch);
     if (size == 0 || offset == 0 || offset == kNoCell) return Bytes{};
-    const Hive& hive = *value.hive;
-    if (size <= kMaxSingleCellData || hive.base_block.minor_version < kFirstBigDataMinorVersion) {
-        return view_data_cell(hive, offset, size);
+    return view_data_cell(*value.hive, offset, size);
+}
+
+Result<size_t> view_value_data_pieces(const ValueKey& value, DataScratch& scratch) {
+    size_t total = 0;
+    if (lies_in_segments(value)) {
+        TARNU_CHECK(view_big_data_segments(*value.hive, value.data_offset, value.data_size, scratch.segments, total));
+        return total;
     }
-    TARNU_TRY(scratch.joined, read_big_data(hive, offset, size));
-    return Bytes(scratch.joined);
+    scratch.segments.clear();
+    TARNU_TRY(Bytes data, view_value_data(value, scratch));
+    if (!data.empty()) scratch.segments.push_back(data);
+    return data.size();
 }
 
 Result<std::vector<uint8_t>> read_value_data(const ValueKey& value) {

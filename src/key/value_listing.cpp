@@ -19,23 +19,40 @@ uint64_t ValueListing::declared_data_size() const {
     return total;
 }
 
-Status ValueListing::read_data(const Hive& hive, const KeyNode& key) {
+Status ValueListing::read_data(const Hive& hive, const KeyNode& key) { return find_data(hive, key, false); }
+
+Status ValueListing::read_pieces(const Hive& hive, const KeyNode& key) { return find_data(hive, key, true); }
+
+Status ValueListing::find_data(const Hive& hive, const KeyNode& key, bool pieces) {
     const uint64_t limit = kMaxValueDataPerImageByte * hive.bytes().size();
     uint64_t gathered = 0;
     data_.resize(count_);
+    sizes_.resize(count_);
     scratch_.resize(count_);
     for (size_t i = 0; i < count_; ++i) {
         DataScratch& scratch = scratch_[i];
         scratch.joined = std::vector<uint8_t>();  // big data of a key listed before goes
-        auto data = view_value_data(keys_[i], scratch);
-        const Bytes bytes = data.ok() ? data.value() : Bytes{};
-        gathered += bytes.size();
+        size_t size = 0;
+        if (pieces) {
+            auto found = view_value_data_pieces(keys_[i], scratch);
+            if (found.ok()) {
+                size = found.value();
+            } else {
+                scratch.segments.clear();
+            }
+            data_[i] = Bytes{};
+        } else {
+            auto data = view_value_data(keys_[i], scratch);
+            data_[i] = data.ok() ? data.value() : Bytes{};
+            size = data_[i].size();
+        }
+        sizes_[i] = size;
+        gathered += size;
         if (gathered > limit) {
             return HiveError::invalid_format("Values of key at offset " + hex(key.offset) + " hold more than " +
                                              dec(limit) + " bytes of data, " + dec(kMaxValueDataPerImageByte) +
                                              " times the hive's size");
         }
-        data_[i] = bytes;
     }
     return Ok{};
 }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "error/error.h"
@@ -34,17 +35,27 @@ public:
     // list was read.
     Status read_data(const Hive& hive, const KeyNode& key);
 
+    // As `read_data`, but big data is left in its segments: `pieces(i)` are the views that make up the `i`-th
+    // value's data, in order, and `data(i)` stays empty. For a caller that copies the data anyway.
+    Status read_pieces(const Hive& hive, const KeyNode& key);
+
     size_t size() const { return count_; }
     // The value key of the `i`-th value; it may be moved away, once, by a caller done with the listing.
     ValueKey& key(size_t i) { return keys_[i]; }
     const ValueKey& key(size_t i) const { return keys_[i]; }
     // The data of the `i`-th value, after `read_data`; valid while the hive and the listing are unchanged.
     Bytes data(size_t i) const { return data_[i]; }
+    // After `read_pieces`: the views of the `i`-th value's data, and their total length (also after `read_data`).
+    std::span<const Bytes> pieces(size_t i) const { return scratch_[i].segments; }
+    size_t data_size(size_t i) const { return sizes_[i]; }
 
 private:
+    Status find_data(const Hive& hive, const KeyNode& key, bool pieces);
+
     std::vector<ValueKey> keys_;  // the first `count_` belong to the list read last
     size_t count_ = 0;
     std::vector<Bytes> data_;
+    std::vector<size_t> sizes_;
     std::vector<DataScratch> scratch_;  // one per value: its inline bytes, its joined big data
 };
 

@@ -76,6 +76,9 @@ PyObject* new_replay_report(std::shared_ptr<const ReplayReport> report);
 PyObject* new_registry_key(const SharedHive& hive, KeyNode&& node);
 // A RegistryValue holding a copy of `value`'s type and name and of `data`.
 PyObject* new_registry_value(const ValueKey& value, Bytes data);
+// A RegistryValue with room for `size` data bytes that are not written yet: `into` is where they go. Nobody else
+// sees the object until the caller hands it out, so the caller may write large data with the lock released.
+PyObject* new_registry_value_unwritten(const ValueKey& value, size_t size, uint8_t*& into);
 PyObject* new_value_type(ValueType type);
 // The ValueData of `data` decoded by `type`; raises the decoding's error.
 PyObject* new_value_data(ValueType type, Bytes data);
@@ -292,6 +295,10 @@ PyObject* new_bytes(Bytes data);
 // the lock released when the list declares large data. Likewise one value's data.
 Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
 Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch);
+// The same, but leaving big data in its segments (`ValueListing::read_pieces`).
+Status read_value_pieces_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
+// Copies `pieces` one after another to `into`.
+void copy_pieces(std::span<const Bytes> pieces, uint8_t* into);
 
 // The list of RegistryKey.value_records() for `key`, or nullptr with an exception set.
 PyObject* new_value_records(const Hive& hive, const KeyNode& key);

@@ -23,6 +23,19 @@ Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueLi
     return is_large(listing.declared_data_size()) ? without_gil(data) : data();
 }
 
+Status read_value_pieces_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing) {
+    TARNU_CHECK(listing.read_list(hive, key));
+    auto pieces = [&] { return listing.read_pieces(hive, key); };
+    return is_large(listing.declared_data_size()) ? without_gil(pieces) : pieces();
+}
+
+void copy_pieces(std::span<const Bytes> pieces, uint8_t* into) {
+    for (const Bytes piece : pieces) {
+        std::memcpy(into, piece.data(), piece.size());
+        into += piece.size();
+    }
+}
+
 Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch) {
     auto view = [&] { return view_value_data(value, scratch); };
     return is_large(value.data_size) ? without_gil(view) : view();

@@ -50,20 +50,41 @@ PyObject* key_subkeys(PyObject* self, PyObject*) {
         FaultStyle::RuntimeError);
 }
 
-// Values are read in two steps, the data with the lock released when the list declares large data, and each is
-// copied once, into its RegistryValue (a large one with the lock released again).
+// Values are read in two steps: the value list, then where each value's data lies (with the lock released when the
+// list declares large data). Each value's data is then copied once, straight into its RegistryValue; large data
+// with the lock released, once for the whole list.
 PyObject* key_values(PyObject* self, PyObject*) {
     return guarded(
         [&]() -> PyObject* {
             const KeyFields& key = key_of(self);
             ValueListing listing;
-            Status read = read_values_releasing_large(*key.hive, key.node, listing);
+            Status read = read_value_pieces_releasing_large(*key.hive, key.node, listing);
             if (!read.ok()) {
                 raise_error(read.error());
                 return nullptr;
             }
-            return new_list_of(listing.size(),
-                               [&](size_t i) { return new_registry_value(listing.key(i), listing.data(i)); });
+            struct LargeCopy {
+                uint8_t* into;
+                std::span<const Bytes> pieces;
+            };
+            std::vector<LargeCopy> large;
+            PyObject* list = new_list_of(listing.size(), [&](size_t i) -> PyObject* {
+                uint8_t* into = nullptr;
+                PyObject* value = new_registry_value_unwritten(listing.key(i), listing.data_size(i), into);
+                if (value == nullptr) return nullptr;
+                if (is_large(listing.data_size(i))) {
+                    large.push_back({into, listing.pieces(i)});
+                } else {
+                    copy_pieces(listing.pieces(i), into);
+                }
+                return value;
+            });
+            if (list != nullptr && !large.empty()) {
+                without_gil([&] {
+                    for (const LargeCopy& copy : large) copy_pieces(copy.pieces, copy.into);
+                });
+            }
+            return list;
         },
         FaultStyle::RuntimeError);
 }

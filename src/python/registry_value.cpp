@@ -13,13 +13,16 @@ namespace {
 // ---- RegistryValue -------------------------------------------------------------------------------------------
 
 // A value's type with its data and name, stored in one allocation with the object: the fixed fields, then the data
-// bytes, then the name's UTF-8 bytes.
+// bytes, then the name's UTF-8 bytes. Large data is kept in a bytes object instead, made once with the interpreter
+// lock released, and `raw_data()` hands out that object itself: bytes cannot change, so a second copy of megabytes
+// would buy nothing.
 struct RegistryValueObject {
     PyObject_VAR_HEAD
     struct {
         ValueType type;
         uint32_t name_size;
-        size_t data_size;
+        size_t data_size;  // of the bytes stored with the object; 0 when `large` holds the data
+        PyObject* large;   // a bytes object with large data, or null
     } fields;
 
     uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
@@ -35,9 +38,18 @@ StoredValue value_of(PyObject* self) {
     auto* object = reinterpret_cast<RegistryValueObject*>(self);
     const uint8_t* bytes = object->bytes();
     const size_t data_size = object->fields.data_size;
+    PyObject* large = object->fields.large;
+    const Bytes data = large == nullptr ? Bytes(bytes, data_size)
+                                        : Bytes(reinterpret_cast<const uint8_t*>(PyBytes_AsString(large)),
+                                                static_cast<size_t>(PyBytes_Size(large)));
     return StoredValue{object->fields.type,
                        std::string_view(reinterpret_cast<const char*>(bytes + data_size), object->fields.name_size),
-                       Bytes(bytes, data_size)};
+                       data};
+}
+
+void value_dealloc(PyObject* self) {
+    Py_XDECREF(reinterpret_cast<RegistryValueObject*>(self)->fields.large);
+    dealloc_object<RegistryValueObject>(self);
 }
 
 PyObject* value_name(PyObject* self, PyObject*) {
@@ -53,7 +65,12 @@ PyObject* value_data(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* value_raw_data(PyObject* self, PyObject*) { return new_bytes(value_of(self).data); }
+PyObject* value_raw_data(PyObject* self, PyObject*) {
+    PyObject* large = reinterpret_cast<RegistryValueObject*>(self)->fields.large;
+    if (large == nullptr) return new_bytes(value_of(self).data);
+    Py_INCREF(large);
+    return large;
+}
 
 PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromSize_t(value_of(self).data.size()); }
 
@@ -75,7 +92,7 @@ PyType_Slot value_slots[] = {
                                   "It stores owned copies of the value's name, type and data, so it does not "
                                   "depend on the lifetime of the hive.")},
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<RegistryValueObject>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(value_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(value_repr)},
     {Py_tp_methods, value_methods},
     {0, nullptr},
@@ -268,23 +285,40 @@ PyType_Spec registry_value_spec = {"builtins.RegistryValue", sizeof(RegistryValu
 PyType_Spec value_type_spec = {"builtins.ValueType", sizeof(ValueTypeObject), 0, Py_TPFLAGS_DEFAULT, type_slots};
 PyType_Spec value_data_spec = {"builtins.ValueData", sizeof(ValueDataObject), 0, Py_TPFLAGS_DEFAULT, data_slots};
 
-PyObject* new_registry_value(const ValueKey& value, Bytes data) {
-    const size_t items = data.size() + value.name.size();
-    // Allocated without being zero-filled (unlike PyType_GenericAlloc) since every byte is written right away:
-    // the data of a large value is copied once, with the interpreter lock released.
+PyObject* new_registry_value_unwritten(const ValueKey& value, size_t size, uint8_t*& into) {
+    // Large data goes into its own bytes object; the rest is stored with the object.
+    PyObject* large = nullptr;
+    if (is_large(size)) {
+        large = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+        if (large == nullptr) return nullptr;
+    }
+    const size_t stored = large == nullptr ? size : 0;
+    const size_t items = stored + value.name.size();
+    // Allocated without being zero-filled (unlike PyType_GenericAlloc): the caller writes every data byte.
     auto* object = static_cast<RegistryValueObject*>(PyObject_Malloc(sizeof(RegistryValueObject) + items));
-    if (object == nullptr) return PyErr_NoMemory();
+    if (object == nullptr) {
+        Py_XDECREF(large);
+        return PyErr_NoMemory();
+    }
     PyObject_InitVar(reinterpret_cast<PyVarObject*>(object), types.registry_value, static_cast<Py_ssize_t>(items));
     object->fields.type = value.value_type;
     object->fields.name_size = static_cast<uint32_t>(value.name.size());
-    object->fields.data_size = data.size();
+    object->fields.data_size = stored;
+    object->fields.large = large;
     uint8_t* bytes = object->bytes();
-    if (!data.empty()) {
-        auto copy = [&] { std::memcpy(bytes, data.data(), data.size()); };
+    if (!value.name.empty()) std::memcpy(bytes + stored, value.name.data(), value.name.size());
+    into = large == nullptr ? bytes : reinterpret_cast<uint8_t*>(PyBytes_AsString(large));
+    return reinterpret_cast<PyObject*>(object);
+}
+
+PyObject* new_registry_value(const ValueKey& value, Bytes data) {
+    uint8_t* into = nullptr;
+    PyObject* object = new_registry_value_unwritten(value, data.size(), into);
+    if (object != nullptr && !data.empty()) {
+        auto copy = [&] { std::memcpy(into, data.data(), data.size()); };
         is_large(data.size()) ? without_gil(copy) : copy();
     }
-    if (!value.name.empty()) std::memcpy(bytes + data.size(), value.name.data(), value.name.size());
-    return reinterpret_cast<PyObject*>(object);
+    return object;
 }
 
 PyObject* new_value_type(ValueType type) {

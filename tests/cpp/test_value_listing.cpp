@@ -65,6 +65,23 @@ TEST(views_agree_with_read_values) {
     const Bytes image = hive->bytes();
     auto in_image = [&](Bytes view) { return view.data() >= image.data() && view.data() < image.data() + image.size(); };
     CHECK(!in_image(listing.data(0)) && in_image(listing.data(1)) && !in_image(listing.data(2)));
+
+    // Left in pieces, the same bytes: big data as views of its segments in the image, cut at the declared size.
+    CHECK(listing.read_pieces(*hive, *key).ok());
+    for (size_t i = 0; i < 5; ++i) {
+        std::vector<uint8_t> joined;
+        for (const Bytes piece : listing.pieces(i)) {
+            CHECK(i == 0 || in_image(piece));
+            joined.insert(joined.end(), piece.begin(), piece.end());
+        }
+        CHECK(joined == copied->at(i).data);
+        CHECK_EQ(listing.data_size(i), joined.size());
+        CHECK(listing.data(i).empty());
+    }
+    CHECK_EQ(listing.pieces(2).size(), 2u);
+    CHECK_EQ(listing.pieces(2)[0].size(), kBigDataSegmentSize);
+    CHECK_EQ(listing.pieces(2)[1].size(), 50u);
+    CHECK(listing.pieces(3).empty() && listing.pieces(4).empty());
 }
 
 TEST(a_listing_reused_for_other_keys) {
@@ -106,7 +123,8 @@ TEST(the_bound_on_gathered_data) {
     ValueListing listing;
     CHECK(listing.read_list(*hive, *key).ok());
     const uint64_t limit = 2 * hive->bytes().size();
-    CHECK_ERROR(listing.read_data(*hive, *key),
-                "Invalid format: Values of key at offset " + hex(key_at) + " hold more than " + dec(limit) +
-                    " bytes of data, 2 times the hive's size");
+    const std::string message = "Invalid format: Values of key at offset " + hex(key_at) + " hold more than " +
+                                dec(limit) + " bytes of data, 2 times the hive's size";
+    CHECK_ERROR(listing.read_data(*hive, *key), message);
+    CHECK_ERROR(listing.read_pieces(*hive, *key), message);
 }
