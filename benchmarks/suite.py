@@ -246,6 +246,45 @@ def thread_work(case, args):
                 finally:
                     os.close(fd)
         return open_and_map
+    if case == "control-write":
+        data = pathlib.Path(args[0]).read_bytes()
+
+        def write_out(i):
+            # The image from memory into a new file, not flushed: what the page cache alone allows.
+            with open(os.path.join(args[1], "written-{}".format(i)), "wb") as out:
+                out.write(data)
+        return write_out
+    if case in ("open-cold", "control-open-cold"):
+        import mmap
+
+        def evict(path):
+            # Clean pages of a file on disk leave the page cache at this request (not on tmpfs, which has no disk).
+            fd = os.open(path, os.O_RDONLY)
+            try:
+                os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+            finally:
+                os.close(fd)
+
+        def map_first_page(path):
+            fd = os.open(path, os.O_RDONLY)
+            try:
+                with mmap.mmap(fd, os.fstat(fd).st_size, access=mmap.ACCESS_READ) as mapped:
+                    mapped[:4096]
+            finally:
+                os.close(fd)
+
+        if case == "open-cold":
+            import tarnu
+
+            def map_first_page(path):  # noqa: F811 (the same through tarnu)
+                tarnu.Hive.open(path).base_block()
+
+        def open_cold(i):
+            path = args[1 + i]  # each thread's own copy
+            for _ in range(100):
+                evict(path)
+                map_first_page(path)
+        return open_cold
     if case == "control-save":
         import shutil
 
@@ -504,6 +543,8 @@ def threads(args, hives, folder, repeat):
     largest = max(hives.values(), key=os.path.getsize)
     walked = hives.get("SYSTEM", largest)
     primary, log = replay_cases(folder)["Windows log"]
+    # One copy of the walked hive for each thread, put out of the page cache before every open.
+    cold = [write(folder, "cold-{}".format(i), pathlib.Path(walked).read_bytes()) for i in range(2)]
     cases = [
         ("control, no tarnu: hashlib.sha256 of 64 MiB (what two threads gain on this machine now)", "control", [],
          None),
@@ -513,9 +554,15 @@ def threads(args, hives, folder, repeat):
         ("walk (bulk), 4 times", "walk-bulk", [walked], WALK_THREADS_GOAL),
         ("control, no tarnu: os.open, os.fstat and mmap of the hive, 2000 times", "control-open", [walked], None),
         ("Hive.open, 2000 times", "open", [walked], LARGE_THREADS_GOAL),
+        ("control, no tarnu: os.open and mmap of a hive just put out of the page cache, 100 times",
+         "control-open-cold", [walked] + cold, None),
+        ("Hive.open and base_block of a hive just put out of the page cache, 100 times", "open-cold",
+         [walked] + cold, LARGE_THREADS_GOAL),
         ("Hive.open_with_logs, 10,000 pages", "replay", [primary, log], LARGE_THREADS_GOAL),
         ("control, no tarnu: shutil.copyfile and os.fsync of the largest hive", "control-save", [largest, folder],
          None),
+        ("control, no tarnu: the largest hive written from memory to a new file, not flushed (the page cache "
+         "alone)", "control-write", [largest, folder], None),
         ("Hive.save", "save", [largest, folder], LARGE_THREADS_GOAL),
         ("Hive.open and hbins, {:.0f} MiB, 20 times".format(os.path.getsize(largest) / MIB), "hbins", [largest],
          LARGE_THREADS_GOAL),

@@ -297,8 +297,20 @@ Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueLi
 Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch);
 // The same, but leaving big data in its segments (`ValueListing::read_pieces`).
 Status read_value_pieces_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
-// Copies `pieces` one after another to `into`.
-void copy_pieces(std::span<const Bytes> pieces, uint8_t* into);
+// Copies of data from its pieces (`ValueListing::read_pieces`) into new objects that nobody else sees yet: small
+// data is copied at once, large data is kept for `finish()`, which copies all of it in one release of the lock.
+class PieceCopies {
+public:
+    void copy(std::span<const Bytes> pieces, size_t size, uint8_t* into);
+    void finish();
+
+private:
+    struct Pending {
+        uint8_t* into;
+        std::span<const Bytes> pieces;
+    };
+    std::vector<Pending> large_;
+};
 
 // The list of RegistryKey.value_records() for `key`, or nullptr with an exception set.
 PyObject* new_value_records(const Hive& hive, const KeyNode& key);

@@ -29,11 +29,31 @@ Status read_value_pieces_releasing_large(const Hive& hive, const KeyNode& key, V
     return is_large(listing.declared_data_size()) ? without_gil(pieces) : pieces();
 }
 
+namespace {
+
 void copy_pieces(std::span<const Bytes> pieces, uint8_t* into) {
     for (const Bytes piece : pieces) {
         std::memcpy(into, piece.data(), piece.size());
         into += piece.size();
     }
+}
+
+}  // namespace
+
+void PieceCopies::copy(std::span<const Bytes> pieces, size_t size, uint8_t* into) {
+    if (is_large(size)) {
+        large_.push_back({into, pieces});
+    } else {
+        copy_pieces(pieces, into);
+    }
+}
+
+void PieceCopies::finish() {
+    if (large_.empty()) return;
+    without_gil([&] {
+        for (const Pending& pending : large_) copy_pieces(pending.pieces, pending.into);
+    });
+    large_.clear();
 }
 
 Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch) {

@@ -63,27 +63,14 @@ PyObject* key_values(PyObject* self, PyObject*) {
                 raise_error(read.error());
                 return nullptr;
             }
-            struct LargeCopy {
-                uint8_t* into;
-                std::span<const Bytes> pieces;
-            };
-            std::vector<LargeCopy> large;
+            PieceCopies copies;
             PyObject* list = new_list_of(listing.size(), [&](size_t i) -> PyObject* {
                 uint8_t* into = nullptr;
                 PyObject* value = new_registry_value_unwritten(listing.key(i), listing.data_size(i), into);
-                if (value == nullptr) return nullptr;
-                if (is_large(listing.data_size(i))) {
-                    large.push_back({into, listing.pieces(i)});
-                } else {
-                    copy_pieces(listing.pieces(i), into);
-                }
+                if (value != nullptr) copies.copy(listing.pieces(i), listing.data_size(i), into);
                 return value;
             });
-            if (list != nullptr && !large.empty()) {
-                without_gil([&] {
-                    for (const LargeCopy& copy : large) copy_pieces(copy.pieces, copy.into);
-                });
-            }
+            if (list != nullptr) copies.finish();
             return list;
         },
         FaultStyle::RuntimeError);

@@ -108,13 +108,15 @@ PyObject* decoded(ValueType type, Bytes data) {
     return result;
 }
 
-PyObject* new_record(const ValueKey& value, Bytes data) {
+// The record of `value` whose data is the bytes object `raw`, which the record shares.
+PyObject* new_record(const ValueKey& value, PyObject* raw) {
+    const Bytes data(reinterpret_cast<const uint8_t*>(PyBytes_AsString(raw)), static_cast<size_t>(PyBytes_Size(raw)));
     PyObject* record = PyTuple_New(4);
     if (record == nullptr) return nullptr;
-    PyObject* items[4] = {new_str(value.name), nullptr, nullptr, nullptr};
+    Py_INCREF(raw);
+    PyObject* items[4] = {new_str(value.name), nullptr, raw, nullptr};
     if (items[0] != nullptr) items[1] = PyLong_FromUnsignedLong(value.value_type.id);
-    if (items[1] != nullptr) items[2] = new_bytes(data);
-    if (items[2] != nullptr) items[3] = decoded(value.value_type, data);
+    if (items[1] != nullptr) items[3] = decoded(value.value_type, data);
     for (Py_ssize_t i = 0; i < 4; ++i) {
         if (items[i] == nullptr) {
             Py_DECREF(record);
@@ -130,12 +132,29 @@ PyObject* new_record(const ValueKey& value, Bytes data) {
 
 PyObject* new_value_records(const Hive& hive, const KeyNode& key) {
     ValueListing listing;
-    Status read = read_values_releasing_large(hive, key, listing);
+    Status read = read_value_pieces_releasing_large(hive, key, listing);
     if (!read.ok()) {
         raise_error(read.error());
         return nullptr;
     }
-    return new_list_of(listing.size(), [&](size_t i) { return new_record(listing.key(i), listing.data(i)); });
+    // The raw bytes of every value first, copied straight from the pieces of its data: small data at once, large
+    // data with the lock released, once for the whole list. Then the records, decoded from those bytes.
+    PieceCopies copies;
+    PyObject* raws = new_list_of(listing.size(), [&](size_t i) -> PyObject* {
+        const size_t size = listing.data_size(i);
+        PyObject* raw = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+        if (raw != nullptr && size != 0) {
+            copies.copy(listing.pieces(i), size, reinterpret_cast<uint8_t*>(PyBytes_AsString(raw)));
+        }
+        return raw;
+    });
+    if (raws == nullptr) return nullptr;
+    copies.finish();
+    PyObject* records = new_list_of(listing.size(), [&](size_t i) {
+        return new_record(listing.key(i), PyList_GetItem(raws, static_cast<Py_ssize_t>(i)));
+    });
+    Py_DECREF(raws);
+    return records;
 }
 
 }  // namespace tarnu::py
