@@ -1,10 +1,12 @@
 // The complete read of a hive that the fuzz targets share: the base block, the hive bins, and through the key API
 // the key tree with every key's values, data and decoding, class name, security descriptor, parent, path and
 // lookups by name and path, walked once passing over what cannot be read and once stopping at it.
-// Every error met is turned into its message (seen.h).
+// Every error met is turned into its message (seen.h). Values read two ways must agree, or the target aborts.
 #pragma once
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "hive/cell.h"
 #include "hive/hive.h"
@@ -14,6 +16,7 @@
 #include "key/key.h"
 #include "key/key_path.h"
 #include "key/lookup.h"
+#include "key/value_listing.h"
 #include "key/walk.h"
 #include "seen.h"
 
@@ -27,6 +30,15 @@ inline void read_key(const Hive& hive, const KeyNode& node, const std::string& p
             (void)seen(decode_value_data(value.key.value_type, value.data));
             (void)value.key.value_type.name();
         }
+    }
+    // The same data left in its pieces, as the binding copies it: joined, the pieces are what read_values gives.
+    ValueListing listing;
+    const bool listed = listing.read_list(hive, node).ok() && listing.read_pieces(hive, node).ok();
+    if (listed != values.ok()) std::abort();
+    for (size_t i = 0; listed && i < listing.size(); ++i) {
+        std::vector<uint8_t> joined;
+        for (const Bytes piece : listing.pieces(i)) joined.insert(joined.end(), piece.begin(), piece.end());
+        if (joined != values.value()[i].data || joined.size() != listing.data_size(i)) std::abort();
     }
     (void)seen(find_value(hive, node, node.name));
     (void)seen(find_subkey(hive, node, node.name));

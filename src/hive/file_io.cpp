@@ -45,13 +45,19 @@ void HiveImage::release() noexcept {
     buffer_ = {};
 }
 
-Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size) {
+Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size, std::span<uint8_t> head) {
     TARNU_CHECK(check_path(path));
-    TARNU_TRY(const platform::InputFile file, platform::InputFile::open(path));
+    TARNU_TRY(platform::InputFile file, platform::InputFile::open(path));
     // Only regular files have a meaningful length; anything else (a pipe, a device) counts as empty.
     const uint64_t length = file.size();
     if (length < minimum_size) return HiveError::hive_too_small(length, minimum_size);
     if (length > SIZE_MAX) return platform::too_large_error();
+    size_t filled = 0;
+    while (filled < head.size()) {
+        TARNU_TRY(const size_t got, file.read(head.data() + filled, head.size() - filled));
+        if (got == 0) return HiveError::hive_too_small(filled, minimum_size);  // cut short since it was measured
+        filled += got;
+    }
     TARNU_TRY(const uint8_t* address, file.map(static_cast<size_t>(length)));
     HiveImage image;
     image.data_ = address;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,7 +54,7 @@ public:
     bool is_mapped() const { return mapped_; }
 
 private:
-    friend Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size);
+    friend Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size, std::span<uint8_t> head);
     HiveImage() = default;
     void release() noexcept;
 
@@ -67,8 +68,10 @@ private:
 Status check_path(const std::string& path);
 
 // Maps the whole file at `path` read-only. A file shorter than `minimum_size` fails with HiveTooSmall before
-// anything is mapped.
-Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size);
+// anything is mapped. `head` (no longer than `minimum_size`) receives a copy of the file's first bytes, read through
+// the file and not the mapping: a caller that needs only those never touches the mapping, and a first touch of a
+// file that is not cached yet reads as far ahead as the disk's read-ahead window, megabytes on some systems.
+Result<HiveImage> map_hive_file(const std::string& path, uint64_t minimum_size, std::span<uint8_t> head = {});
 
 // Reads the whole file at `path` into memory.
 Result<ByteBuffer> read_whole_file(const std::string& path);

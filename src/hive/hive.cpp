@@ -56,13 +56,10 @@ BaseBlock parse_base_block(Bytes block) {
     return base;
 }
 
-Result<SharedHive> open_hive(const std::string& path) {
-    TARNU_TRY(HiveImage image, map_hive_file(path, kBaseBlockSize));
-    return build_hive(std::move(image));
-}
+namespace {
 
-Result<SharedHive> build_hive(HiveImage image) {
-    Bytes b = image.bytes();
+// The base block at the start of `b`, checked: long enough, "regf", its checksum, a version this reader knows.
+Result<BaseBlock> checked_base_block(Bytes b) {
     if (b.size() < kBaseBlockSize) return HiveError::hive_too_small(b.size(), kBaseBlockSize);
     if (!has_signature(b, "regf")) {
         return HiveError::invalid_signature("regf", std::string(reinterpret_cast<const char*>(b.data()), 4));
@@ -73,6 +70,22 @@ Result<SharedHive> build_hive(HiveImage image) {
     if (base.major_version != 1 || base.minor_version < 3 || base.minor_version > 6) {
         return HiveError::unsupported_version(base.major_version, base.minor_version);
     }
+    return base;
+}
+
+}  // namespace
+
+Result<SharedHive> open_hive(const std::string& path) {
+    // The base block is checked from a copy read through the file: an open then faults no page of the mapping in,
+    // and a caller that reads only the base block's fields never does.
+    std::array<uint8_t, kBaseBlockSize> head;
+    TARNU_TRY(HiveImage image, map_hive_file(path, kBaseBlockSize, head));
+    TARNU_TRY(BaseBlock base, checked_base_block(head));
+    return SharedHive(std::make_shared<const Hive>(std::move(base), std::move(image)));
+}
+
+Result<SharedHive> build_hive(HiveImage image) {
+    TARNU_TRY(BaseBlock base, checked_base_block(image.bytes()));
     return SharedHive(std::make_shared<const Hive>(std::move(base), std::move(image)));
 }
 

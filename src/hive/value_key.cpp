@@ -44,6 +44,7 @@ Status view_big_data_segments(const Hive& hive, uint32_t offset, uint32_t size, 
         const uint32_t segment_offset = le32(list, 4 * size_t{i}) & kDataSizeMask;
         TARNU_TRY(Bytes segment, read_cell(hive, segment_offset));
         const size_t take = std::min<size_t>({segment.size(), kBigDataSegmentSize, limit - total});
+        if (take == 0) continue;
         segments.push_back(segment.first(take));
         total += take;
     }

@@ -2,6 +2,8 @@
 // temporary file, the logs found beside a hive, and the errors of missing files and folders. The same checks hold
 // on POSIX systems and on Windows (built with tools/windows-cross.cmake and run under Wine); file names that are
 // not ASCII test the way from UTF-8 to the system's own paths.
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -100,8 +102,22 @@ TEST(files_are_read_and_mapped_whole) {
     CHECK(read.ok() && std::vector<uint8_t>(read->begin(), read->end()) == image);
     auto mapped = map_hive_file(folder / kName, kBaseBlockSize);
     CHECK(mapped.ok() && mapped->is_mapped() && std::vector<uint8_t>(mapped->bytes().begin(), mapped->bytes().end()) == image);
+    // The head is read through the file: the same bytes as the mapping's first ones.
+    std::array<uint8_t, kBaseBlockSize> head{};
+    auto with_head = map_hive_file(folder / kName, kBaseBlockSize, head);
+    CHECK(with_head.ok() && std::equal(head.begin(), head.end(), image.begin()));
     auto hive = open_hive(folder / kName);
     CHECK(hive.ok() && hive.value()->bytes().size() == image.size());
+    // The base block is checked from that copy exactly as build_hive checks an image.
+    auto built = build_hive(HiveImage::from_buffer(ByteBuffer(image.begin(), image.end())));
+    CHECK(built.ok() && hive.ok() && built.value()->base_block.checksum == hive.value()->base_block.checksum &&
+          built.value()->base_block.file_name == hive.value()->base_block.file_name);
+    std::vector<uint8_t> damaged = image;
+    damaged[kChecksumPosition] ^= 1;
+    folder.write("damaged", damaged);
+    auto opened = open_hive(folder / "damaged");
+    auto from_memory = build_hive(HiveImage::from_buffer(ByteBuffer(damaged.begin(), damaged.end())));
+    CHECK(!opened.ok() && !from_memory.ok() && opened.error().message() == from_memory.error().message());
     // Too short to map: refused before anything is mapped, an empty file (which Windows cannot map) included.
     folder.write("short", std::vector<uint8_t>(100, 1));
     folder.write("empty", {});
