@@ -17,7 +17,6 @@ constexpr size_t kChunkTarget = 256 * 1024;
 struct StreamFields {
     SharedHive hive;
     std::unique_ptr<Exporter> exporter;
-    std::string chunk;  // kept from chunk to chunk, so that its memory is allocated once
     bool more = true;
     std::atomic<bool> busy{false};
 };
@@ -34,9 +33,7 @@ PyObject* stream_next(PyObject* self) {
     IteratorClaim claim(fields.busy, "export");
     if (!claim.claimed()) return nullptr;
     return guarded([&]() -> PyObject* {
-        std::string& chunk = fields.chunk;
-        chunk.clear();
-        if (chunk.capacity() > 4 * kChunkTarget) chunk = std::string();  // after an unusually large record
+        std::string chunk;
         while (chunk.empty() && fields.more) {
             fields.more = without_gil([&] { return fields.exporter->fill(chunk, kChunkTarget); });
         }
