@@ -259,9 +259,12 @@ def thread_work(case, args):
         data = pathlib.Path(args[0]).read_bytes()
 
         def write_out(i):
-            # The image from memory into a new file, not flushed: what the page cache alone allows.
-            with open(os.path.join(args[1], "written-{}".format(i)), "wb") as out:
+            # The image from memory into a new file, not flushed, which then goes again: what the page cache alone
+            # allows. Every call starts from the same state.
+            path = os.path.join(args[1], "written-{}".format(i))
+            with open(path, "wb") as out:
                 out.write(data)
+            os.unlink(path)
         return write_out
     if case in ("open-cold", "control-open-cold"):
         def evict(path):

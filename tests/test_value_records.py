@@ -1,6 +1,7 @@
 """RegistryKey.value_records(): every value of a key in one call as (name, type_id, raw_data, data) tuples, with
 the same information as values() and the ValueData accessors, decoded straight from the hive's bytes."""
 
+import gc
 import pathlib
 import struct
 from typing import Any, Callable, List, Tuple, Union
@@ -182,6 +183,35 @@ def test_sample_records_match_values(samples_dir: pathlib.Path, name: str) -> No
 
 # What a thread reads of a key: its records, the same from values(), two large values' data and the hive bins.
 Seen = Tuple[List[ValueRecord], List[ValueRecord], bytes, bytes, List[Tuple[int, int]]]
+
+
+def test_values_read_by_finalisers_inside_a_read(open_image: OpenImage) -> None:
+    # Making the records can run the collector, and a finaliser it runs may read values itself, of another key,
+    # while the outer call is still using what it read: the two reads must not share their working storage.
+    keys = hb.Key("r", [hb.Key("a", values=[hb.Value("a%d" % i, hb.REG_SZ, "text %d" % i) for i in range(40)]),
+                        hb.Key("b", values=[hb.Value("b%d" % i, hb.REG_DWORD, i) for i in range(3)])])
+    a, b = open_image(hb.build_hive(keys)).root_key().subkeys()
+    expected_a, expected_b = a.value_records(), [(v.name(), v.data().as_dword()) for v in b.values()]
+    seen: List[Any] = []
+
+    class Reader:
+        def __init__(self) -> None:
+            self.cycle = self
+
+        def __del__(self) -> None:
+            seen.append([(v.name(), v.data().as_dword()) for v in b.values()] + b.value_records())
+
+    thresholds = gc.get_threshold()
+    gc.set_threshold(1)
+    try:
+        for _ in range(50):
+            Reader()
+            assert a.value_records() == expected_a
+            assert [(v.name(), v.raw_data()) for v in a.values()] == [(r[0], r[2]) for r in expected_a]
+    finally:
+        gc.set_threshold(*thresholds)
+        gc.collect()
+    assert seen and all(s == expected_b + b.value_records() for s in seen)
 
 
 def test_threads_read_large_values_alike(write_file: Callable[[bytes], str]) -> None:

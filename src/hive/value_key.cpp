@@ -18,12 +18,11 @@ Result<Bytes> view_data_cell(const Hive& hive, uint32_t offset, uint32_t size) {
     return cell.first(std::min<size_t>(cell.size(), size));
 }
 
-// The segments of big data listed by a "db" record, as views of the image in order: each gives at most 16344
-// data bytes, and all together at most the image length.
-Status view_big_data_segments(const Hive& hive, uint32_t offset, uint32_t size, std::vector<Bytes>& segments,
-                              size_t& total) {
-    segments.clear();
-    total = 0;
+// Appends to `segments` the segments of big data listed by a "db" record, as views of the image in order: each
+// gives at most 16344 data bytes, and all together at most the image length. Returns their total length; on
+// failure `segments` may hold some of them.
+Result<size_t> append_big_data_segments(const Hive& hive, uint32_t offset, uint32_t size,
+                                        std::vector<Bytes>& segments) {
     TARNU_TRY(Bytes record, read_cell(hive, offset));
     if (record.size() < kBigDataHeaderSize) return HiveError::truncated_data(offset, kBigDataHeaderSize, record.size());
     if (!has_signature(record, "db")) {
@@ -40,6 +39,7 @@ Status view_big_data_segments(const Hive& hive, uint32_t offset, uint32_t size, 
     // image; a segment list that names cells more than once is cut at the image length as the declared size cuts
     // it. Views only: the declared size is not trusted for a reservation, the sum of the segments read is.
     const size_t limit = std::min<size_t>(size, hive.bytes().size());
+    size_t total = 0;
     for (uint32_t i = 0; i < segment_count && total < limit; ++i) {
         const uint32_t segment_offset = le32(list, 4 * size_t{i}) & kDataSizeMask;
         TARNU_TRY(Bytes segment, read_cell(hive, segment_offset));
@@ -48,13 +48,13 @@ Status view_big_data_segments(const Hive& hive, uint32_t offset, uint32_t size, 
         segments.push_back(segment.first(take));
         total += take;
     }
-    return Ok{};
+    return total;
 }
 
 // The segments joined into `scratch.joined`, which is allocated once at their exact length.
 Result<Bytes> join_big_data(const Hive& hive, uint32_t offset, uint32_t size, DataScratch& scratch) {
-    size_t total = 0;
-    TARNU_CHECK(view_big_data_segments(hive, offset, size, scratch.segments, total));
+    scratch.segments.clear();
+    TARNU_TRY(const size_t total, append_big_data_segments(hive, offset, size, scratch.segments));
     std::vector<uint8_t> joined;
     joined.reserve(total);
     for (const Bytes segment : scratch.segments) joined.insert(joined.end(), segment.begin(), segment.end());
@@ -142,15 +142,15 @@ Result<Bytes> view_value_data(const ValueKey& value, DataScratch& scratch) {
     return view_data_cell(*value.hive, offset, size);
 }
 
-Result<size_t> view_value_data_pieces(const ValueKey& value, DataScratch& scratch) {
-    size_t total = 0;
+Result<size_t> append_value_data_pieces(const ValueKey& value, DataScratch& scratch, std::vector<Bytes>& pieces) {
     if (lies_in_segments(value)) {
-        TARNU_CHECK(view_big_data_segments(*value.hive, value.data_offset, value.data_size, scratch.segments, total));
+        const size_t before = pieces.size();
+        auto total = append_big_data_segments(*value.hive, value.data_offset, value.data_size, pieces);
+        if (!total.ok()) pieces.resize(before);
         return total;
     }
-    scratch.segments.clear();
     TARNU_TRY(Bytes data, view_value_data(value, scratch));
-    if (!data.empty()) scratch.segments.push_back(data);
+    if (!data.empty()) pieces.push_back(data);
     return data.size();
 }
 

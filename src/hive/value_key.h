@@ -59,8 +59,7 @@ Status read_value_key(const Hive& hive, uint32_t offset, ValueKey& value);
 Result<std::vector<uint8_t>> read_value_data(const ValueKey& value);
 
 // Where `view_value_data` puts data that does not lie in one piece of the image: the bytes of inline data, taken
-// from the value key's data offset field, and big data joined from its segments (the views of the segments are
-// kept too, and keep their storage from value to value).
+// from the value key's data offset field, and big data joined from its segments (whose views are kept too).
 struct DataScratch {
     std::array<uint8_t, kMaxInlineData> inline_bytes{};
     std::vector<uint8_t> joined;
@@ -71,9 +70,10 @@ struct DataScratch {
 // cell, else of `scratch` (whose joined bytes are replaced). The view is valid while the hive and `scratch` are.
 Result<Bytes> view_value_data(const ValueKey& value, DataScratch& scratch);
 
-// The same bytes as views to be read in order, big data left in its segments instead of joined: one view (of the
-// image, or of `scratch`'s inline bytes), one per segment, or none, kept in `scratch.segments`. The result is their
-// total length. For whoever copies the data anyway: it is copied once, straight to where it goes.
-Result<size_t> view_value_data_pieces(const ValueKey& value, DataScratch& scratch);
+// The same bytes as views to be read in order, big data left in its segments instead of joined: appends to `pieces`
+// one view (of the image, or of `scratch`'s inline bytes), one per segment, or none, and returns their total
+// length. On failure `pieces` is as it was. For whoever copies the data anyway: it is copied once, straight to
+// where it goes.
+Result<size_t> append_value_data_pieces(const ValueKey& value, DataScratch& scratch, std::vector<Bytes>& pieces);
 
 }  // namespace tarnu

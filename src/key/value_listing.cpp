@@ -27,26 +27,23 @@ Status ValueListing::find_data(const Hive& hive, const KeyNode& key, bool pieces
     const uint64_t limit = kMaxValueDataPerImageByte * hive.bytes().size();
     uint64_t gathered = 0;
     data_.resize(count_);
-    sizes_.resize(count_);
     scratch_.resize(count_);
+    pieces_.clear();
+    starts_.assign(1, 0);
     for (size_t i = 0; i < count_; ++i) {
         DataScratch& scratch = scratch_[i];
         scratch.joined = std::vector<uint8_t>();  // big data of a key listed before goes
         size_t size = 0;
         if (pieces) {
-            auto found = view_value_data_pieces(keys_[i], scratch);
-            if (found.ok()) {
-                size = found.value();
-            } else {
-                scratch.segments.clear();
-            }
+            auto found = append_value_data_pieces(keys_[i], scratch, pieces_);
+            size = found.ok() ? found.value() : 0;
             data_[i] = Bytes{};
+            starts_.push_back(pieces_.size());
         } else {
             auto data = view_value_data(keys_[i], scratch);
             data_[i] = data.ok() ? data.value() : Bytes{};
             size = data_[i].size();
         }
-        sizes_[i] = size;
         gathered += size;
         if (gathered > limit) {
             return HiveError::invalid_format("Values of key at offset " + hex(key.offset) + " hold more than " +
@@ -55,6 +52,27 @@ Status ValueListing::find_data(const Hive& hive, const KeyNode& key, bool pieces
         }
     }
     return Ok{};
+}
+
+void ValueListing::trim(size_t values) {
+    if (keys_.capacity() > values || pieces_.capacity() > values) {
+        *this = ValueListing();
+        return;
+    }
+    for (DataScratch& scratch : scratch_) {
+        scratch.joined = std::vector<uint8_t>();
+        scratch.segments = std::vector<Bytes>();
+    }
+}
+
+std::span<const Bytes> ValueListing::pieces(size_t i) const {
+    return std::span<const Bytes>(pieces_).subspan(starts_[i], starts_[i + 1] - starts_[i]);
+}
+
+size_t ValueListing::data_size(size_t i) const {
+    size_t size = 0;
+    for (const Bytes piece : pieces(i)) size += piece.size();
+    return size;
 }
 
 }  // namespace tarnu

@@ -39,15 +39,19 @@ public:
     // value's data, in order, and `data(i)` stays empty. For a caller that copies the data anyway.
     Status read_pieces(const Hive& hive, const KeyNode& key);
 
+    // Lets go of the storage the listing keeps for its next key when it has grown past `values` values or their
+    // pieces, and of joined big data: for a listing kept from key to key, after a key with many values.
+    void trim(size_t values);
+
     size_t size() const { return count_; }
     // The value key of the `i`-th value; it may be moved away, once, by a caller done with the listing.
     ValueKey& key(size_t i) { return keys_[i]; }
     const ValueKey& key(size_t i) const { return keys_[i]; }
     // The data of the `i`-th value, after `read_data`; valid while the hive and the listing are unchanged.
     Bytes data(size_t i) const { return data_[i]; }
-    // After `read_pieces`: the views of the `i`-th value's data, and their total length (also after `read_data`).
-    std::span<const Bytes> pieces(size_t i) const { return scratch_[i].segments; }
-    size_t data_size(size_t i) const { return sizes_[i]; }
+    // After `read_pieces`: the views that make up the `i`-th value's data, in order, and their total length.
+    std::span<const Bytes> pieces(size_t i) const;
+    size_t data_size(size_t i) const;
 
 private:
     Status find_data(const Hive& hive, const KeyNode& key, bool pieces);
@@ -55,7 +59,8 @@ private:
     std::vector<ValueKey> keys_;  // the first `count_` belong to the list read last
     size_t count_ = 0;
     std::vector<Bytes> data_;
-    std::vector<size_t> sizes_;
+    std::vector<Bytes> pieces_;   // after read_pieces: every value's pieces, one value after another
+    std::vector<size_t> starts_;  // where each value's pieces begin in `pieces_`, and where the last ones end
     std::vector<DataScratch> scratch_;  // one per value: its inline bytes, its joined big data
 };
 

@@ -295,6 +295,22 @@ PyObject* new_bytes(Bytes data);
 // the lock released when the list declares large data. Likewise one value's data.
 Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
 Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch);
+// A value listing for one call: the calling thread's own, kept from call to call so that reading values allocates
+// only while its lists grow; a call made while that one is in use (a finaliser run from inside a call that reads
+// values) gets a fresh listing.
+class ListingLease {
+public:
+    ListingLease();
+    ~ListingLease();
+    ListingLease(const ListingLease&) = delete;
+    ListingLease& operator=(const ListingLease&) = delete;
+    ValueListing& listing() { return *listing_; }
+
+private:
+    ValueListing* listing_;
+    std::unique_ptr<ValueListing> own_;
+};
+
 // The same, but leaving big data in its segments (`ValueListing::read_pieces`).
 Status read_value_pieces_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
 // Copies of data from its pieces (`ValueListing::read_pieces`) into new objects that nobody else sees yet: small

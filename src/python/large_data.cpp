@@ -23,6 +23,32 @@ Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueLi
     return is_large(listing.declared_data_size()) ? without_gil(data) : data();
 }
 
+namespace {
+
+// The listings of the threads, and whether each is in use.
+thread_local ValueListing thread_listing;
+thread_local bool thread_listing_in_use = false;
+
+// A thread's listing keeps its storage after a call unless a key with this many values made it grow past it.
+constexpr size_t kKeptListingValues = 4096;
+
+}  // namespace
+
+ListingLease::ListingLease() : listing_(&thread_listing) {
+    if (thread_listing_in_use) {
+        own_ = std::make_unique<ValueListing>();
+        listing_ = own_.get();
+    } else {
+        thread_listing_in_use = true;
+    }
+}
+
+ListingLease::~ListingLease() {
+    if (own_ != nullptr) return;
+    thread_listing.trim(kKeptListingValues);
+    thread_listing_in_use = false;
+}
+
 Status read_value_pieces_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing) {
     TARNU_CHECK(listing.read_list(hive, key));
     auto pieces = [&] { return listing.read_pieces(hive, key); };

@@ -57,7 +57,8 @@ PyObject* key_values(PyObject* self, PyObject*) {
     return guarded(
         [&]() -> PyObject* {
             const KeyFields& key = key_of(self);
-            ValueListing listing;
+            ListingLease lease;
+            ValueListing& listing = lease.listing();
             Status read = read_value_pieces_releasing_large(*key.hive, key.node, listing);
             if (!read.ok()) {
                 raise_error(read.error());

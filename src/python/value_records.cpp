@@ -131,23 +131,35 @@ PyObject* new_record(const ValueKey& value, PyObject* raw) {
 }  // namespace
 
 PyObject* new_value_records(const Hive& hive, const KeyNode& key) {
-    ValueListing listing;
+    ListingLease lease;
+    ValueListing& listing = lease.listing();
     Status read = read_value_pieces_releasing_large(hive, key, listing);
     if (!read.ok()) {
         raise_error(read.error());
         return nullptr;
     }
-    // The raw bytes of every value first, copied straight from the pieces of its data: small data at once, large
-    // data with the lock released, once for the whole list. Then the records, decoded from those bytes.
+    // Each value's raw bytes are copied straight from the pieces of its data: small data at once, large data with
+    // the lock released, once for the whole list.
     PieceCopies copies;
-    PyObject* raws = new_list_of(listing.size(), [&](size_t i) -> PyObject* {
+    auto new_raw = [&](size_t i) -> PyObject* {
         const size_t size = listing.data_size(i);
         PyObject* raw = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
         if (raw != nullptr && size != 0) {
             copies.copy(listing.pieces(i), size, reinterpret_cast<uint8_t*>(PyBytes_AsString(raw)));
         }
         return raw;
-    });
+    };
+    if (!is_large(listing.declared_data_size())) {
+        // No value holds more than the list declares: every record is made in one go.
+        return new_list_of(listing.size(), [&](size_t i) -> PyObject* {
+            PyObject* raw = new_raw(i);
+            PyObject* record = raw != nullptr ? new_record(listing.key(i), raw) : nullptr;
+            Py_XDECREF(raw);
+            return record;
+        });
+    }
+    // Large data: every raw bytes first, then the records, decoded from those bytes once they are written.
+    PyObject* raws = new_list_of(listing.size(), new_raw);
     if (raws == nullptr) return nullptr;
     copies.finish();
     PyObject* records = new_list_of(listing.size(), [&](size_t i) {
