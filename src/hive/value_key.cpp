@@ -53,11 +53,11 @@ Result<size_t> append_big_data_segments(const Hive& hive, uint32_t offset, uint3
 
 // The segments joined into `scratch.joined`, which is allocated once at their exact length.
 Result<Bytes> join_big_data(const Hive& hive, uint32_t offset, uint32_t size, DataScratch& scratch) {
-    scratch.segments.clear();
-    TARNU_TRY(const size_t total, append_big_data_segments(hive, offset, size, scratch.segments));
+    std::vector<Bytes> segments;
+    TARNU_TRY(const size_t total, append_big_data_segments(hive, offset, size, segments));
     std::vector<uint8_t> joined;
     joined.reserve(total);
-    for (const Bytes segment : scratch.segments) joined.insert(joined.end(), segment.begin(), segment.end());
+    for (const Bytes segment : segments) joined.insert(joined.end(), segment.begin(), segment.end());
     scratch.joined = std::move(joined);
     return Bytes(scratch.joined);
 }

@@ -59,11 +59,10 @@ Status read_value_key(const Hive& hive, uint32_t offset, ValueKey& value);
 Result<std::vector<uint8_t>> read_value_data(const ValueKey& value);
 
 // Where `view_value_data` puts data that does not lie in one piece of the image: the bytes of inline data, taken
-// from the value key's data offset field, and big data joined from its segments (whose views are kept too).
+// from the value key's data offset field, and big data joined from its segments.
 struct DataScratch {
     std::array<uint8_t, kMaxInlineData> inline_bytes{};
     std::vector<uint8_t> joined;
-    std::vector<Bytes> segments;
 };
 
 // The value's data bytes without a copy where they lie in one piece: a view of the image for data in one data

@@ -55,14 +55,7 @@ Status ValueListing::find_data(const Hive& hive, const KeyNode& key, bool pieces
 }
 
 void ValueListing::trim(size_t values) {
-    if (keys_.capacity() > values || pieces_.capacity() > values) {
-        *this = ValueListing();
-        return;
-    }
-    for (DataScratch& scratch : scratch_) {
-        scratch.joined = std::vector<uint8_t>();
-        scratch.segments = std::vector<Bytes>();
-    }
+    if (keys_.capacity() > values || pieces_.capacity() > values) *this = ValueListing();
 }
 
 std::span<const Bytes> ValueListing::pieces(size_t i) const {

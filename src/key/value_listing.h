@@ -39,8 +39,9 @@ public:
     // value's data, in order, and `data(i)` stays empty. For a caller that copies the data anyway.
     Status read_pieces(const Hive& hive, const KeyNode& key);
 
-    // Lets go of the storage the listing keeps for its next key when it has grown past `values` values or their
-    // pieces, and of joined big data: for a listing kept from key to key, after a key with many values.
+    // Lets go of all the storage the listing keeps for its next key once it has grown past `values` values or
+    // pieces: for a listing kept from key to key with `read_pieces` (which joins nothing), after a key with many
+    // values.
     void trim(size_t values);
 
     size_t size() const { return count_; }

@@ -291,9 +291,7 @@ inline bool is_large(uint64_t bytes) { return bytes >= kReleaseLockBytes; }
 // A new bytes object holding a copy of `data`; a large copy is made without the lock.
 PyObject* new_bytes(Bytes data);
 
-// The values of `key` read into `listing` in its two steps: the value list with the lock held, then the data with
-// the lock released when the list declares large data. Likewise one value's data.
-Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
+// One value's data, found with the lock released when the value declares large data.
 Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch);
 // A value listing for one call: the calling thread's own, kept from call to call so that reading values allocates
 // only while its lists grow; a call made while that one is in use (a finaliser run from inside a call that reads
@@ -311,7 +309,8 @@ private:
     std::unique_ptr<ValueListing> own_;
 };
 
-// The same, but leaving big data in its segments (`ValueListing::read_pieces`).
+// The values of `key` read into `listing` in its two steps: the value list with the lock held, then where their data
+// lies (`ValueListing::read_pieces`), with the lock released when the list declares large data.
 Status read_value_pieces_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
 // Copies of data from its pieces (`ValueListing::read_pieces`) into new objects that nobody else sees yet: small
 // data is copied at once, large data is kept for `finish()`, which copies all of it in one release of the lock.

@@ -17,12 +17,6 @@ PyObject* new_bytes(Bytes data) {
     return bytes;
 }
 
-Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing) {
-    TARNU_CHECK(listing.read_list(hive, key));
-    auto data = [&] { return listing.read_data(hive, key); };
-    return is_large(listing.declared_data_size()) ? without_gil(data) : data();
-}
-
 namespace {
 
 // The listings of the threads, and whether each is in use.

@@ -66,9 +66,10 @@ PyObject* key_values(PyObject* self, PyObject*) {
             }
             PieceCopies copies;
             PyObject* list = new_list_of(listing.size(), [&](size_t i) -> PyObject* {
+                const size_t size = listing.data_size(i);
                 uint8_t* into = nullptr;
-                PyObject* value = new_registry_value_unwritten(listing.key(i), listing.data_size(i), into);
-                if (value != nullptr) copies.copy(listing.pieces(i), listing.data_size(i), into);
+                PyObject* value = new_registry_value_unwritten(listing.key(i), size, into);
+                if (value != nullptr) copies.copy(listing.pieces(i), size, into);
                 return value;
             });
             if (list != nullptr) copies.finish();
