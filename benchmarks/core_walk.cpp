@@ -16,9 +16,10 @@
 
 #include "hive/file_io.h"
 #include "hive/hive.h"
-#include "hive/value_key.h"
-#include "key/value_listing.h"
-#include "key/walk.h"
+#include "records/value_key.h"
+#include "tree/nodes.h"
+#include "tree/value_listing.h"
+#include "tree/walk.h"
 
 namespace {
 

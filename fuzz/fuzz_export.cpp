@@ -11,11 +11,12 @@
 #include <cstdint>
 #include <string>
 
-#include "export/exporter.h"
-#include "hive/hive.h"
-#include "utils/text.h"
 #include "fuzz_image.h"
+#include "hive/hive.h"
+#include "rows/exporter.h"
 #include "seen.h"
+#include "tree/nodes.h"
+#include "utils/text.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "fuzz_image.h"
 #include "hive/hive.h"
-#include "transaction_log/transaction_log.h"
+#include "logs/transaction_log.h"
 #include "walk_hive.h"
 
 using namespace tarnu;

@@ -12,7 +12,7 @@
 
 #include "hive/limits.h"
 #include "log_replay.h"
-#include "transaction_log/log_base_block.h"
+#include "logs/log_base_block.h"
 #include "utils/marvin32.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "log_replay.h"
-#include "transaction_log/log_base_block.h"
+#include "logs/log_base_block.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "fuzz_image.h"
 #include "hive/cell_walk.h"
 #include "hive/hive.h"
-#include "hive/value_type.h"
+#include "records/value_type.h"
 #include "recovery/recovery.h"
-#include "fuzz_image.h"
 #include "seen.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

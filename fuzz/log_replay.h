@@ -24,8 +24,8 @@
 #include "hive/file_io.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
-#include "transaction_log/log_base_block.h"
-#include "transaction_log/replay.h"
+#include "logs/log_base_block.h"
+#include "logs/replay.h"
 #include "utils/bytes.h"
 #include "walk_hive.h"
 

@@ -2,7 +2,7 @@
 // error the input can cause runs too.
 #pragma once
 
-#include "error/error.h"
+#include "utils/error.h"
 
 namespace tarnu::fuzz {
 

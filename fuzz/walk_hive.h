@@ -10,15 +10,16 @@
 
 #include "hive/cell.h"
 #include "hive/hive.h"
-#include "hive/key_node.h"
-#include "hive/value_key.h"
-#include "hive/value_type.h"
-#include "key/key.h"
-#include "key/key_path.h"
-#include "key/lookup.h"
-#include "key/value_listing.h"
-#include "key/walk.h"
+#include "records/key_node.h"
+#include "records/value_key.h"
+#include "records/value_type.h"
 #include "seen.h"
+#include "tree/key.h"
+#include "tree/key_path.h"
+#include "tree/lookup.h"
+#include "tree/nodes.h"
+#include "tree/value_listing.h"
+#include "tree/walk.h"
 
 namespace tarnu::fuzz {
 

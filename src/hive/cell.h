@@ -7,10 +7,10 @@
 #include <optional>
 #include <vector>
 
-#include "error/error.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "utils/bytes.h"
+#include "utils/error.h"
 
 namespace tarnu {
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "error/error.h"
 #include "utils/bytes.h"
+#include "utils/error.h"
 
 namespace tarnu {
 

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "error/error.h"
 #include "hive/file_io.h"
 #include "utils/bytes.h"
+#include "utils/error.h"
 
 namespace tarnu {
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "error/error.h"
 #include "hive/hive.h"
+#include "utils/error.h"
 
 namespace tarnu {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "error/error.h"
+#include "utils/error.h"
 
 namespace tarnu::platform {
 

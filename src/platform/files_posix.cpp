@@ -11,20 +11,21 @@
 #include <memory>
 
 #include "platform/files.h"
+#include "platform/system_error.h"
 
 namespace tarnu::platform {
 
-HiveError too_large_error() { return HiveError::io(EFBIG); }
+HiveError too_large_error() { return os_error(EFBIG); }
 
 // O_NONBLOCK keeps the open of a FIFO without a writer from waiting for ever; it is cleared again so that reads
 // behave normally.
 Result<InputFile> InputFile::open(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return HiveError::io(errno);
+    if (fd < 0) return os_error(errno);
     InputFile file(fd);
     struct stat info {};
-    if (::fstat(fd, &info) != 0) return HiveError::io(errno);
-    if (S_ISDIR(info.st_mode)) return HiveError::io(EISDIR);
+    if (::fstat(fd, &info) != 0) return os_error(errno);
+    if (S_ISDIR(info.st_mode)) return os_error(EISDIR);
     int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     file.regular_ = S_ISREG(info.st_mode);
@@ -40,13 +41,13 @@ Result<size_t> InputFile::read(uint8_t* into, size_t count) {
     for (;;) {
         ssize_t got = ::read(static_cast<int>(handle_), into, count);
         if (got >= 0) return static_cast<size_t>(got);
-        if (errno != EINTR) return HiveError::io(errno);
+        if (errno != EINTR) return os_error(errno);
     }
 }
 
 Result<const uint8_t*> InputFile::map(size_t length) const {
     void* address = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, static_cast<int>(handle_), 0);
-    if (address == MAP_FAILED) return HiveError::io(errno);
+    if (address == MAP_FAILED) return os_error(errno);
     return static_cast<const uint8_t*>(address);
 }
 

@@ -21,7 +21,7 @@ bool is_folder(const std::wstring& path) {
 
 }  // namespace
 
-HiveError too_large_error() { return HiveError::io_windows(ERROR_FILE_TOO_LARGE); }
+HiveError too_large_error() { return windows_error(ERROR_FILE_TOO_LARGE); }
 
 // A folder cannot be opened as a file: Windows refuses it with "access denied", which is told apart from a real
 // refusal by the folder's attributes and reported as an operation that folders do not support.
@@ -31,8 +31,8 @@ Result<InputFile> InputFile::open(const std::string& path) {
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        if (code == ERROR_ACCESS_DENIED && is_folder(wide)) return HiveError::io_windows(ERROR_DIRECTORY_NOT_SUPPORTED);
-        return HiveError::io_windows(code);
+        if (code == ERROR_ACCESS_DENIED && is_folder(wide)) return windows_error(ERROR_DIRECTORY_NOT_SUPPORTED);
+        return windows_error(code);
     }
     InputFile file(reinterpret_cast<intptr_t>(handle));
     const DWORD type = GetFileType(handle);
@@ -41,7 +41,7 @@ Result<InputFile> InputFile::open(const std::string& path) {
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(handle, &info)) return last_windows_error();
         if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            return HiveError::io_windows(ERROR_DIRECTORY_NOT_SUPPORTED);
+            return windows_error(ERROR_DIRECTORY_NOT_SUPPORTED);
         }
         file.regular_ = true;
         file.size_ = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
@@ -60,7 +60,7 @@ Result<size_t> InputFile::read(uint8_t* into, size_t count) {
     if (!ReadFile(reinterpret_cast<HANDLE>(handle_), into, asked, &got, nullptr)) {
         const DWORD code = GetLastError();
         if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return size_t{0};
-        return HiveError::io_windows(code);
+        return windows_error(code);
     }
     return static_cast<size_t>(got);
 }

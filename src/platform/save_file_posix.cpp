@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/save_file.h"
+#include "platform/system_error.h"
 
 namespace tarnu::platform {
 namespace {
@@ -31,7 +32,7 @@ Status write_all(int fd, Bytes data) {
         ssize_t n = ::write(fd, data.data() + written, data.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return HiveError::io(errno);
+            return os_error(errno);
         }
         if (n == 0) return HiveError::io_text("failed to write whole buffer");
         written += static_cast<size_t>(n);
@@ -72,7 +73,7 @@ int flush_to_disk(int fd) {
 // Writes straight into an existing special file (a pipe or a device): there is nothing to replace.
 Status write_in_place(const std::string& path, Bytes head, Bytes body) {
     int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return HiveError::io(errno);
+    if (fd < 0) return os_error(errno);
     Status status = write_all(fd, head, body);
     ::close(fd);
     return status;
@@ -95,12 +96,12 @@ Result<std::string> resolve_target(const std::string& path) {
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
         std::vector<char> link(static_cast<size_t>(info.st_size > 0 ? info.st_size : PATH_MAX) + 1);
         const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-        if (n < 0) return HiveError::io(errno);
-        if (static_cast<size_t>(n) >= link.size()) return HiveError::io(ENAMETOOLONG);
+        if (n < 0) return os_error(errno);
+        if (static_cast<size_t>(n) >= link.size()) return os_error(ENAMETOOLONG);
         std::string next(link.data(), static_cast<size_t>(n));
         current = !next.empty() && next.front() == '/' ? next : directory_of(current) + "/" + next;
     }
-    return HiveError::io(ELOOP);
+    return os_error(ELOOP);
 }
 
 // Creates a new file in the directory of `path` with a name nobody uses. The name does not grow with the
@@ -113,7 +114,7 @@ Result<int> create_temporary(const std::string& path, std::string& temp) {
                std::to_string(counter.fetch_add(1)) + ".tmp";
         int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0) return fd;
-        if (errno != EEXIST || attempt == 100) return HiveError::io(errno);
+        if (errno != EEXIST || attempt == 100) return os_error(errno);
     }
 }
 
@@ -123,10 +124,10 @@ Status replace_file(const std::string& path, Bytes head, Bytes body, const struc
     std::string temp;
     TARNU_TRY(int fd, create_temporary(path, temp));
     Status status = write_all(fd, head, body);
-    if (status.ok() && existing != nullptr && ::fchmod(fd, existing->st_mode & 07777) != 0) status = HiveError::io(errno);
-    if (status.ok() && flush_to_disk(fd) != 0) status = HiveError::io(errno);
-    if (::close(fd) != 0 && status.ok()) status = HiveError::io(errno);
-    if (status.ok() && ::rename(temp.c_str(), path.c_str()) != 0) status = HiveError::io(errno);
+    if (status.ok() && existing != nullptr && ::fchmod(fd, existing->st_mode & 07777) != 0) status = os_error(errno);
+    if (status.ok() && flush_to_disk(fd) != 0) status = os_error(errno);
+    if (::close(fd) != 0 && status.ok()) status = os_error(errno);
+    if (status.ok() && ::rename(temp.c_str(), path.c_str()) != 0) status = os_error(errno);
     if (!status.ok()) {
         ::unlink(temp.c_str());
         return status;
@@ -146,7 +147,7 @@ Status save_file(const std::string& path, Bytes head, Bytes body) {
     TARNU_TRY(const std::string target, resolve_target(path));
     struct stat info {};
     if (::stat(target.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) return HiveError::io(EISDIR);
+        if (S_ISDIR(info.st_mode)) return os_error(EISDIR);
         if (!S_ISREG(info.st_mode)) return write_in_place(target, head, body);
         return replace_file(target, head, body, &info);
     }

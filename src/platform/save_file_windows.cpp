@@ -69,7 +69,7 @@ Result<HANDLE> create_temporary(const std::wstring& path, std::wstring& temp) {
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD code = GetLastError();
         if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt == 100) {
-            return HiveError::io_windows(code);
+            return windows_error(code);
         }
     }
 }
@@ -97,7 +97,7 @@ Status save_file(const std::string& path, Bytes head, Bytes body) {
     TARNU_TRY(const std::wstring target, resolve_target(given));
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return HiveError::io_windows(ERROR_DIRECTORY_NOT_SUPPORTED);
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return windows_error(ERROR_DIRECTORY_NOT_SUPPORTED);
         OwnedHandle existing(CreateFileW(target.c_str(), GENERIC_WRITE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

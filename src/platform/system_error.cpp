@@ -17,6 +17,8 @@ void drop_trailing_space(std::string& text) {
 
 }  // namespace
 
+HiveError os_error(int code) { return HiveError::io(code, 0, errno_text(code)); }
+
 std::string errno_text(int code) {
     char buffer[256];
     buffer[0] = '\0';
@@ -99,6 +101,10 @@ int errno_of_windows_error(unsigned long code) {
         default:
             return EINVAL;
     }
+}
+
+HiveError windows_error(unsigned long code) {
+    return HiveError::io(errno_of_windows_error(code), static_cast<uint32_t>(code), windows_error_text(code));
 }
 
 #endif

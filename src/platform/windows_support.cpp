@@ -9,7 +9,7 @@ namespace tarnu::platform {
 
 Result<std::wstring> wide_of(std::string_view text) {
     if (text.empty()) return std::wstring();
-    if (text.size() > INT_MAX) return HiveError::io_windows(ERROR_FILENAME_EXCED_RANGE);
+    if (text.size() > INT_MAX) return windows_error(ERROR_FILENAME_EXCED_RANGE);
     const int size = static_cast<int>(text.size());
     const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
     if (length <= 0) return last_windows_error();

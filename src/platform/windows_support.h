@@ -22,7 +22,8 @@
 #include <string>
 #include <string_view>
 
-#include "error/error.h"
+#include "platform/system_error.h"
+#include "utils/error.h"
 
 namespace tarnu::platform {
 
@@ -33,7 +34,7 @@ Result<std::wstring> wide_of(std::string_view text);
 std::string utf8_of(std::wstring_view text);
 
 // The error of the Windows call that just failed.
-inline HiveError last_windows_error() { return HiveError::io_windows(GetLastError()); }
+inline HiveError last_windows_error() { return windows_error(GetLastError()); }
 
 // A handle closed when it goes out of scope.
 class OwnedHandle {

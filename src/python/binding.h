@@ -17,17 +17,18 @@
 #include <utility>
 #include <vector>
 
-#include "error/error.h"
 #include "hive/cell.h"
 #include "hive/hive.h"
-#include "hive/key_node.h"
-#include "hive/value_key.h"
-#include "hive/value_type.h"
-#include "key/value_listing.h"
-#include "key/walk.h"
+#include "records/key_node.h"
+#include "records/value_key.h"
+#include "records/value_type.h"
+#include "tree/value_data.h"
+#include "tree/value_listing.h"
+#include "tree/walk.h"
+#include "utils/error.h"
 
 namespace tarnu {
-struct ReplayReport;  // what a log replay did (transaction_log/replay_report.h)
+struct ReplayReport;  // what a log replay did (logs/replay_report.h)
 }  // namespace tarnu
 
 namespace tarnu::py {

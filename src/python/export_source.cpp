@@ -1,8 +1,8 @@
 // What `tarnu.records` and `tarnu._export` read: a hive file (with the logs beside it, none, or the ones named), a
 // bytes-like image or an open Hive, and the name its rows carry.
-#include "export/hive_source.h"
+#include "logs/logs_beside.h"
+#include "logs/replay.h"
 #include "python/binding.h"
-#include "transaction_log/replay.h"
 
 namespace tarnu::py {
 namespace {

@@ -1,10 +1,10 @@
 // `tarnu._export(...)`, the exporter behind the command's dump, timeline and export-reg: an iterator of bytes
 // chunks of one format, made by the core with the interpreter lock released, and `tarnu._logs_beside(path)`.
-#include "export/exporter.h"
-#include "export/hive_source.h"
-#include "key/key_path.h"
-#include "key/lookup.h"
+#include "logs/logs_beside.h"
 #include "python/binding.h"
+#include "rows/exporter.h"
+#include "tree/key_path.h"
+#include "tree/lookup.h"
 
 namespace tarnu::py {
 namespace {

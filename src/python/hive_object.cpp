@@ -2,9 +2,10 @@
 #include <optional>
 
 #include "hive/save.h"
-#include "key/lookup.h"
+#include "logs/replay.h"
 #include "python/binding.h"
-#include "transaction_log/replay.h"
+#include "tree/lookup.h"
+#include "tree/nodes.h"
 #include "utils/format.h"
 
 namespace tarnu::py {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "python/binding.h"
+#include "tree/value_data.h"
 
 namespace tarnu::py {
 

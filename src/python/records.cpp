@@ -6,9 +6,10 @@
 // walk goes on.
 #include <variant>
 
-#include "export/key_records.h"
-#include "key/lookup.h"
 #include "python/binding.h"
+#include "rows/key_records.h"
+#include "tree/lookup.h"
+#include "tree/nodes.h"
 
 namespace tarnu::py {
 namespace {

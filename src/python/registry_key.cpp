@@ -1,12 +1,14 @@
 // The RegistryKey class: one key of a hive, holding a share of the hive and its key node's cell offset. The key
-// logic lives in the core (src/key); these methods take arguments, call it and build the Python results.
+// logic lives in the core (src/tree); these methods take arguments, call it and build the Python results.
 #include <functional>
 #include <vector>
 
-#include "key/key.h"
-#include "key/key_path.h"
-#include "key/lookup.h"
 #include "python/binding.h"
+#include "tree/key.h"
+#include "tree/key_path.h"
+#include "tree/lookup.h"
+#include "tree/nodes.h"
+#include "tree/value_data.h"
 
 namespace tarnu::py {
 namespace {

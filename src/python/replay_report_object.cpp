@@ -1,7 +1,7 @@
 // ReplayReport and LogReport: what `Hive.open_with_logs` did with the primary and with each log, as read-only
 // attributes. A ReplayReport shares the report with its hive; a LogReport holds a copy of one log's part.
+#include "logs/replay_report.h"
 #include "python/binding.h"
-#include "transaction_log/replay_report.h"
 #include "utils/format.h"
 
 namespace tarnu::py {

@@ -4,8 +4,8 @@
 // ValueData objects, no C++ copy of data that lies in one piece, and text decoded once, by the interpreter.
 #include <optional>
 
-#include "hive/value_type.h"
 #include "python/binding.h"
+#include "records/value_type.h"
 
 namespace tarnu::py {
 namespace {

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "hive/key_node.h"
-#include "hive/value_key.h"
+#include "records/key_node.h"
+#include "records/value_key.h"
 #include "recovery/free_space.h"
 
 namespace tarnu {

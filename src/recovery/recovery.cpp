@@ -6,6 +6,8 @@
 #include "hive/limits.h"
 #include "recovery/carve.h"
 #include "recovery/free_space.h"
+#include "tree/nodes.h"
+#include "tree/value_data.h"
 
 namespace tarnu {
 namespace {

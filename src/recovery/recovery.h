@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "error/error.h"
-#include "hive/key_node.h"
-#include "hive/value_key.h"
-#include "key/key_path.h"
+#include "records/key_node.h"
+#include "records/value_key.h"
+#include "tree/key_path.h"
+#include "utils/error.h"
 
 namespace tarnu {
 

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <string>
 
-#include "error/error.h"
 #include "utils/bytes.h"
+#include "utils/error.h"
 
 namespace tarnu {
 

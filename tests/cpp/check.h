@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "error/error.h"
+#include "utils/error.h"
 
 namespace tarnu::test {
 

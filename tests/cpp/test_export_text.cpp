@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "check.h"
-#include "export/text_encode.h"
+#include "rows/text_encode.h"
 #include "utils/filetime.h"
 
 using namespace tarnu;

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "check.h"
-#include "export/hive_source.h"
 #include "hive/limits.h"
 #include "hive/save.h"
 #include "image.h"
+#include "logs/logs_beside.h"
 
 using namespace tarnu;
 using namespace tarnu::test;

@@ -1,7 +1,8 @@
 // Key nodes: every field from its position, the two name encodings, and the faults in the order they are found.
 #include "check.h"
-#include "hive/key_node.h"
 #include "image.h"
+#include "records/key_node.h"
+#include "tree/nodes.h"
 #include "utils/format.h"
 
 using namespace tarnu;

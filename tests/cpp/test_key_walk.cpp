@@ -5,7 +5,8 @@
 
 #include "check.h"
 #include "image.h"
-#include "key/walk.h"
+#include "tree/nodes.h"
+#include "tree/walk.h"
 
 using namespace tarnu;
 using namespace tarnu::test;

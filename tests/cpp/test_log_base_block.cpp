@@ -2,7 +2,7 @@
 #include "check.h"
 #include "hive/limits.h"
 #include "image.h"
-#include "transaction_log/log_base_block.h"
+#include "logs/log_base_block.h"
 
 using namespace tarnu;
 using namespace tarnu::test;

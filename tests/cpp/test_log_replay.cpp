@@ -1,8 +1,9 @@
 // The replay over a primary and logs held in memory: how each given log is recognised and reported.
 #include "check.h"
 #include "image.h"
-#include "transaction_log/log_base_block.h"
-#include "transaction_log/replay.h"
+#include "logs/log_base_block.h"
+#include "logs/replay.h"
+#include "platform/system_error.h"
 
 using namespace tarnu;
 using namespace tarnu::test;
@@ -20,7 +21,7 @@ ByteBuffer primary() {
 }  // namespace
 
 TEST(logs_are_reported_by_slot_and_kind) {
-    auto replayed = replay_logs(primary(), std::nullopt, GivenLog{"second", HiveError::io(2)});
+    auto replayed = replay_logs(primary(), std::nullopt, GivenLog{"second", platform::os_error(2)});
     if (!replayed.ok()) return CHECK(replayed.ok());
     const ReplayReport& report = replayed->report;
     if (report.logs.size() != 1) return CHECK_EQ(report.logs.size(), 1u);

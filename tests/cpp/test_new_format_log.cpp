@@ -3,8 +3,8 @@
 #include "check.h"
 #include "hive/limits.h"
 #include "image.h"
-#include "transaction_log/log_base_block.h"
-#include "transaction_log/new_format_log.h"
+#include "logs/log_base_block.h"
+#include "logs/new_format_log.h"
 #include "utils/format.h"
 #include "utils/marvin32.h"
 

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "check.h"
-#include "key/offset_set.h"
+#include "tree/offset_set.h"
 
 using namespace tarnu;
 

@@ -4,8 +4,8 @@
 #include "check.h"
 #include "hive/limits.h"
 #include "image.h"
-#include "transaction_log/log_base_block.h"
-#include "transaction_log/old_format_log.h"
+#include "logs/log_base_block.h"
+#include "logs/old_format_log.h"
 
 using namespace tarnu;
 using namespace tarnu::test;

@@ -1,10 +1,10 @@
 // Records parsed over spans, the cell walk, freed cells inside free space, and a recovery on raw bytes.
 #include "check.h"
 #include "hive/cell_walk.h"
-#include "hive/key_node.h"
 #include "hive/limits.h"
-#include "hive/value_key.h"
 #include "image.h"
+#include "records/key_node.h"
+#include "records/value_key.h"
 #include "recovery/free_space.h"
 #include "recovery/recovery.h"
 

@@ -2,7 +2,8 @@
 #include "check.h"
 #include "hive/limits.h"
 #include "image.h"
-#include "subkey_list/subkey_list.h"
+#include "tree/nodes.h"
+#include "tree/subkey_lists.h"
 #include "utils/format.h"
 
 using namespace tarnu;

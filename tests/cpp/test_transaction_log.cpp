@@ -2,7 +2,7 @@
 #include "check.h"
 #include "hive/limits.h"
 #include "image.h"
-#include "transaction_log/transaction_log.h"
+#include "logs/transaction_log.h"
 
 using namespace tarnu;
 using namespace tarnu::test;

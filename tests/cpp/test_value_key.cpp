@@ -1,8 +1,10 @@
 // Value lists, value keys and value data: inline, in one cell, and gathered from big-data segments.
 #include "check.h"
 #include "hive/limits.h"
-#include "hive/value_key.h"
 #include "image.h"
+#include "records/value_key.h"
+#include "tree/nodes.h"
+#include "tree/value_data.h"
 #include "utils/format.h"
 
 using namespace tarnu;

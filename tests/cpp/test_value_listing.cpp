@@ -2,8 +2,9 @@
 #include "check.h"
 #include "hive/limits.h"
 #include "image.h"
-#include "key/key.h"
-#include "key/value_listing.h"
+#include "tree/key.h"
+#include "tree/nodes.h"
+#include "tree/value_listing.h"
 #include "utils/format.h"
 
 using namespace tarnu;

@@ -1,0 +1,80 @@
+// A walk that hands out each key with its values and their data, for the exporters and `tarnu.records`.
+//
+// It walks with `KeyWalk` under `WalkErrors::Skip`, so a key or subkey list that cannot be read is passed over
+// and the walk goes on; each such part, and each value list or value data that cannot be read, becomes a
+// `RecordProblem` with the path of the key it belongs to. A caller that must stop at the first problem stops when
+// one appears. Paths run from the hive's root key ("" for the root), whichever key the walk starts from.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "records/key_node.h"
+#include "records/value_key.h"
+#include "tree/walk.h"
+#include "utils/bytes.h"
+
+namespace tarnu {
+
+struct Hive;
+
+struct RecordValue {
+    ValueKey key;
+    bool readable = false;        // whether the data could be read
+    Bytes in_image;               // the data, where it lies in one piece of the image (most data does)
+    std::vector<uint8_t> own;     // the data otherwise: inline in the value key, or joined from big-data segments
+    bool owned = false;
+
+    // The data bytes, valid while the hive and this value are; empty when they could not be read.
+    Bytes data() const { return owned ? Bytes(own) : in_image; }
+};
+
+struct KeyRecord {
+    std::string path;
+    uint64_t last_written = 0;  // raw FILETIME
+    std::vector<RecordValue> values;
+};
+
+struct RecordProblem {
+    std::string path;     // of the key
+    std::string message;  // what could not be read, and why
+};
+
+// The name a record shows for a value: "" for the unnamed (default) value, whose key says "(default)".
+std::string_view record_value_name(const ValueKey& value);
+
+class KeyRecords {
+public:
+    // `hive` must outlive the walk; `start_path` is the path of `start` from the root key.
+    KeyRecords(const Hive& hive, KeyNode start, std::string start_path);
+
+    // The next key, or nothing once the walk is over.
+    std::optional<KeyRecord> next();
+
+    // What could not be read since the last call, in the order it was met.
+    std::vector<RecordProblem> take_problems() { return std::exchange(problems_, {}); }
+    // Adds a problem of the caller's (a key that a format cannot hold); it counts as a part skipped.
+    void add_problem(RecordProblem problem);
+
+    size_t keys() const { return keys_; }
+    size_t values() const { return values_; }
+    // Parts passed over: subkey lists, keys, value lists and value data.
+    size_t skipped() const { return skipped_; }
+
+private:
+    std::string full_path(const std::string& walk_path) const;
+    void read_values(const KeyNode& node, KeyRecord& record);
+
+    const Hive& hive_;
+    KeyWalk walk_;
+    std::string start_path_;
+    std::vector<RecordProblem> problems_;
+    size_t keys_ = 0, values_ = 0, skipped_ = 0;
+};
+
+}  // namespace tarnu

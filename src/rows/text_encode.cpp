@@ -1,0 +1,115 @@
+#include "rows/text_encode.h"
+
+#include <array>
+#include <cstring>
+
+namespace tarnu {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr char kBase64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+}  // namespace
+
+void append_json_string(std::string& out, std::string_view text) {
+    out += '"';
+    size_t run = 0;  // start of the bytes not yet copied
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(text, run, i - run);
+        run = i + 1;
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                out += "\\u00";
+                out += kHexDigits[c >> 4];
+                out += kHexDigits[c & 0xF];
+        }
+    }
+    out.append(text, run, text.size() - run);
+    out += '"';
+}
+
+void append_csv_field(std::string& out, std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += text;
+        return;
+    }
+    out += '"';
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+void append_hex(std::string& out, Bytes bytes) {
+    // The two digits of every byte value, made once: the data of a whole hive passes through here.
+    static const std::array<char, 512> kPairs = [] {
+        std::array<char, 512> pairs{};
+        for (size_t b = 0; b < 256; ++b) {
+            pairs[2 * b] = kHexDigits[b >> 4];
+            pairs[2 * b + 1] = kHexDigits[b & 0xF];
+        }
+        return pairs;
+    }();
+    const size_t start = out.size();
+    out.resize(start + 2 * bytes.size());
+    char* p = out.data() + start;
+    for (uint8_t b : bytes) {
+        std::memcpy(p, &kPairs[2 * size_t{b}], 2);
+        p += 2;
+    }
+}
+
+void append_base64(std::string& out, Bytes bytes) {
+    size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const uint32_t n = uint32_t{bytes[i]} << 16 | uint32_t{bytes[i + 1]} << 8 | bytes[i + 2];
+        out += kBase64Digits[n >> 18];
+        out += kBase64Digits[(n >> 12) & 0x3F];
+        out += kBase64Digits[(n >> 6) & 0x3F];
+        out += kBase64Digits[n & 0x3F];
+    }
+    const size_t left = bytes.size() - i;
+    if (left == 0) return;
+    const uint32_t n = uint32_t{bytes[i]} << 16 | (left == 2 ? uint32_t{bytes[i + 1]} << 8 : 0);
+    out += kBase64Digits[n >> 18];
+    out += kBase64Digits[(n >> 12) & 0x3F];
+    out += left == 2 ? kBase64Digits[(n >> 6) & 0x3F] : '=';
+    out += '=';
+}
+
+std::string utf16le_from_utf8(std::string_view text) {
+    std::string out;
+    out.reserve(2 * text.size());
+    auto unit = [&](uint32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto b0 = static_cast<unsigned char>(text[i]);
+        const size_t length = b0 < 0x80 ? 1 : b0 < 0xE0 ? 2 : b0 < 0xF0 ? 3 : 4;
+        if (i + length > text.size()) break;  // cannot happen with well-formed input
+        uint32_t cp = length == 1 ? b0 : length == 2 ? b0 & 0x1F : length == 3 ? b0 & 0x0F : b0 & 0x07;
+        for (size_t k = 1; k < length; ++k) cp = cp << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += length;
+        if (cp < 0x10000) {
+            unit(cp);
+        } else {
+            cp -= 0x10000;
+            unit(0xD800 | (cp >> 10));
+            unit(0xDC00 | (cp & 0x3FF));
+        }
+    }
+    return out;
+}
+
+}  // namespace tarnu

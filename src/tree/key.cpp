@@ -1,0 +1,90 @@
+#include "tree/key.h"
+
+#include "hive/cell.h"
+#include "hive/hive.h"
+#include "hive/limits.h"
+#include "tree/name_compare.h"
+#include "tree/nodes.h"
+#include "tree/subkey_lists.h"
+#include "tree/value_data.h"
+#include "tree/value_listing.h"
+#include "utils/format.h"
+#include "utils/text.h"
+
+namespace tarnu {
+namespace {
+
+// Key nodes say "no cell" with 0xFFFFFFFF; 0 is the first hive bin's header, never a cell of its own.
+bool names_a_cell(uint32_t offset) { return offset != 0 && offset != kNoCell; }
+
+}  // namespace
+
+Result<std::vector<uint32_t>> child_offsets(const Hive& hive, const KeyNode& key) {
+    std::vector<uint32_t> offsets;
+    if (key.subkey_count == 0) return offsets;
+    TARNU_CHECK(collect_subkey_offsets(hive, key.subkey_list_offset, ListErrors::Fail, offsets));
+    return offsets;
+}
+
+Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) {
+    TARNU_TRY(std::vector<uint32_t> offsets, child_offsets(hive, key));
+    std::vector<KeyNode> children;
+    children.reserve(offsets.size());
+    for (uint32_t offset : offsets) {
+        TARNU_TRY(KeyNode child, parse_key_node(hive, offset));
+        children.push_back(std::move(child));
+    }
+    return children;
+}
+
+Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key) {
+    ValueListing listing;
+    TARNU_CHECK(listing.read_list(hive, key));
+    TARNU_CHECK(listing.read_data(hive, key));
+    std::vector<KeyValue> values;
+    values.reserve(listing.size());
+    for (size_t i = 0; i < listing.size(); ++i) {
+        const Bytes data = listing.data(i);
+        values.push_back(KeyValue{std::move(listing.key(i)), std::vector<uint8_t>(data.begin(), data.end())});
+    }
+    return values;
+}
+
+Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::string_view name) {
+    TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
+    for (ValueKey& value : keys) {
+        if (value_names_match(value.name, name)) return std::move(value);
+    }
+    return HiveError::not_found("Value '" + std::string(name) + "'");
+}
+
+Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name) {
+    TARNU_TRY(ValueKey value, find_value_key(hive, key, name));
+    TARNU_TRY(std::vector<uint8_t> data, read_value_data(value));
+    return KeyValue{std::move(value), std::move(data)};
+}
+
+Result<std::optional<std::string>> read_class_name(const Hive& hive, const KeyNode& key) {
+    using ClassName = std::optional<std::string>;
+    const uint32_t offset = key.class_name_offset;
+    if (!names_a_cell(offset) || key.class_name_length == 0) return ClassName{};
+    TARNU_TRY(Bytes cell, read_cell(hive, offset));
+    if (cell.size() < key.class_name_length) return HiveError::truncated_data(offset, key.class_name_length, cell.size());
+    TARNU_TRY(std::string text, decode_utf16le(cell.first(key.class_name_length), offset));
+    return ClassName(std::move(text));
+}
+
+Result<std::optional<std::vector<uint8_t>>> read_security_descriptor(const Hive& hive, const KeyNode& key) {
+    using Descriptor = std::optional<std::vector<uint8_t>>;
+    const uint32_t offset = key.security_offset;
+    if (!names_a_cell(offset)) return Descriptor{};
+    TARNU_TRY(Bytes cell, read_cell(hive, offset));
+    if (cell.size() < kSecurityKeyFixedSize) return HiveError::truncated_data(offset, kSecurityKeyFixedSize, cell.size());
+    if (!has_signature(cell, "sk")) return HiveError::invalid_format("Expected 'sk' signature at offset " + hex(offset));
+    const uint64_t end = kSecurityKeyFixedSize + uint64_t{le32(cell, 16)};
+    if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
+    const Bytes descriptor = cell.subspan(kSecurityKeyFixedSize, static_cast<size_t>(end) - kSecurityKeyFixedSize);
+    return Descriptor(std::in_place, descriptor.begin(), descriptor.end());
+}
+
+}  // namespace tarnu

@@ -1,0 +1,53 @@
+// What a key holds, read through its key node: its children, its values (all of them, or one by name), its class
+// name and its security descriptor. Parents and paths are in tree/key_path.h, lookups by name in tree/lookup.h and
+// the walk in tree/walk.h; together they are the key API that the binding, the fuzz target and any other caller
+// use. Every call reads what it needs through `read_cell` and is bounded by the hive's size.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/key_node.h"
+#include "records/value_key.h"
+#include "utils/error.h"
+
+namespace tarnu {
+
+struct Hive;
+
+// The children of `key`, in stored order. A key whose subkey count is 0 has none, whatever its list offset
+// holds; one child that cannot be read fails the call.
+Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key);
+
+// The cell offsets of the key nodes that `read_subkeys` reads, for a caller that reads them itself.
+Result<std::vector<uint32_t>> child_offsets(const Hive& hive, const KeyNode& key);
+
+// A value key and its data bytes.
+struct KeyValue {
+    ValueKey key;
+    std::vector<uint8_t> data;
+};
+
+// Every value of `key`, in list order, with its data. A value whose data cannot be read is listed with empty
+// data. Gathering more data than `kMaxValueDataPerImageByte` times the image's size fails with InvalidFormat.
+// `ValueListing` (tree/value_listing.h) reads the same without copying the data.
+Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key);
+
+// The first value, in list order, whose name matches `name` by `value_names_match` ("(default)" names the
+// unnamed value), with its data; NotFound "Value '<name>'" when there is none.
+Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name);
+
+// The value key that `find_value` finds, without its data.
+Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::string_view name);
+
+// The class name: the UTF-16LE text of the class-name cell, `class_name_length` bytes of it; nothing when the
+// key has no class (no cell, or a length of 0).
+Result<std::optional<std::string>> read_class_name(const Hive& hive, const KeyNode& key);
+
+// A copy of the security descriptor held by the key's security cell ("sk"); nothing when the key names none.
+Result<std::optional<std::vector<uint8_t>>> read_security_descriptor(const Hive& hive, const KeyNode& key);
+
+}  // namespace tarnu
