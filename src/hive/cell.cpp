@@ -4,7 +4,6 @@
 
 #include "hive/hive.h"
 #include "hive/limits.h"
-#include "utils/format.h"
 
 namespace tarnu {
 
@@ -39,11 +38,11 @@ Result<std::optional<HbinHeader>> read_hbin_header(const Hive& hive, uint64_t q)
         // Past the stated hive-bins data size Windows leaves the bins of an earlier, larger hive in place, and their
         // offset fields still name the positions they had there: such a bin ends the listing.
         if (q >= hive.base_block.hive_bins_data_size) return Header{};
-        return HiveError::invalid_format("Hbin offset mismatch: expected " + hex(q) + ", found " + hex(header.offset));
+        return HiveError::invalid_format(q, malformed::HbinOffset{.found = header.offset});
     }
     // A bin must move the walk forward without wrapping past 32 bits; anything else would never end.
     if (header.size == 0 || q + header.size > 0xFFFFFFFFull) {
-        return HiveError::invalid_format("Invalid hbin size " + hex(header.size) + " at offset " + hex(q));
+        return HiveError::invalid_format(q, malformed::HbinSize{.size = header.size});
     }
     return Header(header);
 }

@@ -26,7 +26,7 @@ Result<ValueData> decode_value_data(ValueType type, Bytes data) {
 Status decode_value_data(ValueType type, Bytes data, ValueData& out) {
     if (data.empty()) return Ok{};
     auto need = [&](size_t count) -> Status {
-        if (data.size() < count) return HiveError::truncated_data(0, count, data.size());
+        if (data.size() < count) return HiveError::truncated_data(std::nullopt, count, data.size());
         return Ok{};
     };
     switch (type.id) {
@@ -34,7 +34,7 @@ Status decode_value_data(ValueType type, Bytes data, ValueData& out) {
             break;
         case kRegSz:
         case kRegExpandSz: {
-            TARNU_CHECK(decode_utf16_string(data, 0, out.text));
+            TARNU_CHECK(decode_utf16_string(data, std::nullopt, out.text));
             out.kind = type.id == kRegSz ? ValueDataKind::String : ValueDataKind::ExpandString;
             break;
         }
@@ -54,7 +54,7 @@ Status decode_value_data(ValueType type, Bytes data, ValueData& out) {
             break;
         case kRegMultiSz: {
             std::string all;
-            TARNU_CHECK(decode_utf16_string(data, 0, all));
+            TARNU_CHECK(decode_utf16_string(data, std::nullopt, all));
             out.kind = ValueDataKind::MultiString;
             size_t start = 0;
             while (start <= all.size()) {

@@ -46,8 +46,8 @@ struct ValueData {
     uint64_t number = 0;               // Dword, DwordBigEndian, Qword
 };
 
-// Decodes `data` by `type`. Text fails with InvalidUtf16 at offset 0; a number with too few bytes fails with
-// TruncatedData at offset 0.
+// Decodes `data` by `type`. Text fails with InvalidUtf16, a number with too few bytes with TruncatedData; neither
+// carries an offset (their messages show 0x0).
 Result<ValueData> decode_value_data(ValueType type, Bytes data);
 // The same into `out`, which must hold a default ValueData: for a caller that keeps the result in place.
 Status decode_value_data(ValueType type, Bytes data, ValueData& out);

@@ -8,7 +8,6 @@
 #include "tree/subkey_lists.h"
 #include "tree/value_data.h"
 #include "tree/value_listing.h"
-#include "utils/format.h"
 #include "utils/text.h"
 
 namespace tarnu {
@@ -55,7 +54,7 @@ Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::strin
     for (ValueKey& value : keys) {
         if (value_names_match(value.name, name)) return std::move(value);
     }
-    return HiveError::not_found("Value '" + std::string(name) + "'");
+    return HiveError::value_not_found(std::string(name));
 }
 
 Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name) {
@@ -80,7 +79,7 @@ Result<std::optional<std::vector<uint8_t>>> read_security_descriptor(const Hive&
     if (!names_a_cell(offset)) return Descriptor{};
     TARNU_TRY(Bytes cell, read_cell(hive, offset));
     if (cell.size() < kSecurityKeyFixedSize) return HiveError::truncated_data(offset, kSecurityKeyFixedSize, cell.size());
-    if (!has_signature(cell, "sk")) return HiveError::invalid_format("Expected 'sk' signature at offset " + hex(offset));
+    if (!has_signature(cell, "sk")) return HiveError::invalid_format(offset, malformed::Signature{.expected = "sk"});
     const uint64_t end = kSecurityKeyFixedSize + uint64_t{le32(cell, 16)};
     if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
     const Bytes descriptor = cell.subspan(kSecurityKeyFixedSize, static_cast<size_t>(end) - kSecurityKeyFixedSize);

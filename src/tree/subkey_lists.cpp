@@ -5,7 +5,6 @@
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
-#include "utils/format.h"
 
 namespace tarnu {
 namespace {
@@ -64,25 +63,23 @@ private:
         } else if (kind0 == 'l' && kind1 == 'i') {
             entry_size = 4;
         } else {
-            return HiveError::invalid_subkey_list_type(kind0, kind1);
+            return HiveError::invalid_subkey_list_type(list_offset, kind0, kind1);
         }
         const uint32_t count = le16(cell, 2);
         const size_t needed = kSubkeyListHeaderSize + entry_size * count;
         if (needed > cell.size()) return HiveError::truncated_data(list_offset, needed, cell.size());
 
         // Every list visited and every entry gathered costs one unit; a real hive never needs more units than a
-        // quarter of its size, since each list and entry occupies at least four bytes of it. The message names the
+        // quarter of its size, since each list and entry occupies at least four bytes of it. The error names the
         // list the collection started from: the list where the units run out is only where the excess showed.
         if (!spend(1 + (kind0 == 'l' ? count : 0))) {
             exhausted_ = true;
-            return HiveError::invalid_format("Subkey lists reached from offset " + hex(origin_) +
-                                             " name more entries than the hive holds");
+            return HiveError::invalid_format(origin_, malformed::ListEntries{});
         }
         const Bytes entries = cell.subspan(kSubkeyListHeaderSize, entry_size * count);
         if (kind0 == 'r') {
             if (stack_.size() >= kMaxSubkeyListDepth) {
-                return HiveError::invalid_format("Subkey index list at offset " + hex(list_offset) +
-                                                 " is nested more than " + dec(kMaxSubkeyListDepth) + " levels deep");
+                return HiveError::invalid_format(list_offset, malformed::IndexDepth{.limit = kMaxSubkeyListDepth});
             }
             stack_.push_back(IndexFrame{entries, count, 0});
         } else {

@@ -5,7 +5,6 @@
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
-#include "utils/format.h"
 
 namespace tarnu {
 namespace {
@@ -25,8 +24,8 @@ Result<size_t> append_big_data_segments(const Hive& hive, uint32_t offset, uint3
     TARNU_TRY(Bytes record, read_cell(hive, offset));
     if (record.size() < kBigDataHeaderSize) return HiveError::truncated_data(offset, kBigDataHeaderSize, record.size());
     if (!has_signature(record, "db")) {
-        return HiveError::invalid_format("Expected 'db' signature at offset " + hex(offset) + ", found " +
-                                         byte_list(record.data(), 2));
+        return HiveError::invalid_format(offset,
+                                         malformed::Signature{"db", std::array<uint8_t, 2>{record[0], record[1]}});
     }
     const uint32_t segment_count = le16(record, 2);
     const uint32_t list_offset = le32(record, 4);

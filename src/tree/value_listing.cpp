@@ -48,9 +48,7 @@ Status ValueListing::find_data(const Hive& hive, const KeyNode& key, bool pieces
         }
         gathered += size;
         if (gathered > limit) {
-            return HiveError::invalid_format("Values of key at offset " + hex(key.offset) + " hold more than " +
-                                             dec(limit) + " bytes of data, " + dec(kMaxValueDataPerImageByte) +
-                                             " times the hive's size");
+            return HiveError::invalid_format(key.offset, malformed::ValueDataSize{limit, kMaxValueDataPerImageByte});
         }
     }
     return Ok{};

@@ -160,7 +160,7 @@ std::string decode_compressed_name(Bytes bytes) {
     return out;
 }
 
-Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out) {
+Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std::string& out) {
     out.clear();
     if (bytes.size() % 2 != 0) return HiveError::invalid_utf16(cell_offset);
     if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
@@ -183,7 +183,7 @@ Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out) 
     return Ok{};
 }
 
-Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset) {
+Result<std::string> decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset) {
     std::string out;
     TARNU_CHECK(decode_utf16_string(bytes, cell_offset, out));
     return out;

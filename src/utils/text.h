@@ -2,7 +2,7 @@
 //
 // - `decode_compressed_name`: 8-bit names, one byte per character (Latin-1); never fails.
 // - `decode_utf16_string`: UTF-16 text with an optional byte-order mark choosing UTF-8, UTF-16LE or UTF-16BE;
-//   strict: any ill-formed input fails with InvalidUtf16 carrying the caller's cell offset.
+//   strict: any ill-formed input fails with InvalidUtf16 carrying the caller's cell offset (none for value data).
 // - `utf8_lossy`: bytes read as UTF-8, each ill-formed sequence replaced by U+FFFD.
 // - `decode_utf16le`: UTF-16LE text exactly as stored (no byte-order mark, every U+0000 kept); strict like
 //   `decode_utf16_string`.
@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "utils/bytes.h"
@@ -19,10 +20,10 @@
 namespace tarnu {
 
 std::string decode_compressed_name(Bytes bytes);
-Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset);
+Result<std::string> decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset);
 // The same two into `out`, whose storage is reused: for callers that decode many names one after another.
 void decode_compressed_name(Bytes bytes, std::string& out);
-Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out);
+Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std::string& out);
 // The name stored after the fixed part of a record (a key node, a value key): `length` bytes of `cell` from
 // `fixed_size` on, 8-bit when `compressed`, else UTF-16; TruncatedData carrying `cell_offset` when the cell ends
 // before the name does.
