@@ -26,6 +26,8 @@
 #include "hive/limits.h"
 #include "logs/log_base_block.h"
 #include "logs/replay.h"
+#include "records/key_node.h"
+#include "records/value_key.h"
 #include "utils/bytes.h"
 #include "walk_hive.h"
 

@@ -1,6 +1,5 @@
 #include "records/key_node.h"
 
-#include "hive/limits.h"
 #include "utils/text.h"
 
 namespace tarnu {

@@ -1,6 +1,5 @@
 #include "records/value_key.h"
 
-#include "hive/limits.h"
 #include "utils/text.h"
 
 namespace tarnu {

@@ -3,6 +3,7 @@
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
+#include "records/security_key.h"
 #include "tree/name_compare.h"
 #include "tree/nodes.h"
 #include "tree/subkey_lists.h"
@@ -78,12 +79,8 @@ Result<std::optional<std::vector<uint8_t>>> read_security_descriptor(const Hive&
     const uint32_t offset = key.security_offset;
     if (!names_a_cell(offset)) return Descriptor{};
     TARNU_TRY(Bytes cell, read_cell(hive, offset));
-    if (cell.size() < kSecurityKeyFixedSize) return HiveError::truncated_data(offset, kSecurityKeyFixedSize, cell.size());
-    if (!has_signature(cell, "sk")) return HiveError::invalid_format(offset, malformed::Signature{.expected = "sk"});
-    const uint64_t end = kSecurityKeyFixedSize + uint64_t{le32(cell, 16)};
-    if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
-    const Bytes descriptor = cell.subspan(kSecurityKeyFixedSize, static_cast<size_t>(end) - kSecurityKeyFixedSize);
-    return Descriptor(std::in_place, descriptor.begin(), descriptor.end());
+    TARNU_TRY(const SecurityKey security, parse_security_key(cell, offset));
+    return Descriptor(std::in_place, security.descriptor.begin(), security.descriptor.end());
 }
 
 }  // namespace tarnu
