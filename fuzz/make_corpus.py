@@ -13,10 +13,14 @@ import shutil
 import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
-# The builder is loaded from its source file rather than through the package, whose __init__ is the extension: a
-# build tree may compile that with sanitizers or for libFuzzer, and a plain interpreter cannot load it then.
-_spec = importlib.util.spec_from_file_location("hivebuilder", HERE.parent / "python" / "tarnu" / "hivebuilder.py")
+# The builder is loaded from its source folder rather than through the package, whose __init__ is the extension: a
+# build tree may compile that with sanitizers or for libFuzzer, and a plain interpreter cannot load it then. Its
+# modules import each other relatively, so it loads as a top-level package of its own.
+_BUILDER = HERE.parent / "python" / "tarnu" / "hivebuilder"
+_spec = importlib.util.spec_from_file_location("hivebuilder", _BUILDER / "__init__.py",
+                                               submodule_search_locations=[str(_BUILDER)])
 hb = importlib.util.module_from_spec(_spec)
+sys.modules[_spec.name] = hb
 _spec.loader.exec_module(hb)
 
 

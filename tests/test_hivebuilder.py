@@ -5,10 +5,11 @@ would otherwise show up as a confusing failure of the module under test.
 """
 
 import struct
-from typing import Dict, List, Optional, Tuple, Union
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 import pytest
 
+from conftest import stored_at
 from tarnu import hivebuilder as hb
 from tarnu.hivebuilder import Key, Value
 
@@ -125,13 +126,15 @@ def check_key(image: bytes, offset: int, key: Key, parent: int, minor_version: i
     (parent_off, n_sub, _, sub_list, _, n_val, val_list, _, class_off) = \
         struct.unpack_from("<9I", p, 16)
     name_len, class_len = struct.unpack_from("<HH", p, 72)
-    compressed = all(ord(c) < 256 for c in key.name)
+    name, class_name = key.name, key.class_name
+    assert isinstance(name, str) and (class_name is None or isinstance(class_name, str))  # as the trees here give them
+    compressed = all(ord(c) < 256 for c in name)
     assert bool(flags & 0x20) == compressed
-    assert decode_name(p[76:76 + name_len], compressed) == key.name
+    assert decode_name(p[76:76 + name_len], compressed) == name
     assert parent_off == parent
     assert stamp == (key.timestamp or hb.DEFAULT_TIMESTAMP)
-    if key.class_name is not None:
-        assert payload(image, class_off)[:class_len] == key.class_name.encode("utf-16-le")
+    if class_name is not None:
+        assert payload(image, class_off)[:class_len] == class_name.encode("utf-16-le")
 
     assert n_sub == len(key.subkeys)
     children = subkey_offsets(image, sub_list) if key.subkeys else []
@@ -204,7 +207,7 @@ def test_built_hive_reads_back(root: Key, minor_version: int) -> None:
     ({"checksum": 0}, {508: 0}),
     ({"signature": b"rega", "major_version": 2}, {0: u32(b"rega", 0), 20: 2}),
 ])
-def test_base_block_fields(fields: Dict[str, Union[int, bytes]], expected: Dict[int, int]) -> None:
+def test_base_block_fields(fields: hb.BaseBlockFields, expected: Dict[int, int]) -> None:
     block = hb.base_block(**fields)
     assert len(block) == 4096 and not any(block[512:])
     for pos, value in expected.items():
@@ -290,7 +293,7 @@ def dirty_blocks(log: bytes) -> List[DirtyBlock]:
     ([[(0x1000, b"A" * 600)]], {"length": 4607}, [(4096, [(0x1000, 600, b"A" * 487)])], 4607),
     ([[(0x1000, b"A" * 8)]], {"pad": False}, [(4096, [(0x1000, 8, b"A" * 8)])], 4096 + 32),
 ])
-def test_log_file_layout(blocks: List[Union[bytes, List[Union[Page, SizedPage]]]], kwargs: Dict[str, int],
+def test_log_file_layout(blocks: List[Union[bytes, List[Union[Page, SizedPage]]]], kwargs: Dict[str, Any],
                          expected: Optional[List[DirtyBlock]], length: int) -> None:
     log = hb.log_file(42, blocks, **kwargs)
     assert struct.unpack_from("<4sI", log) == (b"HvLE", 42) and not any(log[8:4096])
@@ -361,7 +364,7 @@ def test_delete_key_frees_what_only_it_names(minor_version: int) -> None:
     b.add(doomed, parent=root)
     b.key("root", root=True, at=root, security=b"\x01" * 20)
     before = cell_sizes(b.build())
-    b.delete_key(doomed.offset)
+    b.delete_key(stored_at(doomed))
     after = cell_sizes(b.build())
     freed = {o for o in before if before[o] < 0 and after[o] > 0}
     assert {o: -before[o] for o in freed} == {o: after[o] for o in freed}  # sizes kept, only the sign changes
