@@ -4,8 +4,13 @@ These tests guard the fixtures that every other test relies on: a builder bug
 would otherwise show up as a confusing failure of the module under test.
 """
 
+import inspect
+import pathlib
 import struct
-from typing import Any, Dict, List, Optional, Tuple, Union
+import subprocess
+import sys
+import typing
+from typing import Any, Callable, Dict, List, Optional, Set, Tuple, Union
 
 import pytest
 
@@ -385,3 +390,43 @@ def test_coalesce_and_reuse() -> None:
     sizes = cell_sizes(b.build())
     assert sizes == {first: 48, third: -8, third + 8: 4096 - 32 - 56}
     assert i32(b.build(), BINS + second) == 24  # the inner size field stays
+
+
+# Each TypedDict of keyword overrides against the encoder it feeds: the encoder's parameters with their types, less
+# those that the call passing the overrides on sets itself.
+@pytest.mark.parametrize("fields, encoder, set_by_caller", [
+    (hb.NkFields, hb.nk, {"name", "root"}),
+    (hb.VkFields, hb.vk, {"name"}),
+    (hb.HbinFields, hb.hbin_header, set()),
+    (hb.BaseBlockFields, hb.base_block, set()),
+    (hb.BuildHiveFields, hb.base_block, {"minor_version"}),
+    (hb.NewLogFields, hb.base_block, {"file_type"}),
+    (hb.LogHeaderFields, hb.base_block, {"file_type", "hive_bins_data_size"}),
+    (hb.OldLogFields, hb.base_block, {"file_type", "hive_bins_data_size", "signature"}),
+], ids=["nk", "vk", "hbin", "base-block", "build-hive", "new-log", "log-header", "old-log"])
+def test_override_fields_match_their_encoder(fields: type, encoder: Callable[..., bytes],
+                                             set_by_caller: Set[str]) -> None:
+    hints = typing.get_type_hints(encoder)
+    expected = {name: hints[name] for name in inspect.signature(encoder).parameters if name not in set_by_caller}
+    assert typing.get_type_hints(fields) == expected
+
+
+LOAD_ALONE = """
+import importlib.util, sys
+folder = sys.argv[1]
+spec = importlib.util.spec_from_file_location("alone", folder + "/__init__.py", submodule_search_locations=[folder])
+hb = importlib.util.module_from_spec(spec)
+sys.modules["alone"] = hb
+spec.loader.exec_module(hb)
+assert "tarnu" not in sys.modules, "the builder imported tarnu"
+sys.stdout.buffer.write(hb.build_hive(hb.Key("R", [hb.Key("S")], [hb.Value("v", hb.REG_SZ, "x")])))
+"""
+
+
+def test_loads_from_its_folder_without_the_extension() -> None:
+    # The fuzz corpus is written by a plain interpreter that loads the builder from its source folder, since the
+    # extension beside it may be built with sanitizers: the builder's modules import only each other and the
+    # standard library.
+    folder = pathlib.Path(hb.__file__).parent
+    built = subprocess.run([sys.executable, "-c", LOAD_ALONE, str(folder)], capture_output=True, check=True).stdout
+    assert built == hb.build_hive(Key("R", [Key("S")], [Value("v", hb.REG_SZ, "x")]))
