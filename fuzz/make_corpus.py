@@ -133,11 +133,10 @@ def deleted_tree():
     # A deleted key with values of every storage and a class name, and a deleted subtree below it.
     b = hb.HiveBuilder()
     root = b.reserve(len(hb.nk("root")))
-    doomed = hb.Key("gone", [hb.Key("child", [hb.Key("grandchild")])], values(), class_name="cls")
-    b.add(doomed, parent=root)
+    doomed = b.add(hb.Key("gone", [hb.Key("child", [hb.Key("grandchild")])], values(), class_name="cls"), parent=root)
     big = b.value("big", hb.REG_BINARY, bytes(range(256)) * 80)
     b.key("root", root=True, at=root, values=[b.value("live", hb.REG_DWORD, 1)])
-    b.delete_key(doomed.offset)
+    b.delete_key(doomed)
     b.delete_value(big)
     return b.build()
 
@@ -147,14 +146,14 @@ def merged_free_space():
     b = hb.HiveBuilder()
     root = b.reserve(len(hb.nk("root")))
     first = b.cell(bytes(40))
-    doomed = hb.Key("top", [hb.Key("mid", [hb.Key("leaf")])], [hb.Value("v", hb.REG_SZ, "data" * 10)])
-    b.add(doomed, parent=root)
+    top = hb.Key("top", [hb.Key("mid", [hb.Key("leaf")])], [hb.Value("v", hb.REG_SZ, "data" * 10)])
+    doomed = b.add(top, parent=root)
     b.key("root", root=True, at=root)
-    b.delete_key(doomed.offset)
-    b.reuse(doomed.offset, b"\xab" * 8)
+    b.delete_key(doomed)
+    b.reuse(doomed, b"\xab" * 8)
     b.free(first)
-    b.coalesce(first, doomed.offset)
-    b.coalesce(doomed.offset + 16)
+    b.coalesce(first, doomed)
+    b.coalesce(doomed + 16)
     return b.build()
 
 
@@ -168,7 +167,7 @@ def near_records():
     one, two = b.reserve(len(hb.nk("one"))), b.reserve(len(hb.nk("two")))
     b.fill(one, hb.nk("one", parent=two), free=True)
     b.fill(two, hb.nk("two", parent=one), free=True)
-    return b.build(root_cell_offset=b.root)
+    return b.build()
 
 
 def recovery_seeds():
