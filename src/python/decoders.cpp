@@ -174,7 +174,7 @@ PyObject* py(const Acl& acl) {
         .set("offset", py(acl.offset))
         .set("revision", py(acl.revision))
         .set("size", py(acl.size))
-        .set("count", py(acl.count))
+        .set("ace_count", py(acl.count))
         .set("aces", py(acl.aces))
         .release();
 }
@@ -248,7 +248,7 @@ PyObject* py(const FullResource& full) {
         .set("bus_number", py(full.bus_number))
         .set("version", py(full.version))
         .set("revision", py(full.revision))
-        .set("count", py(full.count))
+        .set("partial_count", py(full.count))
         .set("partials", py(full.partials))
         .release();
 }
@@ -269,7 +269,7 @@ PyObject* py(const Alternative& alt) {
         .set("offset", py(alt.offset))
         .set("version", py(alt.version))
         .set("revision", py(alt.revision))
-        .set("count", py(alt.count))
+        .set("descriptor_count", py(alt.count))
         .set("descriptors", py(alt.descriptors))
         .release();
 }
@@ -363,7 +363,7 @@ PyObject* decode_records(Bytes data, const std::string& kind, PyObject* option) 
             .set("interface_name", py(interface_type_name(list.interface_type)))
             .set("bus_number", py(list.bus_number))
             .set("slot_number", py(list.slot_number))
-            .set("count", py(list.alternative_count))
+            .set("alternative_count", py(list.alternative_count))
             .set("alternatives", py(list.alternatives))
             .set("notes", py(list.notes))
             .release();
