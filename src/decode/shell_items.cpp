@@ -175,19 +175,20 @@ void parse_item(Reader& in, ShellItem& item) {
         if (root || !signature_item(in, item)) root_folder(in, item);
     } else if (type == 0x00 || type == 0x01) {
         signature_item(in, item);
-    } else if (type >= 0x20 && type <= 0x2F) {
-        item.kind = "volume";
-        volume(in, 2, item);
-    } else if (type >= 0x30 && type <= 0x3F) {
-        file_entry(in, item, true);
-    } else if (type >= 0x40 && type <= 0x4F) {
-        network(in, item);
     } else if (type == 0x61) {
         uri(in, item);
     } else if (type == 0x71) {
         control_panel_item(in, item);
     } else if (type == 0x74) {
         delegate(in, item);
+    } else if ((type & 0x70) == 0x20) {
+        // The high bit and the low nibble are flags; the bits 0x70 give the class.
+        item.kind = "volume";
+        volume(in, 2, item);
+    } else if ((type & 0x70) == 0x30) {
+        file_entry(in, item, true);
+    } else if ((type & 0x70) == 0x40) {
+        network(in, item);
     }
 }
 
