@@ -315,7 +315,7 @@ def decoder_seeds():
                           db.file_entry("A.TXT", long_name="a.txt", directory=False, version=3)])
     network = db.item_list([db.item(0xC3, b"\x01\xc0\\\\wsl$\\Ubuntu\x00desc\x00comment\x00")])
     shim_entries = [("\\??\\C:\\Windows\\a.exe", db.filetime(1300000000), 2), ("\\??\\C:\\b.exe", 0, 0)]
-    partial = bytes([3, 1]) + (0).to_bytes(2, "little") + (0xF0000).to_bytes(8, "little") + (0x1000).to_bytes(4, "little")
+    partial = bytes([3, 1, 0, 0]) + (0xF0000).to_bytes(8, "little") + (0x1000).to_bytes(4, "little")
     full = (1).to_bytes(4, "little") + bytes(4) + (1).to_bytes(2, "little") + (1).to_bytes(2, "little")
     requirement = bytes([1, 1, 1, 0]) + bytes(4) + (8).to_bytes(4, "little") + (1).to_bytes(4, "little") + bytes(16)
     seeds = {

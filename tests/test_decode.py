@@ -282,7 +282,8 @@ def delegate(short: str, long: str) -> bytes:
     ([db.item(0x01, b"\0" + u32(0x39DE2184, 5))], "System and Security", ["control panel category"], []),
     ([db.item(0x1F, b"\0" + u16(0) + u32(0xF5A6B710) + u16(0) + b"/E:\\".ljust(20, b"\0"))], "E:\\",
      ["removable drive"], []),
-    ([db.item(0x00, b"\0" + u16(24) + u32(0x23FEBBEE) + u16(0, 16) + db.guid("{374DE290-123F-4565-9164-39C4925E467B}"))],
+    ([db.item(0x00, b"\0" + u16(24) + u32(0x23FEBBEE) + u16(0, 16)
+              + db.guid("{374DE290-123F-4565-9164-39C4925E467B}"))],
      "Downloads", ["users property view"], []),
     ([delegate("JOHN", "John")], "John", ["delegate"], []),
     ([db.item(0x61, b"\x80" + u16(0) + utf16("ftp://host/dir\0"))], "ftp://host/dir", ["URI"], []),

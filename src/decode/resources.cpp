@@ -162,7 +162,9 @@ RequirementsList parse_requirements_list(Bytes data) {
         alt.count = le32(data, at + 4);
         at += kAlternativeHeaderSize;
         const size_t count = std::min<size_t>(alt.count, (data.size() - at) / kRequirementSize);
-        if (count < alt.count) in.note(at - 4, "room for " + dec(alt.count) + " descriptors", byte_count(data.size() - at));
+        if (count < alt.count) {
+            in.note(at - 4, "room for " + dec(alt.count) + " descriptors", byte_count(data.size() - at));
+        }
         for (size_t i = 0; i < count; ++i, at += kRequirementSize) {
             Requirement r;
             r.offset = at;

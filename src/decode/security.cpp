@@ -71,7 +71,9 @@ Acl parse_acl(Reader& in, size_t offset, const char* what) {
     acl.revision = data[offset];
     acl.size = le16(data, offset + 2);
     acl.count = le16(data, offset + 4);
-    if (acl.revision < 2 || acl.revision > 4) in.note(offset, std::string(what) + " of revision 2 to 4", dec(acl.revision));
+    if (acl.revision < 2 || acl.revision > 4) {
+        in.note(offset, std::string(what) + " of revision 2 to 4", dec(acl.revision));
+    }
     if (acl.size < kAclHeaderSize) {
         in.note(offset + 2, "an ACL size of at least 8", dec(acl.size));
         return acl;

@@ -73,7 +73,8 @@ PyObject* py(float value) { return PyFloat_FromDouble(value); }
 PyObject* py(const std::string& text) { return new_str(text); }
 PyObject* py(const char* text) { return text ? PyUnicode_FromString(text) : none(); }
 PyObject* py(const std::vector<uint8_t>& bytes) {
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
+                                     static_cast<Py_ssize_t>(bytes.size()));
 }
 PyObject* py(const Sid& sid) { return new_str(sid_text(sid)); }
 
