@@ -395,6 +395,7 @@ def test_userassist(data: bytes, version: Optional[int], expected: Tuple[Any, ..
 ])
 def test_fixed_records(function: Any, data: bytes, expected: Tuple[Any, ...]) -> None:
     record = function(data)
+    fields: Tuple[Any, ...]
     if isinstance(record, decode.BamEntry):
         fields = (record.last_run and record.last_run.value, record.packaged, record.version, record.rest)
     elif isinstance(record, decode.StartupApproved):

@@ -42,6 +42,13 @@ void Reader::note(size_t at, std::string expected, std::string found) {
     notes_->push_back(Note{base_ + at, std::move(expected), std::move(found)});
 }
 
+size_t Reader::clamp_count(size_t claimed, size_t at, size_t size, size_t count_at, const char* what) {
+    const size_t room = at < data_.size() ? (data_.size() - at) / size : 0;
+    if (claimed <= room) return claimed;
+    note(count_at, "room for " + dec(claimed) + " " + what, byte_count(at < data_.size() ? data_.size() - at : 0));
+    return room;
+}
+
 std::string utf16_text(Bytes bytes) {
     const size_t units = bytes.size() / 2;
     std::string out;

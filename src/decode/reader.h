@@ -44,6 +44,9 @@ public:
     // A reader of `size` bytes at `at` (cut to what is there) whose notes carry this reader's offsets.
     Reader sub(size_t at, size_t size) const;
     void note(size_t at, std::string expected, std::string found);
+    // `claimed` records of `size` bytes from `at`, cut to what the data holds; when cut, notes "room for <claimed>
+    // <what>" at `count_at`, the place of the count.
+    size_t clamp_count(size_t claimed, size_t at, size_t size, size_t count_at, const char* what);
     Notes& notes() { return *notes_; }
 
 private:

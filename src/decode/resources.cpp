@@ -83,11 +83,8 @@ std::optional<size_t> walk_lists(Reader& in, size_t at, size_t lists, size_t siz
         full.revision = le16(d, at + 10);
         full.count = le32(d, at + 12);
         at += kFullHeaderSize;
-        const size_t count = std::min<size_t>(full.count, (d.size() - at) / size);
-        if (count < full.count) {
-            r.note(at - 4, "room for " + dec(full.count) + " partial descriptors", byte_count(d.size() - at));
-            if (!out) return std::nullopt;
-        }
+        const size_t count = r.clamp_count(full.count, at, size, at - 4, "partial descriptors");
+        if (count < full.count && !out) return std::nullopt;
         for (size_t i = 0; i < count; ++i) {
             PartialResource p;
             p.offset = at;
@@ -124,9 +121,8 @@ ResourceList parse_resource_list(Bytes data, bool with_count) {
     if (with_count) {
         const auto count = in.u32(0, "the count of full descriptors");
         if (!count) return list;
-        lists = std::min<size_t>(*count, (data.size() - 4) / kFullHeaderSize);
-        if (lists < *count) in.note(0, "room for " + dec(*count) + " full descriptors", byte_count(data.size() - 4));
         at = 4;
+        lists = in.clamp_count(*count, at, kFullHeaderSize, 0, "full descriptors");
     }
     // The partial descriptor size whose lengths add up to the data's length; 16 when neither does.
     const auto with_16 = walk_lists(in, at, lists, 16, nullptr);
@@ -161,10 +157,7 @@ RequirementsList parse_requirements_list(Bytes data) {
         alt.revision = le16(data, at + 2);
         alt.count = le32(data, at + 4);
         at += kAlternativeHeaderSize;
-        const size_t count = std::min<size_t>(alt.count, (data.size() - at) / kRequirementSize);
-        if (count < alt.count) {
-            in.note(at - 4, "room for " + dec(alt.count) + " descriptors", byte_count(data.size() - at));
-        }
+        const size_t count = in.clamp_count(alt.count, at, kRequirementSize, at - 4, "descriptors");
         for (size_t i = 0; i < count; ++i, at += kRequirementSize) {
             Requirement r;
             r.offset = at;

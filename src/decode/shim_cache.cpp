@@ -36,12 +36,7 @@ void counted_path(Reader& in, size_t at, bool wide, ShimEntry& e) {
 
 // The number of entries of `size` bytes from `first` to visit: the header's count, cut to what the data holds.
 size_t entry_count(Reader& in, ShimCache& cache, size_t first, size_t size) {
-    const size_t room = in.size() > first ? (in.size() - first) / size : 0;
-    if (*cache.header_count > room) {
-        in.note(4, "room for " + dec(*cache.header_count) + " entries", dec(room) + " entries");
-        return room;
-    }
-    return *cache.header_count;
+    return in.clamp_count(*cache.header_count, first, size, 4, "entries");
 }
 
 void xp(Reader& in, ShimCache& cache) {

@@ -15,25 +15,20 @@ uint64_t filetime_of(int64_t year, unsigned month, unsigned day, unsigned hour, 
     return seconds * kFiletimeTicksPerSecond;
 }
 
+using CalendarField = uint16_t CalendarTime::*;
+constexpr CalendarField kSystemtimeOrder[8] = {&CalendarTime::year,   &CalendarTime::month,  &CalendarTime::weekday,
+                                               &CalendarTime::day,    &CalendarTime::hour,   &CalendarTime::minute,
+                                               &CalendarTime::second, &CalendarTime::milliseconds};
+constexpr CalendarField kTimeFieldsOrder[8] = {&CalendarTime::year,   &CalendarTime::month,  &CalendarTime::day,
+                                               &CalendarTime::hour,   &CalendarTime::minute, &CalendarTime::second,
+                                               &CalendarTime::milliseconds, &CalendarTime::weekday};
+
 CalendarTime calendar(Bytes data, size_t at, bool weekday_last) {
     CalendarTime t;
-    for (size_t i = 0; i < 8; ++i) t.raw[i] = le16(data, at + 2 * i);
-    t.year = t.raw[0];
-    t.month = t.raw[1];
-    if (weekday_last) {
-        t.day = t.raw[2];
-        t.hour = t.raw[3];
-        t.minute = t.raw[4];
-        t.second = t.raw[5];
-        t.milliseconds = t.raw[6];
-        t.weekday = t.raw[7];
-    } else {
-        t.weekday = t.raw[2];
-        t.day = t.raw[3];
-        t.hour = t.raw[4];
-        t.minute = t.raw[5];
-        t.second = t.raw[6];
-        t.milliseconds = t.raw[7];
+    const CalendarField* order = weekday_last ? kTimeFieldsOrder : kSystemtimeOrder;
+    for (size_t i = 0; i < 8; ++i) {
+        t.raw[i] = le16(data, at + 2 * i);
+        t.*order[i] = t.raw[i];
     }
     bool zero = true;
     for (uint16_t v : t.raw) zero = zero && v == 0;
