@@ -363,6 +363,15 @@ def test_appcompatcache(data: bytes, layout: str, executed: List[Optional[bool]]
     expected_notes(cache.notes, notes)
 
 
+def test_appcompatcache_entries_sharing_one_path() -> None:
+    # Four entries naming one long path: together they may copy no more than the value holds.
+    path = utf16("x" * 500)
+    records = b"".join(u16(len(path), len(path) + 2) + u32(256) + u64(T2012) + u32(2, 0, 0, 0) for _ in range(4))
+    cache = decode.appcompatcache(u32(0xBADC0FEE, 4).ljust(128, b"\0") + records + path)
+    assert [len(e.path) for e in cache.entries] == [500, 0, 0, 0]
+    expected_notes(cache.notes, ["shared between entries"])
+
+
 @pytest.mark.parametrize("data", [b"", b"\x01\x02", bytes(range(40))])
 def test_appcompatcache_unknown_layout(data: bytes) -> None:
     cache = decode.appcompatcache(data)

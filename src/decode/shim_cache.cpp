@@ -27,11 +27,35 @@ bool is_64_bit(Bytes d, size_t first) {
     return d.size() - first >= 8 && le16(d, first + 2) - le16(d, first) == 2 && le32(d, first + 4) == 0;
 }
 
-void counted_path(Reader& in, size_t at, bool wide, ShimEntry& e) {
+// What the entries of a counted layout copy out of the value, together at most the value's size: their paths and
+// data lie apart in what Windows writes, and entries that all name the same large region would otherwise copy it
+// once each.
+class CopyBudget {
+public:
+    explicit CopyBudget(size_t size) : left_(size) {}
+    // True when `size` bytes may still be copied; notes the first refusal.
+    bool take(Reader& in, size_t at, size_t size) {
+        if (size <= left_) {
+            left_ -= size;
+            return true;
+        }
+        if (!refused_) in.note(at, "paths and data that fit the value once", "more, shared between entries");
+        refused_ = true;
+        return false;
+    }
+
+private:
+    size_t left_;
+    bool refused_ = false;
+};
+
+void counted_path(Reader& in, size_t at, bool wide, ShimEntry& e, CopyBudget& budget) {
     const Bytes d = in.data();
     const size_t length = le16(d, at);
     const size_t offset = wide ? to_size(le64(d, at + 8)) : le32(d, at + 4);
-    if (in.need(offset, length, "an entry's path")) e.path = utf16_text(d.subspan(offset, length));
+    if (in.need(offset, length, "an entry's path") && budget.take(in, at, length)) {
+        e.path = utf16_text(d.subspan(offset, length));
+    }
 }
 
 // The number of entries of `size` bytes from `first` to visit: the header's count, cut to what the data holds.
@@ -70,11 +94,12 @@ void vista(Reader& in, ShimCache& cache) {
     bool sizes = false;
     for (size_t i = 0; i < count; ++i) sizes = sizes || le32(d, 8 + i * size + tail) > 3;
     cache.layout = std::string(sizes ? "2003" : "Vista") + (wide ? " 64-bit" : " 32-bit");
+    CopyBudget budget(d.size());
     for (size_t i = 0; i < count; ++i) {
         const size_t at = 8 + i * size;
         ShimEntry e;
         e.offset = at;
-        counted_path(in, at, wide, e);
+        counted_path(in, at, wide, e, budget);
         e.modified = from_filetime(le64(d, at + tail - 8));
         if (sizes) {
             e.file_size = le64(d, at + tail);
@@ -95,19 +120,20 @@ void seven(Reader& in, ShimCache& cache) {
     cache.layout = wide ? "7 64-bit" : "7 32-bit";
     const size_t size = wide ? 48 : 32;
     const size_t count = entry_count(in, cache, kSevenHeaderSize, size);
+    CopyBudget budget(d.size());
     for (size_t i = 0; i < count; ++i) {
         const size_t at = kSevenHeaderSize + i * size;
         const size_t flags_at = wide ? at + 24 : at + 16;
         ShimEntry e;
         e.offset = at;
-        counted_path(in, at, wide, e);
+        counted_path(in, at, wide, e, budget);
         e.modified = from_filetime(le64(d, flags_at - 8));
         e.insertion_flags = le32(d, flags_at);
         e.shim_flags = le32(d, flags_at + 4);
         e.executed = (*e.insertion_flags & 0x2) != 0;
         const size_t data_size = wide ? to_size(le64(d, at + 32)) : le32(d, at + 24);
         const size_t data_offset = wide ? to_size(le64(d, at + 40)) : le32(d, at + 28);
-        if (data_size != 0 && in.need(data_offset, data_size, "an entry's data")) {
+        if (data_size != 0 && in.need(data_offset, data_size, "an entry's data") && budget.take(in, at, data_size)) {
             e.data.assign(d.begin() + data_offset, d.begin() + data_offset + data_size);
         }
         cache.entries.push_back(std::move(e));
