@@ -430,6 +430,17 @@ def test_windows_logs_first_then_blocks(replay: Replay) -> None:
     assert (clean.root_key().name(), value(clean)) == ("ABCD", 0)
 
 
+@pytest.mark.parametrize("swap", [False, True], ids=["old first", "new first"])
+def test_new_format_wins_over_old(replay: Replay, swap: bool) -> None:
+    logs = [old_log(units(STATES[0], STATES[2])), log(10, 0)]
+    hive = replay(*(logs[::-1] if swap else logs))
+    assert value(hive) == 1
+    assert {l.kind: (l.used, l.reason) for l in report_of(hive).logs} == {
+        "new": (True, None), "old": (False, "new-format logs are given too")}
+    clean = report_of(replay(*logs, primary=STATES[0]))
+    assert [(l.kind, l.reason) for l in clean.logs] == [("old", "the primary is clean"), ("new", "the primary is clean")]
+
+
 def test_report_of_a_hive_opened_without_logs(write_file: WriteFile) -> None:
     path = write_file(PRIMARY)
     assert tarnu.Hive.open(path).replay_report() is None
