@@ -437,8 +437,9 @@ def test_new_format_wins_over_old(replay: Replay, swap: bool) -> None:
     assert value(hive) == 1
     assert {l.kind: (l.used, l.reason) for l in report_of(hive).logs} == {
         "new": (True, None), "old": (False, "new-format logs are given too")}
-    clean = report_of(replay(*logs, primary=STATES[0]))
-    assert [(l.kind, l.reason) for l in clean.logs] == [("old", "the primary is clean"), ("new", "the primary is clean")]
+    clean = report_of(replay(logs[0], logs[1], primary=STATES[0]))
+    assert [(l.kind, l.reason) for l in clean.logs] == [("old", "the primary is clean"),
+                                                       ("new", "the primary is clean")]
 
 
 def test_report_of_a_hive_opened_without_logs(write_file: WriteFile) -> None:
