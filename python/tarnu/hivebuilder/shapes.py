@@ -1,8 +1,6 @@
 """The shapes the builder's arguments take: the kinds of bytes, names and value data it accepts, the entries of
 subkey lists and log blocks, and one TypedDict for each set of keyword overrides that a call passes on to a
 record encoder (``Key(..., flags=0)`` goes to nk(), ``build_hive(..., file_name="X")`` to base_block(), ...).
-
-Every shape says what the code accepts at run time and nothing more.
 """
 
 from __future__ import annotations
