@@ -20,7 +20,7 @@ def root_cell(payload: bytes, size: Optional[int] = None) -> tarnu.Hive:
     return image(builder)
 
 
-def root_with(build: Callable[[hb.HiveBuilder], Dict[str, int]]) -> tarnu.RegistryKey:
+def root_with(build: Callable[[hb.HiveBuilder], hb.NkFields]) -> tarnu.RegistryKey:
     """The root key "R" at 0x20, whose key-node fields `build` returns after laying out cells of its own from 0x78."""
     builder = hb.HiveBuilder()
     root = builder.reserve(len(hb.nk("R")))
@@ -28,19 +28,19 @@ def root_with(build: Callable[[hb.HiveBuilder], Dict[str, int]]) -> tarnu.Regist
     return image(builder).root_key()
 
 
-def unknown_subkey_list(b: hb.HiveBuilder) -> Dict[str, int]:
-    return dict(subkey_count=1, subkey_list_offset=b.cell(hb.subkey_list("zz", [0x20])))  # the list at 0x78
+def unknown_subkey_list(b: hb.HiveBuilder) -> hb.NkFields:
+    return {"subkey_count": 1, "subkey_list_offset": b.cell(hb.subkey_list("zz", [0x20]))}  # the list at 0x78
 
 
-def parent_not_a_key(b: hb.HiveBuilder) -> Dict[str, int]:
+def parent_not_a_key(b: hb.HiveBuilder) -> hb.NkFields:
     child = b.key("C", parent=b.cell(b"xx" * 40))  # the cell at 0x78, the child at 0xd0
-    return dict(subkey_count=1, subkey_list_offset=b.cell(hb.subkey_list("li", [child])))
+    return {"subkey_count": 1, "subkey_list_offset": b.cell(hb.subkey_list("li", [child]))}
 
 
-def big_data_without_db(b: hb.HiveBuilder) -> Dict[str, int]:
+def big_data_without_db(b: hb.HiveBuilder) -> hb.NkFields:
     record = b.cell(hb.db(2, 0, signature=b"xy"))  # at 0x78
     value = b.cell(hb.vk("V", data_size=20000, data_offset=record, data_type=hb.REG_BINARY))
-    return dict(value_count=1, value_list_offset=b.cell(hb.value_list([value])))
+    return {"value_count": 1, "value_list_offset": b.cell(hb.value_list([value]))}
 
 
 def short_dword() -> hb.HiveBuilder:

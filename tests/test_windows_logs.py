@@ -9,15 +9,18 @@ from __future__ import annotations
 
 import pathlib
 import struct
-from typing import Any, Callable, Dict, List, Optional, Protocol, Tuple, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Protocol, Tuple, Union
 
 import pytest
 
 import tarnu
 from conftest import OpenImage, WriteFile, sample_path
-from tarnu.hivebuilder import (DEFAULT_TIMESTAMP, REG_BINARY, REG_DWORD, HiveBuilder, Key, Value,
+from tarnu.hivebuilder import (DEFAULT_TIMESTAMP, REG_BINARY, REG_DWORD, BaseBlockFields, HiveBuilder, Key, Value,
                                base_block_checksum, build_hive, changed_pages, log_file, new_format_log, old_format_log,
                                with_checksum)
+
+if TYPE_CHECKING:
+    from typing_extensions import Unpack
 
 
 # The keywords of one new-format log entry, as new_format_log takes them.
@@ -28,13 +31,12 @@ Page = Tuple[int, bytes]
 Usage = Tuple[bool, int, int, Optional[int], Optional[int]]
 
 
-def image(n: int, grow: bool = False, **base: int) -> bytes:
+def image(n: int, grow: bool = False, **base: Unpack[BaseBlockFields]) -> bytes:
     values, subkeys = [Value("v", REG_DWORD, n)], [Key("A")]
     if grow:
         values.append(Value("big", REG_BINARY, bytes([n]) * 40000))
         subkeys.append(Key("GREW"))
-    built: bytes = build_hive(Key("ROOT", subkeys, values), **base)
-    return built
+    return build_hive(Key("ROOT", subkeys, values), **base)
 
 
 STATES = [image(n) for n in range(6)]
@@ -54,8 +56,7 @@ def entry(step: int, number: Optional[int] = None, after: Optional[bytes] = None
 def log(start: int, *steps: Union[int, Entry]) -> bytes:
     """A new-format log starting at `start` whose entries take the steps given (ints or entry dicts)."""
     entries = [entry(s, start + i) if isinstance(s, int) else s for i, s in enumerate(steps)]
-    built: bytes = new_format_log(start, entries, hive_bins_data_size=BINS)
-    return built
+    return new_format_log(start, entries, hive_bins_data_size=BINS)
 
 
 class Replay(Protocol):
@@ -230,8 +231,7 @@ def two_bins() -> bytes:
     root = b.reserve(80)
     b.new_bin()
     b.key("ROOT", subkeys=[b.key("B")], at=root, root=True)
-    built: bytes = b.build(primary_sequence=11, secondary_sequence=10)
-    return built
+    return b.build(primary_sequence=11, secondary_sequence=10)
 
 
 def test_placeholder_for_a_broken_bin(replay: Replay) -> None:
@@ -260,15 +260,13 @@ LAST_WRITTEN = DEFAULT_TIMESTAMP
 
 def units(before: bytes, after: bytes) -> List[Page]:
     """The 512-byte units where `after` differs from `before`, as (offset, data) pages."""
-    pages: List[Page] = changed_pages(before, after, 512)
-    return pages
+    return changed_pages(before, after, 512)
 
 
-def old_log(pages: List[Page], **fields: Union[int, bytes]) -> bytes:
+def old_log(pages: List[Page], **fields: Any) -> bytes:
     fields.setdefault("hive_bins_data_size", BINS)
     fields.setdefault("sequence", 11)
-    built: bytes = old_format_log(pages, **fields)
-    return built
+    return old_format_log(pages, **fields)
 
 
 def test_old_format_scattered_units_and_leftovers(replay: Replay, tmp_path: pathlib.Path) -> None:
@@ -287,12 +285,11 @@ def test_old_format_scattered_units_and_leftovers(replay: Replay, tmp_path: path
 
 def test_old_format_bitmap_past_508_bytes(replay: Replay) -> None:
     # Hive bins data over 2,080,768 bytes: the bitmap no longer ends before 1024 and the units start at 1536.
-    def big(n: int, **base: int) -> bytes:
+    def big(n: int, **base: Unpack[BaseBlockFields]) -> bytes:
         b = HiveBuilder()
         b.key("ROOT", values=[b.value("v", REG_DWORD, n)], root=True)
         b.new_bin(0x200000)
-        built: bytes = b.build(**base)
-        return built
+        return b.build(**base)
 
     before = big(0, primary_sequence=11, secondary_sequence=10)
     hive = replay(old_log(units(before, big(1)), hive_bins_data_size=len(before) - 4096), primary=before)
@@ -430,6 +427,18 @@ def test_windows_logs_first_then_blocks(replay: Replay) -> None:
     assert (clean.root_key().name(), value(clean)) == ("ABCD", 0)
 
 
+@pytest.mark.parametrize("swap", [False, True], ids=["old first", "new first"])
+def test_new_format_wins_over_old(replay: Replay, swap: bool) -> None:
+    logs = [old_log(units(STATES[0], STATES[2])), log(10, 0)]
+    hive = replay(*(logs[::-1] if swap else logs))
+    assert value(hive) == 1
+    assert {l.kind: (l.used, l.reason) for l in report_of(hive).logs} == {
+        "new": (True, None), "old": (False, "new-format logs are given too")}
+    clean = report_of(replay(logs[0], logs[1], primary=STATES[0]))
+    assert [(l.kind, l.reason) for l in clean.logs] == [("old", "the primary is clean"),
+                                                       ("new", "the primary is clean")]
+
+
 def test_report_of_a_hive_opened_without_logs(write_file: WriteFile) -> None:
     path = write_file(PRIMARY)
     assert tarnu.Hive.open(path).replay_report() is None
@@ -462,6 +471,40 @@ def test_base_block_fields(open_image: OpenImage) -> None:
     assert base.checksum == int.from_bytes(image(0, primary_sequence=7, secondary_sequence=6, last_written=123,
                                                  minor_version=3, flags=1)[508:512], "little")
     assert not open_image(STATES[0]).base_block().is_dirty
+
+
+# ---- Logs described on their own -----------------------------------------------------------------------------------
+
+NEW_UNITS = units(STATES[0], STATES[1])
+
+# The file, then (kind, usable, reason, sequences, hive bins data size, entries, pages, stop).
+DESCRIPTIONS: Dict[str, Tuple[bytes, Tuple[Any, ...]]] = {
+    "new": (log(10, 0, 1), ("new", True, None, (10, 10), BINS, 2, 2, "end of file")),
+    "new, numbers differ": (new_format_log(10, [entry(0)], secondary_sequence=9, hive_bins_data_size=BINS),
+                            ("new", False, "unusable base block: sequence numbers differ: 10 and 9", (10, 9), BINS,
+                             1, 1, "end of file")),
+    "old": (old_log(NEW_UNITS), ("old", True, None, (11, 11), BINS, None, len(NEW_UNITS), "end of dirty vector")),
+    "old without DIRT": (old_log([], signature=b"DIRX"),
+                         ("old", False, 'unusable dirty vector: no "DIRT" at 0x200', (11, 11), BINS, None, None,
+                          None)),
+    "blocks": (RENAME, ("blocks", True, None, (1,), None, None, 1, "end of file")),
+    "short blocks": (RENAME[:100], ("blocks", False, "too small: 100 bytes", (), None, None, None, None)),
+    "empty": (b"", ("empty", False, "no bytes", (), None, None, None, None)),
+    "primary": (STATES[0], ("not a log", False, 'a "regf" file of type 0, not a log', (), None, None, None, None)),
+}
+
+
+@pytest.mark.parametrize("log_bytes, expected", DESCRIPTIONS.values(), ids=DESCRIPTIONS.keys())
+def test_describe_log(write_file: WriteFile, log_bytes: bytes, expected: Tuple[Any, ...]) -> None:
+    described = tarnu._describe_log(pathlib.Path(write_file(log_bytes)))
+    assert tuple(described.values()) == expected
+    assert list(described) == ["kind", "usable", "reason", "sequences", "hive_bins_data_size", "entries", "pages",
+                               "stop"]
+
+
+def test_describe_log_of_a_missing_file(tmp_path: pathlib.Path) -> None:
+    with pytest.raises(FileNotFoundError):
+        tarnu._describe_log(str(tmp_path / "missing.LOG1"))
 
 
 # ---- Real logs written by Windows ------------------------------------------------------------------------------
@@ -518,6 +561,16 @@ def test_sample_figures(sample: Sample, folder: str, swap: bool) -> None:
     assert hive.base_block().hive_bins_data_size == bins_size and not hive.base_block().is_dirty
     assert report.primary_dirty and report.recovered
     assert used(report) == (logs[::-1] if swap else logs)
+
+
+@pytest.mark.parametrize("folder", SAMPLES)
+def test_sample_logs_described_as_replayed(sample: Sample, folder: str) -> None:
+    # A log the replay used from its first entry on holds what the replay applied from it.
+    for path, (was_used, entries, pages, first, _) in zip(sample(folder)[1:], SAMPLES[folder][4]):
+        described = tarnu._describe_log(path)
+        if was_used:
+            assert described["usable"] and described["sequences"][0] == first
+            assert (described["entries"], described["pages"]) == (None if folder == "old-format" else entries, pages)
 
 
 def test_sample_new_format_equals_windows_recovery(sample: Sample, samples_dir: pathlib.Path) -> None:
