@@ -105,10 +105,13 @@ inline constexpr uint32_t kMaxRecoveredBinsSize = kMaxReplayImageSize - kBaseBlo
 // or fragment begin at multiples of 512; memory keeps hive bins in 4096-byte pages, each page anywhere.
 inline constexpr uint32_t kCarveSectorSize = 512;
 inline constexpr uint32_t kCarvePageSize = 4096;
-// The scan reads this much at a time, and holds this much more past the position it looks at, enough for a base
-// block with its first hive bin header and for the largest old-format dirty vector (131071 bytes, see above).
-inline constexpr size_t kCarveReadSize = size_t{4} << 20;
-inline constexpr size_t kCarveLookahead = size_t{256} << 10;
+// The scan reads this much at a time: a piece that stays in the processor's cache while the scan looks at it.
+inline constexpr size_t kCarveReadSize = size_t{1} << 20;
+// Past the position it looks at, the scan holds at least the bytes that recognising a structure reads (a base
+// block with its first hive bin header and first cell), and for an old-format log the whole dirty vector (131071
+// bytes at most, see above).
+inline constexpr size_t kCarveProbe = 8192;
+inline constexpr size_t kCarveLookahead = 136 * 1024;
 // A hive bin holds cells of at most this size: real bins are 4096 bytes, or as large as one big cell of a hive
 // before version 1.4 (data of any size in one cell, in practice under a megabyte). A larger size field is not a bin.
 inline constexpr uint32_t kMaxCarvedBinSize = 16u << 20;

@@ -32,6 +32,11 @@ constexpr DumpHeader kDumpHeaders[] = {
 constexpr uint16_t kElfCoreType = 4;
 constexpr size_t kElfTypePosition = 16;
 
+// Whether the unit at the start of `at` begins with the signature of a base block or a hive bin.
+bool may_begin_structure(Bytes at) {
+    return at.size() >= 4 && (std::memcmp(at.data(), "regf", 4) == 0 || std::memcmp(at.data(), "hbin", 4) == 0);
+}
+
 std::string output_name(CarvedKind kind, uint64_t offset) {
     const std::string at = hex(offset);
     switch (kind) {
@@ -70,8 +75,11 @@ public:
     Carver(ImageSource& source, CarveSink& sink)
         : source_(source), sink_(sink), window_(kCarveReadSize + kCarveLookahead + kWindowKeep) {}
 
+    static_assert(kCarveProbe >= kBaseBlockSize + kHbinHeaderSize + kCellHeaderSize);
+    static_assert(kCarveLookahead >= kLogBaseBlockSize + kDirtyVectorHeaderSize + kMaxRecoveredBinsSize / kBytesPerBitmapByte);
+
     Result<CarveSummary> run(CarveMode mode) {
-        TARNU_CHECK(refill(0));
+        TARNU_CHECK(refill(0, kCarveProbe));
         if (mode == CarveMode::Detect) {
             const ModeGuess guess = guess_carve_mode(view(0).first(std::min<size_t>(have_, kCarveModeProbe)));
             memory_ = guess.memory;
@@ -82,10 +90,17 @@ public:
         }
         summary_.memory = memory_;
         for (uint64_t p = 0;; p += kCarveSectorSize) {
-            TARNU_CHECK(refill(p));
+            TARNU_CHECK(refill(p, kCarveProbe));
             const uint64_t end = base_ + have_;
             if (p >= end) break;
-            TARNU_CHECK(step(p, std::min<uint64_t>(p + kCarveSectorSize, end)));
+            const uint64_t unit_end = std::min<uint64_t>(p + kCarveSectorSize, end);
+            // Most units begin no structure and end none: they are copied to the current item, if any.
+            if (!may_begin_structure(view(p)) &&
+                (!current_ || (p < current_->end && current_->chain_at != p))) {
+                if (current_) TARNU_CHECK(take(p, std::min(unit_end, current_->end)));
+                continue;
+            }
+            TARNU_CHECK(step(p, unit_end));
         }
         if (current_) TARNU_CHECK(end_current());
         summary_.image_size = base_ + have_;
@@ -98,9 +113,9 @@ private:
         return Bytes(window_.data() + (p - base_), have_ - static_cast<size_t>(p - base_));
     }
 
-    // Makes the window hold the lookahead past `p`, unless the image ends first.
-    Status refill(uint64_t p) {
-        if (eof_ || p + kCarveLookahead <= base_ + have_) return Ok{};
+    // Makes the window hold `need` bytes past `p` (at most kCarveLookahead), unless the image ends first.
+    Status refill(uint64_t p, size_t need) {
+        if (eof_ || p + need <= base_ + have_) return Ok{};
         TARNU_CHECK(flush());
         const uint64_t keep_from = std::max(base_, p >= kWindowKeep ? p - kWindowKeep : 0);
         const size_t dropped = static_cast<size_t>(keep_from - base_);
@@ -190,6 +205,7 @@ private:
             cur.chain_at = p + kBaseBlockSize;
             break;
         case BaseBlockKind::OldLog: {
+            TARNU_CHECK(refill(p, kCarveLookahead));
             const std::optional<uint64_t> extent = old_log_extent(view(p));
             cur.end = extent ? p + *extent : kNoPosition;  // the image ends inside the bitmap
             break;
