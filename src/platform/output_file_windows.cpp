@@ -2,12 +2,12 @@
 // an offset given in an OVERLAPPED, SetFileInformationByHandle for the length, CloseHandle.
 #ifdef _WIN32
 
-#include <winioctl.h>
-
 #include <algorithm>
 
 #include "platform/output_file.h"
 #include "platform/windows_support.h"
+
+#include <winioctl.h>  // after <windows.h>, whose types it uses
 
 namespace tarnu::platform {
 namespace {
