@@ -226,6 +226,10 @@ bool add_records(PyObject* module);
 bool add_export_stream(PyObject* module);
 // Adds `carve`, `carve_mode` and `Carved` to the module (not to __all__).
 bool add_carve(PyObject* module);
+// Adds `_describe_log` to the module (not to __all__).
+bool add_log_description(PyObject* module);
+// Adds `_decode`, the decoders of binary value data behind `tarnu.decode`, to the module (not to __all__).
+bool add_decoders(PyObject* module);
 
 // ---- Errors --------------------------------------------------------------------------------------------------
 
