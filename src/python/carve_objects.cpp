@@ -175,15 +175,6 @@ PyMethodDef carve_mode_function = {
     "memory dump (a Windows crash dump, an ELF core file, a LiME image), else (False, reason).",
 };
 
-bool add_function(PyObject* module, PyMethodDef* definition) {
-    PyObject* module_name = PyModule_GetNameObject(module);
-    PyObject* function = module_name != nullptr ? PyCFunction_NewEx(definition, nullptr, module_name) : nullptr;
-    Py_XDECREF(module_name);
-    const bool ok = function != nullptr && PyObject_SetAttrString(module, definition->ml_name, function) == 0;
-    Py_XDECREF(function);
-    return ok;
-}
-
 }  // namespace
 
 bool add_carve(PyObject* module) {
@@ -191,7 +182,7 @@ bool add_carve(PyObject* module) {
         carved_type = PyStructSequence_NewType(&carved_desc);
         if (carved_type == nullptr) return false;
     }
-    return add_function(module, &carve_function) && add_function(module, &carve_mode_function) &&
+    return add_module_function(module, &carve_function) && add_module_function(module, &carve_mode_function) &&
            PyObject_SetAttrString(module, "Carved", reinterpret_cast<PyObject*>(carved_type)) == 0;
 }
 

@@ -76,7 +76,8 @@ public:
         : source_(source), sink_(sink), window_(kCarveReadSize + kCarveLookahead + kWindowKeep) {}
 
     static_assert(kCarveProbe >= kBaseBlockSize + kHbinHeaderSize + kCellHeaderSize);
-    static_assert(kCarveLookahead >= kLogBaseBlockSize + kDirtyVectorHeaderSize + kMaxRecoveredBinsSize / kBytesPerBitmapByte);
+    static_assert(kCarveLookahead >=
+                  kLogBaseBlockSize + kDirtyVectorHeaderSize + kMaxRecoveredBinsSize / kBytesPerBitmapByte);
 
     Result<CarveSummary> run(CarveMode mode) {
         TARNU_CHECK(refill(0, kCarveProbe));
