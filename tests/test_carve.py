@@ -93,22 +93,25 @@ def test_layouts(name: str, write_file: WriteFile, tmp_path: pathlib.Path) -> No
         assert tarnu.Hive.open(found[0].path or "").root_key().name() == "ROOT"
 
 
-def fake_bins(count: int, seed: int) -> bytes:
-    """Plausible hbin headers, one every 512 bytes, with offsets all over the largest hive."""
+def fake_bins(count: int, seed: int, pages: int = 0x1FF00) -> bytes:
+    """Plausible hbin headers, one every 512 bytes, with offsets anywhere in the first `pages` pages of a hive."""
     rng = random.Random(seed)
-    return b"".join((hb.hbin_header(rng.randrange(0, 0x1FF00) * PAGE) + (-8).to_bytes(4, "little", signed=True))
+    return b"".join((hb.hbin_header(rng.randrange(0, pages) * PAGE) + (-8).to_bytes(4, "little", signed=True))
                     .ljust(512, b"\0") for _ in range(count))
 
 
 @pytest.mark.parametrize("memory", [False, True])
-def test_fake_bins_give_bounded_output(memory: bool, write_file: WriteFile, tmp_path: pathlib.Path) -> None:
-    image = fake_bins(4000, seed=1) + HIVE
+@pytest.mark.parametrize("pages", [0x1FF00, 1])
+def test_fake_bins_give_bounded_output(memory: bool, pages: int, write_file: WriteFile,
+                                       tmp_path: pathlib.Path) -> None:
+    image = fake_bins(4000, seed=1, pages=pages) + HIVE
     found = tarnu.carve(write_file(image), tmp_path, memory=memory)
     assert found[-1][:3] == ("hive", 4000 * 512, len(HIVE))
     assert len(found) <= len(image) // 512
-    written = sum(os.stat(c.path).st_blocks * 512 for c in found if c.path is not None)
-    assert written <= 256 * 2 ** 20 + 2 * len(image)
-    assert any(c.path is None for c in found)  # the rest over the budget, reported but not written
+    made = sum(os.stat(c.path).st_size - c.size for c in found if c.path is not None)
+    assert made <= 256 * 2 ** 20 + 2 * len(image)
+    # Offsets far into a hive reach the bound at once: the fragments past it are reported but not written.
+    assert any(c.path is None for c in found) == (pages > 1)
 
 
 @pytest.mark.parametrize("head, memory", [
@@ -147,6 +150,9 @@ def test_command(tarnu_command: TarnuCommand, write_file: WriteFile, tmp_path: p
     for folder, code in [(tmp_path / "out", 2), (tmp_path / "first.img" / "sub", 2), (tmp_path / "new", 0)]:
         result = tarnu_command("carve", "-q", first, "-o", folder)
         assert result.returncode == code and (result.stderr == b"") == (code == 0)
+    fakes = write_file(fake_bins(8, seed=2))  # fragments stated far into a hive: past the bound, not written
+    result = tarnu_command("carve", "--memory", fakes, "-o", tmp_path / "fakes")
+    assert result.returncode == 3 and b"not written" in result.stderr
 
 
 @pytest.mark.parametrize("name, expected", [
