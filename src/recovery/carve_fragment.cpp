@@ -46,7 +46,7 @@ bool Fragment::overlaps(const FoundBin& bin) const {
 
 void Fragment::add(const FoundBin& bin, uint64_t position, Bytes header) {
     if (bins_.empty()) image_begin_ = position;
-    current_ = &bins_.emplace(bin.offset, Bin{bin.size, position, 0}).first->second;
+    current_ = &bins_.emplace(bin.offset, Bin{bin.size, position, 0, position + kHbinHeaderSize}).first->second;
     current_offset_ = bin.offset;
     cell_ = position + kHbinHeaderSize;
     bins_end_ = std::max(bins_end_, bin.offset + bin.size);
@@ -64,11 +64,14 @@ void Fragment::take(uint64_t to, Bytes image, uint64_t image_base, bool find_key
         const int32_t size = static_cast<int32_t>(le32(at, 0));
         const uint64_t magnitude = size < 0 ? uint64_t{0} - static_cast<uint64_t>(int64_t{size}) : uint64_t(size);
         if (magnitude < kMinCellSize || magnitude % kCellAlignment != 0 || cell_ + magnitude > bin_end) {
-            cell_ = bin_end;  // the cells of this bin cannot be walked further
+            cell_ = current_->cells_end = bin_end;  // the cells of this bin cannot be walked further
             return;
         }
         if (magnitude >= kKeyProbe) {
-            if (cell_ + kKeyProbe > to || !holds(image, image_base, cell_, kKeyProbe)) return;
+            if (cell_ + kKeyProbe > to || !holds(image, image_base, cell_, kKeyProbe)) {
+                current_->cells_end = cell_ + magnitude;
+                return;
+            }
             const Bytes payload = at.subspan(kCellHeaderSize);
             if (size < 0 && has_signature(payload, "nk")) {
                 const uint32_t offset = current_offset_ + static_cast<uint32_t>(cell_ - current_->position);
@@ -78,6 +81,7 @@ void Fragment::take(uint64_t to, Bytes image, uint64_t image_base, bool find_key
         }
         cell_ += magnitude;
     }
+    current_->cells_end = cell_;
 }
 
 bool Fragment::cut_short() const {
@@ -109,6 +113,13 @@ Status Fragment::finish(CarveOutput& output) const {
             TARNU_CHECK(output.write(kBaseBlockSize + covered, gap));
         }
         covered = offset + bin.size;
+        // A bin cut short: its cells go on as one free cell from where the cells found end.
+        const uint64_t bin_end = bin.position + bin.size;
+        if (bin.taken < bin.size && bin.cells_end < bin_end) {
+            uint8_t free_cell[kCellHeaderSize];
+            put_le32(free_cell, static_cast<uint32_t>(bin_end - bin.cells_end));
+            TARNU_CHECK(output.write(kBaseBlockSize + offset + (bin.cells_end - bin.position), free_cell));
+        }
     }
     std::array<uint8_t, kBaseBlockSize> base{};
     std::copy_n("regf", 4, base.begin());

@@ -2,10 +2,11 @@
 // that is made of them at the end (recovery/carve_image.h says how bins are gathered).
 //
 // The made hive keeps every bin at its stated offset, so that the cell offsets inside still lead where they led.
-// Offsets that no bin found covers get one empty bin each (a header and one free cell), bytes of a bin cut short
-// read as zeros, and the base block states a hive bins data size up to the end of the last bin, with the root cell
-// offset at a key node found in the fragment: a node marked as the hive's root if there is one, else the first
-// whose parent is not among the nodes found (the fewest ancestors present), else the first.
+// Offsets that no bin found covers get one empty bin each (a header and one free cell); the cells of a bin cut short
+// go on as one free cell from the end of the last cell found (the bytes it lacks read as zeros). The base block
+// states a hive bins data size up to the end of the last bin, and a root cell offset at a key node found in the
+// fragment: a node marked as the hive's root if there is one, else the first whose parent is not among the nodes
+// found (the fewest ancestors present), else the first.
 #pragma once
 
 #include <cstdint>
@@ -47,8 +48,9 @@ public:
 private:
     struct Bin {
         uint32_t size = 0;
-        uint64_t position = 0;  // in the image
-        uint64_t taken = 0;     // bytes copied from the image
+        uint64_t position = 0;   // in the image
+        uint64_t taken = 0;      // bytes copied from the image
+        uint64_t cells_end = 0;  // image position where the cells found so far end (the last one may be cut)
     };
     struct KeyCell {
         uint32_t offset = 0;
