@@ -86,7 +86,7 @@ public:
 };
 
 // Fragments made this large or larger are not opened: their gaps would be filled in memory here.
-constexpr uint64_t kLargestOpened = uint64_t{16} << 20;
+constexpr uint64_t kLargestOpened = uint64_t{1} << 20;
 
 void check_fragment(const Kept& kept) {
     if (kept.length >= kLargestOpened) return;

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 
-#include "hive/file_io.h"
 #include "hive/limits.h"
 #include "recovery/carve_fragment.h"
 #include "recovery/carve_signatures.h"
@@ -17,6 +16,7 @@ constexpr uint64_t kNoPosition = std::numeric_limits<uint64_t>::max();
 // How far before the scan's position the window keeps bytes when it moves on: the cell walk of a fragment may wait
 // there for the rest of a cell header.
 constexpr uint64_t kWindowKeep = kCarveSectorSize;
+constexpr size_t kWindowSize = kCarveReadSize + kCarveLookahead + kWindowKeep;
 
 // The first bytes of the memory dumps that guess_carve_mode knows.
 struct DumpHeader {
@@ -73,7 +73,7 @@ struct Current {
 class Carver {
 public:
     Carver(ImageSource& source, CarveSink& sink)
-        : source_(source), sink_(sink), window_(kCarveReadSize + kCarveLookahead + kWindowKeep) {}
+        : source_(source), sink_(sink), window_(new uint8_t[kWindowSize]) {}
 
     static_assert(kCarveProbe >= kBaseBlockSize + kHbinHeaderSize + kCellHeaderSize);
     static_assert(kCarveLookahead >=
@@ -111,7 +111,7 @@ public:
 private:
     // The window's bytes from image position `p` on.
     Bytes view(uint64_t p) const {
-        return Bytes(window_.data() + (p - base_), have_ - static_cast<size_t>(p - base_));
+        return Bytes(window_.get() + (p - base_), have_ - static_cast<size_t>(p - base_));
     }
 
     // Makes the window hold `need` bytes past `p` (at most kCarveLookahead), unless the image ends first.
@@ -120,11 +120,11 @@ private:
         TARNU_CHECK(flush());
         const uint64_t keep_from = std::max(base_, p >= kWindowKeep ? p - kWindowKeep : 0);
         const size_t dropped = static_cast<size_t>(keep_from - base_);
-        std::memmove(window_.data(), window_.data() + dropped, have_ - dropped);
+        std::memmove(window_.get(), window_.get() + dropped, have_ - dropped);
         have_ -= dropped;
         base_ = keep_from;
-        while (have_ < window_.size()) {
-            TARNU_TRY(const size_t got, source_.read(window_.data() + have_, window_.size() - have_));
+        while (have_ < kWindowSize) {
+            TARNU_TRY(const size_t got, source_.read(window_.get() + have_, kWindowSize - have_));
             if (got == 0) {
                 eof_ = true;
                 break;
@@ -319,7 +319,7 @@ private:
     ImageSource& source_;
     CarveSink& sink_;
     bool memory_ = false;
-    ByteBuffer window_;
+    std::unique_ptr<uint8_t[]> window_;  // kWindowSize bytes, filled as they are read
     uint64_t base_ = 0;  // image position of window_[0]
     size_t have_ = 0;    // bytes of the window that hold the image
     bool eof_ = false;
