@@ -1,5 +1,6 @@
 #include "recovery/carve_folder.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "utils/format.h"
@@ -10,14 +11,20 @@ namespace {
 class FileOutput : public CarveOutput {
 public:
     explicit FileOutput(platform::OutputFile file) : file_(std::move(file)) {}
-    Status write(uint64_t position, Bytes data) override { return file_.write_at(position, data); }
+    Status write(uint64_t position, Bytes data) override {
+        end_ = std::max(end_, position + data.size());
+        return file_.write_at(position, data);
+    }
+    // The length is set only where the writes did not reach it (a fragment whose last bin was cut short): a hive or
+    // log written as it lies already has it.
     Status finish(uint64_t length) override {
-        TARNU_CHECK(file_.set_length(length));
+        if (length != end_) TARNU_CHECK(file_.set_length(length));
         return file_.close();
     }
 
 private:
     platform::OutputFile file_;
+    uint64_t end_ = 0;  // of the bytes written
 };
 
 std::string json_optional(const std::optional<uint64_t>& number) { return number ? dec(*number) : "null"; }
