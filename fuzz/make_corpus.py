@@ -300,6 +300,37 @@ def blocks_seeds():
 
 
 # --------------------------------------------------------------------------
+# Carving. Small images with each structure the carver finds, laid at sector and page boundaries.
+# --------------------------------------------------------------------------
+
+def laid_out(length, *parts, fill=0x5A):
+    image = bytearray([fill]) * length
+    for offset, data in parts:
+        image[offset:offset + len(data)] = data
+    return bytes(image)
+
+
+def carve_seeds():
+    made = LogPages()
+    hive = grown_hive()
+    bins = [data for _, data in made.pages]
+    size = made.size
+    old = hb.old_format_log(made.pages[:1], hive_bins_data_size=size)
+    new = hb.new_format_log(4, [dict(pages=made.pages[:1], hive_bins_data_size=size)], hive_bins_data_size=size)
+    return {
+        "hive.img": laid_out(512, (512, hive)),
+        "hive_cut.img": laid_out(512, (512, hive[:-4096])),
+        "fragment_then_hive.img": laid_out(0, (0, bins[1][:512]), (512, hive)),
+        "fragment_run.img": laid_out(1024, (1024, b"".join(bins))),
+        "pages_out_of_order.img": laid_out(4096 * 7, (4096, bins[2]), (4096 * 3, bins[0]), (4096 * 5, bins[1])),
+        "logs.img": laid_out(512, (512, old), (512 + 3 * 4096, new)),
+        "fake_bins.img": b"".join((hb.hbin_header(0x1000 * i) + b"\xf8\xff\xff\xff").ljust(512, b"\0")
+                                  for i in range(16)),
+        "crash_dump.img": b"PAGEDU64".ljust(4096, b"\0") + b"".join(bins),
+    }
+
+
+# --------------------------------------------------------------------------
 # The decoders target: the first byte chooses the decoder (fuzz/fuzz_decoders.cpp), the rest is its data.
 # --------------------------------------------------------------------------
 
@@ -363,6 +394,7 @@ TARGETS = {
     "fuzz_new_format_log": new_format_seeds,
     "fuzz_old_format_log": old_format_seeds,
     "fuzz_blocks_log": blocks_seeds,
+    "fuzz_carve": carve_seeds,
     "fuzz_decoders": decoder_seeds,
 }
 
