@@ -83,8 +83,6 @@ inline constexpr size_t kCarveLookahead = 136 * 1024;
 // A hive bin holds cells of at most this size: real bins are 4096 bytes, or as large as one big cell of a hive
 // before version 1.4 (data of any size in one cell, in practice under a megabyte). A larger size field is not a bin.
 inline constexpr uint32_t kMaxCarvedBinSize = 16u << 20;
-// Windows allocates cells in multiples of 8 bytes, at least 8: the first cell of a real bin has such a size.
-inline constexpr uint32_t kMinCellSize = 8;
 // In memory, the pages of one hive lie near each other more often than not; a bin further than this from the last
 // bin of the fragment being gathered begins a new fragment.
 inline constexpr uint64_t kMaxFragmentGap = uint64_t{16} << 20;

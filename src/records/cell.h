@@ -15,6 +15,8 @@ inline constexpr uint32_t kCellHeaderSize = 4;
 // Windows allocates cells in multiples of 8 bytes, so every cell starts at a multiple of 8 from its bin's start. A
 // cell freed inside a larger free cell keeps that place, and recovery looks for records only there.
 inline constexpr uint32_t kCellAlignment = 8;
+// Nor does Windows make a cell smaller than 8 bytes: the first cell of a real bin has at least that size.
+inline constexpr uint32_t kMinCellSize = 8;
 
 struct CellHeader {
     int32_t size_field = 0;  // as stored
