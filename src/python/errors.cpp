@@ -69,7 +69,8 @@ PyObject* detail_object(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 PyObject* detail_object(Bytes bytes) {
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
+    const auto* data = reinterpret_cast<const char*>(bytes.data());
+    return PyBytes_FromStringAndSize(data, static_cast<Py_ssize_t>(bytes.size()));
 }
 
 // Sets `object[name] = value`, stealing `value`; false with the exception set when that fails.

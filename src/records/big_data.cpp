@@ -6,9 +6,12 @@ namespace tarnu {
 
 Result<BigData> parse_big_data(Bytes payload, uint32_t offset) {
     namespace field = big_data_field;
-    if (payload.size() < kBigDataHeaderSize) return HiveError::truncated_data(offset, kBigDataHeaderSize, payload.size());
+    if (payload.size() < kBigDataHeaderSize) {
+        return HiveError::truncated_data(offset, kBigDataHeaderSize, payload.size());
+    }
     if (!has_signature(payload, "db")) {
-        return HiveError::invalid_format(offset, malformed::Signature{"db", std::array<uint8_t, 2>{payload[0], payload[1]}});
+        const std::array<uint8_t, 2> found{payload[field::kSignature], payload[field::kSignature + 1]};
+        return HiveError::invalid_format(offset, malformed::Signature{"db", found});
     }
     return BigData{le16(payload, field::kSegmentCount), le32(payload, field::kSegmentListOffset)};
 }
