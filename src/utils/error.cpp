@@ -143,16 +143,16 @@ const char* HiveError::problem() const {
             if constexpr (requires { e.kProblem; }) return e.kProblem;
             return nullptr;
         },
-        details_);
+        *details_);
 }
 
 int HiveError::os_code() const {
-    const auto* io = std::get_if<d::Io>(&details_);
+    const auto* io = std::get_if<d::Io>(details_.get());
     return io != nullptr ? io->os_code : 0;
 }
 
 uint32_t HiveError::windows_code() const {
-    const auto* io = std::get_if<d::Io>(&details_);
+    const auto* io = std::get_if<d::Io>(details_.get());
     return io != nullptr ? io->windows_code : 0;
 }
 
@@ -165,7 +165,7 @@ std::string HiveError::message() const {
             }
             return text(e, at);
         },
-        details_);
+        *details_);
 }
 
 }  // namespace tarnu

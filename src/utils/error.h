@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -56,19 +57,29 @@ public:
     // The subkey list at `offset` begins with a signature of no list kind.
     static HiveError invalid_subkey_list_type(uint32_t offset, uint8_t first, uint8_t second);
 
+    // Copies copy the details; a moved-from error holds none and may only be assigned to or destroyed.
+    HiveError(const HiveError& other) : offset_(other.offset_), details_(std::make_unique<Details>(*other.details_)) {}
+    HiveError& operator=(const HiveError& other) {
+        offset_ = other.offset_;
+        details_ = std::make_unique<Details>(*other.details_);
+        return *this;
+    }
+    HiveError(HiveError&&) noexcept = default;
+    HiveError& operator=(HiveError&&) noexcept = default;
+
     ErrorKind kind() const {
-        return std::visit([](const auto& d) { return std::decay_t<decltype(d)>::kKind; }, details_);
+        return std::visit([](const auto& d) { return std::decay_t<decltype(d)>::kKind; }, *details_);
     }
     // The offset the error concerns: a cell offset, or the hive-bins position of a bin; none when the error
     // concerns no place in the hive (a file, a version, value data).
     std::optional<uint64_t> offset() const { return offset_; }
-    const Details& details() const { return details_; }
+    const Details& details() const { return *details_; }
     // The name of an InvalidFormat error's problem ("Signature", "ParentLoop", ...), else nullptr.
     const char* problem() const;
     // Hands each detail to `f` as `f(name, value)`; see utils/error_details.h.
     template <typename F>
     void each_detail(F&& f) const {
-        std::visit([&f](const auto& d) { d.each(f); }, details_);
+        std::visit([&f](const auto& d) { d.each(f); }, *details_);
     }
     // The errno value of an `Io` error that came from the operating system, else 0.
     int os_code() const;
@@ -79,10 +90,14 @@ public:
 
 private:
     template <typename D>
-    HiveError(std::optional<uint64_t> offset, D details) : offset_(offset), details_(std::move(details)) {}
+    HiveError(std::optional<uint64_t> offset, D details)
+        : offset_(offset), details_(std::make_unique<Details>(std::move(details))) {}
 
     std::optional<uint64_t> offset_;
-    Details details_;
+    // The details live apart, made when the error is: every `Result<T>` holds room for an error beside its value,
+    // and with the details apart that room is small and its moves and destruction cheap, which the hot reads (a
+    // cell, a key node, a subkey list) pay on every success.
+    std::unique_ptr<Details> details_;
 };
 
 // A value or a HiveError.
