@@ -2,7 +2,7 @@
 
 namespace tarnu {
 
-Result<DecodedValue> decode_value_data(ValueType type, Bytes data) {
+Result<DecodedValue> decode_value_data(ValueType type, Bytes data, TextCheck check) {
     DecodedValue out;
     if (data.empty()) return out;
     switch (type.id) {
@@ -11,7 +11,7 @@ Result<DecodedValue> decode_value_data(ValueType type, Bytes data) {
         case kRegSz:
         case kRegExpandSz:
         case kRegMultiSz: {
-            TARNU_TRY(out.text, stored_text(data, 0));
+            TARNU_TRY(out.text, stored_text(data, 0, check));
             out.kind = type.id == kRegSz         ? ValueDataKind::String
                        : type.id == kRegExpandSz ? ValueDataKind::ExpandString
                                                  : ValueDataKind::MultiString;

@@ -89,7 +89,8 @@ PyObject* new_value_data(ValueType type, Bytes data, PyObject* owner);
 enum class OtherData : uint8_t { Bytes, None };
 // The natural Python object of decoded data: a str (String, ExpandString), a list of str (MultiString), an int
 // (Dword, DwordBigEndian, Qword), bytes (Binary, and Other as `other` says) or None (None). `raw`, when given, is a
-// bytes object of the whole data, which bytes results share instead of a copy.
+// bytes object of the whole data, which bytes results share instead of a copy. Text decoded under
+// TextCheck::LengthOnly that is not well-formed raises UnicodeDecodeError.
 PyObject* new_value_object(const DecodedValue& value, PyObject* raw = nullptr, OtherData other = OtherData::Bytes);
 PyObject* new_base_block(const BaseBlock& base);
 PyObject* new_hbin_header(const HbinHeader& header);

@@ -6,7 +6,9 @@
 namespace tarnu::py {
 namespace {
 
-// A str of well-formed stored text (so the strict decoders never refuse it).
+// A str of stored text; nullptr with UnicodeDecodeError set when it is not well-formed (text checked for its length
+// only). The interpreter's strict decoders refuse exactly what the core's text decoders refuse: unpaired
+// surrogates, and in UTF-8 every ill-formed sequence of the Unicode Standard.
 PyObject* new_text(const StoredText& text) {
     const char* units = reinterpret_cast<const char*>(text.units.data());
     const auto size = static_cast<Py_ssize_t>(text.units.size());

@@ -8,11 +8,17 @@ namespace tarnu::py {
 namespace {
 
 // What the ValueData accessors give for `data` of type `type`: None for Other data and for data that does not decode.
-// Binary data gives a bytes object of its own, not the record's raw bytes.
+// Binary data gives a bytes object of its own, not the record's raw bytes. Text is checked by the interpreter's
+// decoder as it makes the str, in one pass; any other failure (memory) is returned as nullptr with its exception set.
 PyObject* record_data(ValueType type, Bytes data) {
-    auto decoded = decode_value_data(type, data);
+    auto decoded = decode_value_data(type, data, TextCheck::LengthOnly);
     if (!decoded.ok()) Py_RETURN_NONE;
-    return new_value_object(decoded.value(), nullptr, OtherData::None);
+    PyObject* object = new_value_object(decoded.value(), nullptr, OtherData::None);
+    if (object == nullptr && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+        PyErr_Clear();
+        Py_RETURN_NONE;
+    }
+    return object;
 }
 
 // The record of `value` whose data is the bytes object `raw`, which the record shares.

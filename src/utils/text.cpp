@@ -208,9 +208,10 @@ Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out) 
     return Ok{};
 }
 
-Result<StoredText> stored_text(Bytes bytes, uint32_t cell_offset) {
+Result<StoredText> stored_text(Bytes bytes, uint32_t cell_offset, TextCheck check) {
     if (bytes.size() % 2 != 0) return HiveError::invalid_utf16(cell_offset);
     const StoredText text = unchecked_text(bytes);
+    if (check == TextCheck::LengthOnly) return text;
     const bool big_endian = text.form == StoredText::Form::Utf16Be;
     const bool well_formed = text.form == StoredText::Form::Utf8 ? utf8_well_formed(text.units)
                              : utf16_is_ascii(text.units, big_endian)

@@ -22,7 +22,8 @@
 namespace tarnu {
 
 // Text as a value stores it: the code units after the byte-order mark, in the encoding form the mark chooses
-// (UTF-16LE without one), the U+0000 characters at the end left out. Made by `stored_text`, it is well-formed.
+// (UTF-16LE without one), the U+0000 characters at the end left out. Made by `stored_text`, it is well-formed
+// (unless its caller asked only for the length to be checked).
 struct StoredText {
     enum class Form : uint8_t { Utf8, Utf16Le, Utf16Be };
     Bytes units;
@@ -42,9 +43,14 @@ Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out);
 // before the name does.
 Status decode_record_name(Bytes cell, size_t fixed_size, uint16_t length, bool compressed, uint32_t cell_offset,
                           std::string& out);
+// How much of stored text `stored_text` checks: all of it, or only its length, for a caller that turns it into text
+// with a strict decoder of its own, one that refuses whatever is not well-formed (the interpreter's do), and so
+// checks it in the same pass.
+enum class TextCheck : uint8_t { Full, LengthOnly };
+
 // `bytes` as stored text; InvalidUtf16 carrying `cell_offset` when it is not well-formed (an odd number of bytes,
 // a lone surrogate, an ill-formed UTF-8 sequence). Decoding it gives what `decode_utf16_string` gives.
-Result<StoredText> stored_text(Bytes bytes, uint32_t cell_offset);
+Result<StoredText> stored_text(Bytes bytes, uint32_t cell_offset, TextCheck check = TextCheck::Full);
 // Appends the UTF-8 of `text`.
 void append_utf8(const StoredText& text, std::string& out);
 // Calls `each(piece)` for every piece of `text` between U+0000 characters, in order, empty pieces left out: the
