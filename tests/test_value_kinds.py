@@ -67,8 +67,8 @@ def shown(image: bytes) -> Dict[str, Dict[str, object]]:
     for line in b"".join(tarnu._export(image, "jsonl")).decode("utf-8").splitlines():
         row = json.loads(line)
         out[row["value"]]["jsonl"] = row["data"]
-    for row in csv.DictReader(io.StringIO(b"".join(tarnu._export(image, "csv")).decode("utf-8"), newline="")):
-        out[row["value"]]["csv"] = row["data"]
+    for cells in csv.DictReader(io.StringIO(b"".join(tarnu._export(image, "csv")).decode("utf-8"), newline="")):
+        out[cells["value"]]["csv"] = cells["data"]
     return out
 
 
