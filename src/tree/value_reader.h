@@ -1,16 +1,10 @@
-// A key's values with their data: the one reader behind values(), value_records(), the rows of `tarnu.records`
-// and the exports, and `read_values`. It reads in two steps that a caller may run apart: the value list
-// (`read_list`), then where each value's data lies (`read_data`); the binding releases the interpreter lock between
-// them when the list declares large data.
-//
-// Data is found as views, to be read in order (`pieces`): data in one data cell and the segments of big data are
-// views of the image, inline data a view of the reader's own bytes. `take` hands a value out with its data as
-// `ValueBytes`. One key's values never gather more than `kMaxValueDataPerImageByte` times the image's size of data:
-// in a real hive every data byte has a place of its own, so only a list that names the same data again and again
-// reaches it. `ValueErrors` says what happens then, and to data that cannot be read.
-//
-// A reader can be used for key after key: its value keys, their names and the views keep their storage, so a walk
-// over a whole hive allocates only while they grow.
+// A key's values with their data: the one reader behind values(), value_records(), the rows of `tarnu.records`,
+// the exports and `read_values`. It reads in two steps: the value list, then where each value's data lies, as views
+// to be read in order (of the image, or of the reader's own bytes for inline data); the binding releases the
+// interpreter lock between them when the list declares large data. One key's values never gather more than
+// `kMaxValueDataPerImageByte` times the image's size: in a real hive every data byte has a place of its own, so
+// only a list naming the same data again and again reaches it. `ValueErrors` says what happens then, and to data
+// that cannot be read. A reader kept from key to key allocates only while its storage grows.
 #pragma once
 
 #include <array>
@@ -59,8 +53,7 @@ public:
     // Finds where every value's data lies. `key` is the key whose list was read: the limit's error names it.
     Status read_data(const Hive& hive, const KeyNode& key, ValueErrors errors);
 
-    // Lets go of all the storage the reader keeps for its next key once it has grown past `values` values or
-    // pieces: for a reader kept from key to key, after a key with many values.
+    // Lets go of all the storage it keeps once grown past `values` values or pieces.
     void trim(size_t values);
 
     size_t size() const { return count_; }

@@ -85,15 +85,6 @@ bool each_code_point(Bytes s, bool big_endian, Put&& put) {
     return true;
 }
 
-bool utf8_well_formed(Bytes s) {
-    for (size_t i = 0; i < s.size();) {
-        size_t bad = 0;
-        const size_t n = utf8_sequence(s, i, bad);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
 
 // Strict UTF-16 decoding, appended to `out`; `big_endian` selects the byte order. The byte count is even. ASCII
 // text is narrowed straight into place; other text is written into room for the longest form (three UTF-8 bytes per
@@ -161,10 +152,23 @@ StoredText unchecked_text(Bytes bytes) {
     return text;
 }
 
+bool well_formed(const StoredText& text) {
+    if (text.form == StoredText::Form::Utf8) {
+        for (size_t i = 0, bad = 0; i < text.units.size();) {
+            const size_t n = utf8_sequence(text.units, i, bad);
+            if (n == 0) return false;
+            i += n;
+        }
+        return true;
+    }
+    const bool big_endian = text.form == StoredText::Form::Utf16Be;
+    return utf16_is_ascii(text.units, big_endian) || each_code_point(text.units, big_endian, [](uint32_t) {});
+}
+
 // Appends the UTF-8 of `text`; false, with `out` as it was, when the text is not well-formed.
 bool append_checked_utf8(const StoredText& text, std::string& out) {
     if (text.form != StoredText::Form::Utf8) return utf16_to_utf8(text.units, text.form == StoredText::Form::Utf16Be, out);
-    if (!utf8_well_formed(text.units)) return false;
+    if (!well_formed(text)) return false;
     out.append(reinterpret_cast<const char*>(text.units.data()), text.units.size());
     return true;
 }
@@ -211,13 +215,7 @@ Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out) 
 Result<StoredText> stored_text(Bytes bytes, uint32_t cell_offset, TextCheck check) {
     if (bytes.size() % 2 != 0) return HiveError::invalid_utf16(cell_offset);
     const StoredText text = unchecked_text(bytes);
-    if (check == TextCheck::LengthOnly) return text;
-    const bool big_endian = text.form == StoredText::Form::Utf16Be;
-    const bool well_formed = text.form == StoredText::Form::Utf8 ? utf8_well_formed(text.units)
-                             : utf16_is_ascii(text.units, big_endian)
-                                 ? true
-                                 : each_code_point(text.units, big_endian, [](uint32_t) {});
-    if (!well_formed) return HiveError::invalid_utf16(cell_offset);
+    if (check == TextCheck::Full && !well_formed(text)) return HiveError::invalid_utf16(cell_offset);
     return text;
 }
 
