@@ -11,6 +11,7 @@
 
 #include "hive/limits.h"
 #include "log_replay.h"
+#include "logs/log_format.h"
 
 namespace {
 
@@ -27,6 +28,6 @@ void fix(ByteBuffer& log, size_t, const Control&) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    replay_input(data, size, fix);
+    replay_input(data, size, kBlocksLogFormat, fix);
     return 0;
 }

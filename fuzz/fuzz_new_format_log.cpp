@@ -13,6 +13,7 @@
 #include "hive/limits.h"
 #include "log_replay.h"
 #include "logs/log_base_block.h"
+#include "logs/log_format.h"
 #include "utils/marvin32.h"
 
 namespace {
@@ -46,6 +47,6 @@ void fix(ByteBuffer& log, size_t, const Control& control) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    replay_input(data, size, fix);
+    replay_input(data, size, kNewLogFormat, fix);
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "hive/limits.h"
 #include "log_replay.h"
 #include "logs/log_base_block.h"
+#include "logs/log_format.h"
 
 namespace {
 
@@ -30,6 +31,6 @@ void fix(ByteBuffer& log, size_t slot, const Control& control) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    replay_input(data, size, fix);
+    replay_input(data, size, kOldLogFormat, fix);
     return 0;
 }

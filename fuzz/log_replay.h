@@ -1,6 +1,8 @@
 // What the log fuzz targets share: the input is a 4-byte control header followed by the bytes of one or two logs,
-// which are replayed onto a small valid primary made here, dirty where recovery needs it; the hive that results
-// is read completely (the walk of walk_hive.h).
+// which are described on their own and then replayed onto a small valid primary made here, dirty where recovery
+// needs it; the hive that results is read completely (the walk of walk_hive.h). A fixed log of 512 bytes or more
+// must be recognised as the target's format, and the replay must report each log as its description does, or the
+// target aborts.
 //
 // Unless the control header says otherwise, each target first fixes in its logs what mutation cannot be expected
 // to find by chance (signatures, checksums, hashes, sequence numbers), so that the fuzzer spends its time on the
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
@@ -25,6 +28,7 @@
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "logs/log_base_block.h"
+#include "logs/log_format.h"
 #include "logs/replay.h"
 #include "utils/bytes.h"
 #include "walk_hive.h"
@@ -131,9 +135,9 @@ inline ByteBuffer small_primary(uint32_t secondary, uint8_t flags) {
 // Fixes one log of the input before the replay; `slot` is 0 for the first log, 1 for the second.
 using LogFixer = void (*)(ByteBuffer& log, size_t slot, const Control& control);
 
-// Runs one input: splits it into its control header and logs, fixes the logs unless kRaw, replays them onto the
-// small primary and reads the result.
-inline void replay_input(const uint8_t* data, size_t size, LogFixer fix) {
+// Runs one input: splits it into its control header and logs, fixes the logs unless kRaw, describes them, replays
+// them onto the small primary and reads the result. `format` is the format the target fixes its logs to.
+inline void replay_input(const uint8_t* data, size_t size, const LogFormat& format, LogFixer fix) {
     if (size < kControlSize) return;
     Control control{data[0], static_cast<int8_t>(data[1]), size_t{le16(data + 2)} * kLogBaseBlockSize};
     const Bytes rest(data + kControlSize, size - kControlSize);
@@ -148,6 +152,13 @@ inline void replay_input(const uint8_t* data, size_t size, LogFixer fix) {
     if (!(control.flags & kRaw)) {
         for (size_t slot = 0; slot < logs.size(); ++slot) fix(logs[slot], slot, control);
     }
+    std::vector<std::string> kinds;
+    for (const ByteBuffer& log : logs) {
+        const DescribedLog described = describe_log(log);
+        const bool fixed = !(control.flags & kRaw) && log.size() >= kLogBaseBlockSize;
+        if (fixed && described.recognised.format != &format) std::abort();
+        kinds.push_back(described.recognised.kind);
+    }
     const uint32_t start = logs[0].size() >= 8 ? le32(logs[0].data() + base_block_field::kPrimarySequence) : 0;
     ByteBuffer primary = small_primary(start - static_cast<uint32_t>(int32_t{control.skew}), control.flags);
 
@@ -155,7 +166,10 @@ inline void replay_input(const uint8_t* data, size_t size, LogFixer fix) {
     for (size_t slot = 0; slot < logs.size(); ++slot) given[slot] = GivenLog{"log", std::move(logs[slot])};
     auto replayed = replay_logs(std::move(primary), std::move(given[0]), std::move(given[1]));
     if (!seen(replayed)) return;
-    for (const LogReport& log : replayed.value().report.logs) (void)log_kind_name(log.kind);
+    const std::vector<LogReport>& reports = replayed.value().report.logs;
+    for (size_t i = 0; i < reports.size(); ++i) {
+        if (reports[i].kind != kinds.at(i)) std::abort();
+    }
     walk_hive(*replayed.value().hive);
 }
 

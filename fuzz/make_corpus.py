@@ -18,6 +18,9 @@ HERE = pathlib.Path(__file__).resolve().parent
 _spec = importlib.util.spec_from_file_location("hivebuilder", HERE.parent / "python" / "tarnu" / "hivebuilder.py")
 hb = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(hb)
+_spec = importlib.util.spec_from_file_location("databuilder", HERE.parent / "python" / "tarnu" / "databuilder.py")
+db = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(db)
 
 
 def values():
@@ -293,6 +296,61 @@ def blocks_seeds():
     }
 
 
+# --------------------------------------------------------------------------
+# The decoders target: the first byte chooses the decoder (fuzz/fuzz_decoders.cpp), the rest is its data.
+# --------------------------------------------------------------------------
+
+(SECURITY, SHELL, SHIM, RESOURCES, FULL_RESOURCE, REQUIREMENTS, MRU, MRU_EX, LINK, USERASSIST, USERASSIST_3, BAM,
+ STARTUP, DYNAMIC, SAM_F, SAM_V, MACHINE_SID, TZI, MOUNTED, SID) = range(20)
+
+
+def decoder_seeds():
+    dacl = db.acl([db.ace(0, 0x02, 0xF003F, "S-1-5-18"), db.ace(0, 0x0A, 0x80000000, "S-1-5-32-545"),
+                   db.ace(0x05, 0, 0x10, "S-1-1-0", object_type="{B4BFCC3A-DB2C-424C-B029-7FE99A87C641}"),
+                   db.ace(0x09, 0, 0x1, "S-1-5-11", data=b"artx\x00"), db.ace(0x0E, 0, 0x1, "S-1-5-11")])
+    sacl = db.acl([db.ace(0x11, 0, 0x1, "S-1-16-12288"), db.ace(0x02, 0xC0, 0xC0000, "S-1-5-32-544")])
+    descriptor = db.security_descriptor(owner="S-1-5-32-544", group="S-1-5-21-1-2-3-513", dacl=dacl, sacl=sacl)
+    shell = db.item_list([db.root_folder("{20D04FE0-3AEA-1069-A2D8-08002B30309D}"), db.volume("C:\\"),
+                          db.file_entry("USERS", long_name="Users"),
+                          db.file_entry("A.TXT", long_name="a.txt", directory=False, version=3)])
+    network = db.item_list([db.item(0xC3, b"\x01\xc0\\\\wsl$\\Ubuntu\x00desc\x00comment\x00")])
+    shim_entries = [("\\??\\C:\\Windows\\a.exe", db.filetime(1300000000), 2), ("\\??\\C:\\b.exe", 0, 0)]
+    partial = bytes([3, 1, 0, 0]) + (0xF0000).to_bytes(8, "little") + (0x1000).to_bytes(4, "little")
+    full = (1).to_bytes(4, "little") + bytes(4) + (1).to_bytes(2, "little") + (1).to_bytes(2, "little")
+    requirement = bytes([1, 1, 1, 0]) + bytes(4) + (8).to_bytes(4, "little") + (1).to_bytes(4, "little") + bytes(16)
+    seeds = {
+        "descriptor": (SECURITY, descriptor),
+        "descriptor_short": (SECURITY, descriptor[:60]),
+        "descriptor_null_dacl": (SECURITY, db.security_descriptor(owner="S-1-5-18", control=0x9C14)),
+        "shell_items": (SHELL, shell),
+        "shell_network": (SHELL, network),
+        "shell_cut": (SHELL, shell[:-9]),
+        "shim_7": (SHIM, db.shim_cache_7(shim_entries)),
+        "shim_7_wide": (SHIM, db.shim_cache_7(shim_entries, wide=True, count=9)),
+        "shim_10": (SHIM, db.shim_cache_chained([(p, t) for p, t, _ in shim_entries], "10")),
+        "shim_8_1": (SHIM, db.shim_cache_chained([(p, t) for p, t, _ in shim_entries], "8.1")),
+        "resources": (RESOURCES, (1).to_bytes(4, "little") + full + partial),
+        "full_resource": (FULL_RESOURCE, full + partial),
+        "requirements": (REQUIREMENTS, (72).to_bytes(4, "little") + bytes(24) + (1).to_bytes(4, "little")
+                         + bytes(4) + (1).to_bytes(4, "little") + requirement),
+        "mru": (MRU, b"a\x00b\x00c\x00cab"),
+        "mru_ex": (MRU_EX, b"0\x001\x002\x00\x00" + bytes.fromhex("0200000000000000ffffffff")),
+        "link": (LINK, "\\REGISTRY\\MACHINE\\SYSTEM\\ControlSet001".encode("utf-16-le")),
+        "userassist": (USERASSIST, db.userassist5(14, 21, 420000, db.filetime(1333490818))),
+        "userassist_3": (USERASSIST_3, bytes(4) + (6).to_bytes(4, "little") + db.filetime(1).to_bytes(8, "little")),
+        "bam": (BAM, db.filetime(1500000000).to_bytes(8, "little") + bytes(8) + bytes([0, 0, 0, 0, 2, 0, 0, 0])),
+        "startup": (STARTUP, (3).to_bytes(4, "little") + db.filetime(1500000000).to_bytes(8, "little")),
+        "dynamic": (DYNAMIC, (3).to_bytes(4, "little") + bytes(32)),
+        "sam_f": (SAM_F, bytes(80)),
+        "sam_v": (SAM_V, bytes(0xCC) + descriptor),
+        "machine_sid": (MACHINE_SID, bytes(8) + db.sid("S-1-5-21-1-2-3")),
+        "tzi": (TZI, bytes(12) + bytes.fromhex("00000b00000001000200000000000000") + bytes(16)),
+        "mounted": (MOUNTED, b"DMIO:ID:" + bytes(16)),
+        "sid": (SID, db.sid("S-1-5-90-0-1")),
+    }
+    return {name: bytes([kind]) + data for name, (kind, data) in seeds.items()}
+
+
 # Seeds by fuzz target.
 TARGETS = {
     "fuzz_recovery": recovery_seeds,
@@ -302,6 +360,7 @@ TARGETS = {
     "fuzz_new_format_log": new_format_seeds,
     "fuzz_old_format_log": old_format_seeds,
     "fuzz_blocks_log": blocks_seeds,
+    "fuzz_decoders": decoder_seeds,
 }
 
 

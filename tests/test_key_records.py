@@ -158,7 +158,7 @@ def test_cell_offset_equality_and_hash(write_file: Callable[[bytes], str]) -> No
 
 @pytest.mark.parametrize("method, signature", [
     ("subkey", "($self, path)"), ("parent", "($self)"), ("path", "($self)"), ("class_name", "($self)"),
-    ("security_descriptor", "($self)"), ("last_written", "($self)"), ("last_written_filetime", "($self)"),
+    ("security", "($self)"), ("security_descriptor", "($self)"), ("last_written", "($self)"), ("last_written_filetime", "($self)"),
     ("walk", "($self, errors='raise')"), ("cell_offset", "($self)"),
 ])
 def test_new_method_signatures(method: str, signature: str) -> None:

@@ -430,6 +430,18 @@ def test_windows_logs_first_then_blocks(replay: Replay) -> None:
     assert (clean.root_key().name(), value(clean)) == ("ABCD", 0)
 
 
+@pytest.mark.parametrize("swap", [False, True], ids=["old first", "new first"])
+def test_new_format_wins_over_old(replay: Replay, swap: bool) -> None:
+    logs = [old_log(units(STATES[0], STATES[2])), log(10, 0)]
+    hive = replay(*(logs[::-1] if swap else logs))
+    assert value(hive) == 1
+    assert {l.kind: (l.used, l.reason) for l in report_of(hive).logs} == {
+        "new": (True, None), "old": (False, "new-format logs are given too")}
+    clean = report_of(replay(logs[0], logs[1], primary=STATES[0]))
+    assert [(l.kind, l.reason) for l in clean.logs] == [("old", "the primary is clean"),
+                                                       ("new", "the primary is clean")]
+
+
 def test_report_of_a_hive_opened_without_logs(write_file: WriteFile) -> None:
     path = write_file(PRIMARY)
     assert tarnu.Hive.open(path).replay_report() is None
@@ -462,6 +474,40 @@ def test_base_block_fields(open_image: OpenImage) -> None:
     assert base.checksum == int.from_bytes(image(0, primary_sequence=7, secondary_sequence=6, last_written=123,
                                                  minor_version=3, flags=1)[508:512], "little")
     assert not open_image(STATES[0]).base_block().is_dirty
+
+
+# ---- Logs described on their own -----------------------------------------------------------------------------------
+
+NEW_UNITS = units(STATES[0], STATES[1])
+
+# The file, then (kind, usable, reason, sequences, hive bins data size, entries, pages, stop).
+DESCRIPTIONS: Dict[str, Tuple[bytes, Tuple[Any, ...]]] = {
+    "new": (log(10, 0, 1), ("new", True, None, (10, 10), BINS, 2, 2, "end of file")),
+    "new, numbers differ": (new_format_log(10, [entry(0)], secondary_sequence=9, hive_bins_data_size=BINS),
+                            ("new", False, "unusable base block: sequence numbers differ: 10 and 9", (10, 9), BINS,
+                             1, 1, "end of file")),
+    "old": (old_log(NEW_UNITS), ("old", True, None, (11, 11), BINS, None, len(NEW_UNITS), "end of dirty vector")),
+    "old without DIRT": (old_log([], signature=b"DIRX"),
+                         ("old", False, 'unusable dirty vector: no "DIRT" at 0x200', (11, 11), BINS, None, None,
+                          None)),
+    "blocks": (RENAME, ("blocks", True, None, (1,), None, None, 1, "end of file")),
+    "short blocks": (RENAME[:100], ("blocks", False, "too small: 100 bytes", (), None, None, None, None)),
+    "empty": (b"", ("empty", False, "no bytes", (), None, None, None, None)),
+    "primary": (STATES[0], ("not a log", False, 'a "regf" file of type 0, not a log', (), None, None, None, None)),
+}
+
+
+@pytest.mark.parametrize("log_bytes, expected", DESCRIPTIONS.values(), ids=DESCRIPTIONS.keys())
+def test_describe_log(write_file: WriteFile, log_bytes: bytes, expected: Tuple[Any, ...]) -> None:
+    described = tarnu._describe_log(pathlib.Path(write_file(log_bytes)))
+    assert tuple(described.values()) == expected
+    assert list(described) == ["kind", "usable", "reason", "sequences", "hive_bins_data_size", "entries", "pages",
+                               "stop"]
+
+
+def test_describe_log_of_a_missing_file(tmp_path: pathlib.Path) -> None:
+    with pytest.raises(FileNotFoundError):
+        tarnu._describe_log(str(tmp_path / "missing.LOG1"))
 
 
 # ---- Real logs written by Windows ------------------------------------------------------------------------------
@@ -518,6 +564,16 @@ def test_sample_figures(sample: Sample, folder: str, swap: bool) -> None:
     assert hive.base_block().hive_bins_data_size == bins_size and not hive.base_block().is_dirty
     assert report.primary_dirty and report.recovered
     assert used(report) == (logs[::-1] if swap else logs)
+
+
+@pytest.mark.parametrize("folder", SAMPLES)
+def test_sample_logs_described_as_replayed(sample: Sample, folder: str) -> None:
+    # A log the replay used from its first entry on holds what the replay applied from it.
+    for path, (was_used, entries, pages, first, _) in zip(sample(folder)[1:], SAMPLES[folder][4]):
+        described = tarnu._describe_log(path)
+        if was_used:
+            assert described["usable"] and described["sequences"][0] == first
+            assert (described["entries"], described["pages"]) == (None if folder == "old-format" else entries, pages)
 
 
 def test_sample_new_format_equals_windows_recovery(sample: Sample, samples_dir: pathlib.Path) -> None:

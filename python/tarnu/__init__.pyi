@@ -7,9 +7,11 @@ with a hive or its data and for a key or value that is not there, TypeError for 
 
 import datetime
 import os
-from typing import Iterator, List, Literal, Optional, Sequence, Tuple, Union, final
+from typing import Any, Iterator, List, Literal, Optional, Sequence, Tuple, TypedDict, Union, final
 
 from typing_extensions import Buffer
+
+from tarnu import decode
 
 __version__: str
 __all__: List[str]
@@ -51,6 +53,7 @@ class RegistryKey:
     def path(self) -> str: ...
     def class_name(self) -> Optional[str]: ...
     def security_descriptor(self) -> Optional[bytes]: ...
+    def security(self) -> Optional[decode.SecurityDescriptor]: ...
     def last_written(self) -> Optional[datetime.datetime]: ...
     def last_written_filetime(self) -> int: ...
     def last_written_timestamp(self) -> Optional[int]: ...
@@ -168,7 +171,7 @@ class LogReport:
     @property
     def path(self) -> str: ...
     @property
-    def kind(self) -> Literal["blocks", "old", "new", "empty", "not a log", "unreadable"]: ...
+    def kind(self) -> str: ...
     @property
     def used(self) -> bool: ...
     @property
@@ -276,3 +279,19 @@ def _export(source: Union[_Path, _BytesLike, Hive],
             name: Optional[str] = None, key: str = "", binary: Literal["hex", "base64"] = "hex", prefix: str = "",
             strict: bool = False, header: bool = True, deleted: bool = False) -> ExportStream: ...
 def _logs_beside(path: _Path) -> Tuple[Optional[str], Optional[str]]: ...
+
+class _LogDescription(TypedDict):
+    """What _describe_log() finds in a log file on its own."""
+
+    kind: str
+    usable: bool
+    reason: Optional[str]
+    sequences: Tuple[int, ...]
+    hive_bins_data_size: Optional[int]
+    entries: Optional[int]
+    pages: Optional[int]
+    stop: Optional[str]
+
+def _describe_log(path: _Path) -> _LogDescription: ...
+# The decoders behind tarnu.decode, which types their results; `kind` names the decoder.
+def _decode(kind: str, data: Union[_BytesLike, str], option: object = None) -> Any: ...

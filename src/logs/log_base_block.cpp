@@ -1,5 +1,7 @@
 #include "logs/log_base_block.h"
 
+#include <algorithm>
+
 #include "hive/limits.h"
 #include "utils/format.h"
 
@@ -58,6 +60,24 @@ std::optional<std::string> primary_base_block_problem(Bytes image) {
 bool primary_is_dirty(Bytes image) {
     if (primary_base_block_problem(image)) return true;
     return le32(image, base_block_field::kPrimarySequence) != le32(image, base_block_field::kSecondarySequence);
+}
+
+Recognition recognise_windows_log(Bytes file, std::initializer_list<uint32_t> file_types) {
+    if (file.size() < kLogBaseBlockSize) return Recognition{false, "too small: " + dec(file.size()) + " bytes"};
+    const uint32_t type = le32(file, base_block_field::kFileType);
+    if (std::find(file_types.begin(), file_types.end(), type) == file_types.end()) {
+        return Recognition{false, "a \"regf\" file of type " + dec(type) + ", not a log"};
+    }
+    if (auto problem = log_header_problem(file)) return Recognition{true, "unusable base block: " + *problem};
+    return Recognition{true, ""};
+}
+
+LogDescription describe_windows_log(Bytes file) {
+    LogDescription description;
+    description.sequences = {le32(file, base_block_field::kPrimarySequence),
+                             le32(file, base_block_field::kSecondarySequence)};
+    description.hive_bins_data_size = le32(file, base_block_field::kHiveBinsDataSize);
+    return description;
 }
 
 }  // namespace tarnu

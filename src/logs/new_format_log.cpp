@@ -1,9 +1,14 @@
 #include "logs/new_format_log.h"
 
 #include <optional>
+#include <utility>
 
 #include "hive/hive.h"
 #include "hive/limits.h"
+#include "logs/bin_check.h"
+#include "logs/log_base_block.h"
+#include "logs/log_format.h"
+#include "logs/windows_recovery.h"
 #include "utils/format.h"
 #include "utils/marvin32.h"
 
@@ -96,5 +101,107 @@ EntryChain read_entry_chain(Bytes file, uint32_t start) {
         ++expected;
     }
 }
+
+namespace {
+
+namespace field = base_block_field;
+
+// Sequence numbers wrap: a comes before b when b is 1 to 2^31 - 1 ahead of it.
+bool precedes(uint32_t a, uint32_t b) {
+    const uint32_t ahead = b - a;
+    return ahead >= 1 && ahead <= 0x7FFFFFFF;
+}
+
+Recognition recognise(Bytes file) { return recognise_windows_log(file, {kNewLogFileType}); }
+
+LogDescription describe(Bytes file) {
+    LogDescription description = describe_windows_log(file);
+    const EntryChain chain = read_entry_chain(file, log_start(file));
+    size_t pages = 0;
+    for (const LogEntry& entry : chain.entries) pages += entry.pages.size();
+    description.entries = chain.entries.size();
+    description.pages = pages;
+    description.stop = chain.stop;
+    return description;
+}
+
+// Applies the chain of valid entries of `log` and says so in its report. `last` receives the last entry applied.
+size_t apply_chain(ByteBuffer& image, const RecognisedLog& log, DirtyBlocks& dirty, CleanState& last) {
+    const EntryChain chain = read_entry_chain(log.file, log_start(log.file));
+    LogReport& report = *log.report;
+    report.used = true;
+    report.stop = chain.stop;
+    for (const LogEntry& entry : chain.entries) {
+        for (const DirtyPage& page : entry.pages) {
+            write_page(image, page);
+            dirty.mark(page);
+        }
+        report.pages_applied += entry.pages.size();
+        last = CleanState{entry.sequence, entry.hive_bins_data_size, entry.flags};
+    }
+    report.entries_applied = chain.entries.size();
+    if (!chain.entries.empty()) {
+        report.first_sequence = chain.entries.front().sequence;
+        report.last_sequence = chain.entries.back().sequence;
+    }
+    return chain.entries.size();
+}
+
+// The logs are ordered by the numbers of their first entries, a stale one is passed over, the chain of valid
+// entries is applied and continued from one log into the other.
+Status recover(ByteBuffer& image, std::vector<RecognisedLog> logs, ReplayReport& report) {
+    // Windows alternates the files, so either may hold the earlier entries: the order is by number, not by slot.
+    if (logs.size() == 2 && precedes(log_start(logs[1].file), log_start(logs[0].file))) std::swap(logs[0], logs[1]);
+    DirtyBlocks dirty;
+    CleanState last{};
+    size_t applied = 0;
+    if (primary_base_block_problem(image)) {
+        // Nothing in the primary says where its log begins: the log with the later entries serves alone.
+        if (logs.size() == 2) {
+            logs[0].report->reason =
+                "the primary's base block is damaged; " + std::string(slot_name(logs[1].slot)) + " has later entries";
+        }
+        take_base_block_from(image, logs.back().file);
+        report.base_block_from_log = true;
+        applied = apply_chain(image, logs.back(), dirty, last);
+    } else {
+        const uint32_t secondary = le32(image.data() + field::kSecondarySequence);
+        size_t first = 0;
+        for (; first < logs.size(); ++first) {
+            const uint32_t start = log_start(logs[first].file);
+            if (start == secondary || precedes(secondary, start)) break;
+            logs[first].report->reason = "stale: it starts at " + dec(start) +
+                                         ", before the primary's secondary sequence number " + dec(secondary);
+        }
+        if (first < logs.size()) {
+            applied = apply_chain(image, logs[first], dirty, last);
+            if (first + 1 < logs.size()) {
+                // The later log goes on only from the number after the last one applied.
+                const RecognisedLog& next = logs[first + 1];
+                const uint32_t expected = applied != 0 ? last.sequence + 1 : log_start(logs[first].file);
+                const uint32_t start = log_start(next.file);
+                if (start == expected) {
+                    applied += apply_chain(image, next, dirty, last);
+                } else {
+                    next.report->reason = "it starts at " + dec(start) + ", the chain goes on at " + dec(expected);
+                }
+            }
+        }
+    }
+    if (applied == 0 && !report.base_block_from_log) return Ok{};
+    if (applied == 0) {
+        last = CleanState{le32(image.data() + field::kPrimarySequence), le32(image.data() + field::kHiveBinsDataSize),
+                          le32(image.data() + field::kFlags)};
+    }
+    make_clean(image, last);
+    report.placeholder_bins = place_placeholder_bins(image, last.bins_size, dirty);
+    report.recovered = true;
+    note_sequences(report, logs);
+    return Ok{};
+}
+
+}  // namespace
+
+const LogFormat kNewLogFormat{"new", "regf", LogFamily::Windows, 2, recognise, describe, recover};
 
 }  // namespace tarnu

@@ -3,6 +3,10 @@
 //
 // Files are reused in place, so stale entries with valid hashes often follow the current ones: a chain is read
 // only while each entry is valid and carries the next sequence number, and it ends at the first that does not.
+//
+// The format's entry (kNewLogFormat, "new") outranks the old format. It recovers a dirty primary from one or two
+// logs ordered by the numbers of their first entries, whatever their slots: a stale log is passed over, and the
+// chain goes on from one log into the other.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,14 @@
 #include "logs/old_format_log.h"
 
+#include <algorithm>
 #include <bit>
 
 #include "hive/hive.h"
 #include "hive/limits.h"
+#include "logs/bin_check.h"
+#include "logs/log_base_block.h"
+#include "logs/log_format.h"
+#include "logs/windows_recovery.h"
 #include "utils/format.h"
 
 namespace tarnu {
@@ -64,5 +69,109 @@ DirtyVector read_dirty_vector(Bytes file) {
     vector.stop = "end of dirty vector";
     return vector;
 }
+
+namespace {
+
+namespace field = base_block_field;
+
+// Where a hive bin header keeps its last-written time.
+constexpr size_t kBinTimestampField = 20;
+
+Recognition recognise(Bytes file) {
+    Recognition recognition = recognise_windows_log(file, {kOldLogFileType, kOldestLogFileType});
+    if (recognition.claimed && recognition.reason.empty()) {
+        if (auto problem = dirty_vector_problem(file)) recognition.reason = "unusable dirty vector: " + *problem;
+    }
+    return recognition;
+}
+
+LogDescription describe(Bytes file) {
+    LogDescription description = describe_windows_log(file);
+    if (!dirty_vector_problem(file)) {
+        const DirtyVector vector = read_dirty_vector(file);
+        description.pages = vector.units;
+        description.stop = vector.stop;
+    }
+    return description;
+}
+
+// One log is chosen by its last-written time, and its dirty units are applied up to the first broken hive bin
+// among them.
+Status recover(ByteBuffer& image, std::vector<RecognisedLog> logs, ReplayReport& report) {
+    const bool primary_valid = !primary_base_block_problem(image);
+    // A log belongs to this primary when it was written at the primary's last-written time, or, when the
+    // primary's base block is damaged, at the time in its first hive bin's header.
+    std::optional<uint64_t> time;
+    if (primary_valid) {
+        time = le64(image.data() + field::kLastWritten);
+    } else if (image.size() >= kHiveBinsStart + kBinTimestampField + 8) {
+        time = le64(image.data() + kHiveBinsStart + kBinTimestampField);
+    }
+    const RecognisedLog* by_slot[2] = {nullptr, nullptr};
+    for (const RecognisedLog& log : logs) by_slot[log.slot] = &log;
+    auto written = [](const RecognisedLog* log) { return le64(log->file.data() + field::kLastWritten); };
+    auto eligible = [&](const RecognisedLog* log) { return log != nullptr && time && written(log) == *time; };
+
+    // The first log if it belongs to the primary; else the second if it does and is newer than a usable first.
+    const RecognisedLog* chosen = nullptr;
+    if (eligible(by_slot[0])) {
+        chosen = by_slot[0];
+    } else if (eligible(by_slot[1]) && (by_slot[0] == nullptr || written(by_slot[1]) > written(by_slot[0]))) {
+        chosen = by_slot[1];
+    }
+    for (const RecognisedLog& log : logs) {
+        if (&log == chosen) continue;
+        if (chosen != nullptr && eligible(&log)) {
+            log.report->reason = std::string(slot_name(chosen->slot)) + " was used";
+        } else if (!time) {
+            log.report->reason = "the primary's base block is damaged and it has no hive bin to take a time from";
+        } else if (!eligible(&log)) {
+            log.report->reason = "written at " + dec(written(&log)) + ", not at the primary's time " + dec(*time);
+        } else {
+            log.report->reason = "not newer than the first log";
+        }
+    }
+    if (chosen == nullptr) return Ok{};
+
+    DirtyVector vector = read_dirty_vector(chosen->file);
+    const uint32_t bins_size = le32(chosen->file.data() + field::kHiveBinsDataSize);
+    const uint32_t broken = first_broken_dirty_bin(image, vector.runs, bins_size);
+    if (broken < bins_size) {
+        // Units from the broken bin on are not applied.
+        const uint64_t limit = kHiveBinsStart + uint64_t{broken};
+        auto cut = std::find_if(vector.runs.begin(), vector.runs.end(), [&](const DirtyPage& run) {
+            return run.hive_offset + uint64_t{run.page_size} > limit;
+        });
+        if (cut != vector.runs.end() && cut->hive_offset < limit) {
+            cut->page_size = static_cast<uint32_t>(limit - cut->hive_offset);
+            cut->page_data = cut->page_data.first(cut->page_size);
+            ++cut;
+        }
+        vector.runs.erase(cut, vector.runs.end());
+        vector.stop = "the hive bin at " + hex(broken) + " is broken";
+    }
+    if (!primary_valid) {
+        take_base_block_from(image, chosen->file);
+        report.base_block_from_log = true;
+    }
+    LogReport& log_report = *chosen->report;
+    log_report.used = true;
+    log_report.stop = vector.stop;
+    for (const DirtyPage& run : vector.runs) {
+        write_page(image, run);
+        log_report.pages_applied += run.page_size / kDirtyUnitSize;
+    }
+    if (log_report.pages_applied == 0 && primary_valid) return Ok{};
+    const uint32_t sequence = le32(image.data() + field::kPrimarySequence);
+    log_report.first_sequence = log_report.last_sequence = le32(chosen->file.data() + field::kPrimarySequence);
+    make_clean(image, CleanState{sequence, bins_size, le32(chosen->file.data() + field::kFlags)});
+    report.recovered = true;
+    note_sequences(report, logs);
+    return Ok{};
+}
+
+}  // namespace
+
+const LogFormat kOldLogFormat{"old", "regf", LogFamily::Windows, 1, recognise, describe, recover};
 
 }  // namespace tarnu

@@ -1,5 +1,7 @@
 // The old Windows log format (file types 1 and 2, Windows XP to 8): after the 512-byte base block, "DIRT" and a
-// bitmap with one bit per 512-byte unit of hive bins data, then the dirty units packed in bit order.
+// bitmap with one bit per 512-byte unit of hive bins data, then the dirty units packed in bit order. The format's
+// entry (kOldLogFormat, "old") recovers a dirty primary from the one log chosen by its last-written time, up to the
+// first broken hive bin among its units.
 #pragma once
 
 #include <cstdint>

@@ -1,54 +1,19 @@
 #include "logs/replay.h"
 
-#include <algorithm>
+#include <vector>
 
 #include "hive/file_io.h"
-#include "hive/limits.h"
 #include "logs/log_base_block.h"
-#include "logs/old_format_log.h"
-#include "logs/transaction_log.h"
-#include "logs/windows_recovery.h"
-#include "utils/format.h"
+#include "logs/log_format.h"
 
 namespace tarnu {
 namespace {
 
-// What the bytes of a log file are; `reason` says why a file is no log, or why a Windows log cannot be used.
-LogKind recognise(Bytes file, std::string& reason) {
-    if (file.empty()) {
-        reason = "no bytes";
-        return LogKind::Empty;
-    }
-    if (has_signature(file, "HvLE")) {
-        if (file.size() < kLogHeaderSize) reason = "too small: " + dec(file.size()) + " bytes";
-        return LogKind::Blocks;
-    }
-    if (!has_signature(file, "regf")) {
-        reason = "it begins with neither \"HvLE\" nor \"regf\"";
-        return LogKind::NotALog;
-    }
-    if (file.size() < kLogBaseBlockSize) {
-        reason = "too small: " + dec(file.size()) + " bytes";
-        return LogKind::NotALog;
-    }
-    const uint32_t type = le32(file, base_block_field::kFileType);
-    LogKind kind = LogKind::NotALog;
-    if (type == kOldLogFileType || type == kOldestLogFileType) kind = LogKind::OldFormat;
-    if (type == kNewLogFileType) kind = LogKind::NewFormat;
-    if (kind == LogKind::NotALog) {
-        reason = "a \"regf\" file of type " + dec(type) + ", not a log";
-    } else if (auto problem = log_header_problem(file)) {
-        reason = "unusable base block: " + *problem;
-    } else if (kind == LogKind::OldFormat) {
-        if (auto problem = dirty_vector_problem(file)) reason = "unusable dirty vector: " + *problem;
-    }
-    return kind;
-}
-
-// The logs of one replay: their buffers, which the pages view, and their reports.
+// The logs of one replay: their buffers, which the pages view, what each was recognised as, and their reports.
 struct GivenLogs {
-    std::vector<ByteBuffer> files;  // in the order of `report.logs`; empty for an unreadable log
-    std::vector<size_t> slots;      // 0 for the first log, 1 for the second
+    std::vector<ByteBuffer> files;          // in the order of `report.logs`; empty for an unreadable log
+    std::vector<size_t> slots;              // 0 for the first log, 1 for the second
+    std::vector<const LogFormat*> formats;  // none for a log that is no log of any format
     ReplayReport report;
 };
 
@@ -62,11 +27,15 @@ GivenLogs recognise_logs(std::optional<GivenLog> log1, std::optional<GivenLog> l
         LogReport log;
         log.path = std::move(input->path);
         if (input->file.ok()) {
-            log.kind = recognise(input->file.value(), log.reason);
+            RecognisedFile recognised = recognise_log(input->file.value());
+            log.kind = std::move(recognised.kind);
+            log.reason = std::move(recognised.reason);
+            given.formats.push_back(recognised.format);
             given.files.push_back(std::move(input->file).value());
         } else {
-            log.kind = LogKind::Unreadable;
+            log.kind = "unreadable";
             log.reason = input->file.error().message();
+            given.formats.push_back(nullptr);
             given.files.emplace_back();
         }
         given.report.logs.push_back(std::move(log));
@@ -74,59 +43,47 @@ GivenLogs recognise_logs(std::optional<GivenLog> log1, std::optional<GivenLog> l
     return given;
 }
 
-// Recovers a dirty primary from the usable Windows logs. The new format wins when logs of both formats are
-// given: a system that writes it has left the old format behind.
-void recover(ByteBuffer& image, GivenLogs& given) {
-    std::vector<WindowsLog> old_logs, new_logs;
-    for (size_t i = 0; i < given.files.size(); ++i) {
-        LogReport& log = given.report.logs[i];
-        if (!log.reason.empty()) continue;
-        const WindowsLog windows_log{given.slots[i], given.files[i], &log};
-        if (log.kind == LogKind::OldFormat) old_logs.push_back(windows_log);
-        if (log.kind == LogKind::NewFormat) new_logs.push_back(windows_log);
-    }
-    if (!given.report.primary_dirty) {
-        for (auto* logs : {&old_logs, &new_logs}) {
-            for (WindowsLog& log : *logs) log.report->reason = "the primary is clean";
-        }
-        return;
-    }
-    if (!new_logs.empty()) {
-        for (WindowsLog& log : old_logs) log.report->reason = "new-format logs are given too";
-        recover_from_new_format(image, std::move(new_logs), given.report);
-    } else if (!old_logs.empty()) {
-        recover_from_old_format(image, old_logs, given.report);
-    }
-}
-
-// Applies the "blocks" logs in their sequence order, as the reader always has; returns the pages applied.
-Result<size_t> apply_block_logs(ByteBuffer& image, GivenLogs& given) {
-    std::vector<TransactionLog> logs;
-    std::vector<LogReport*> reports;
+// The usable logs of `format`, in the order given.
+std::vector<RecognisedLog> usable_logs(GivenLogs& given, const LogFormat& format) {
+    std::vector<RecognisedLog> logs;
     for (size_t i = 0; i < given.files.size(); ++i) {
         LogReport& report = given.report.logs[i];
-        if (report.kind != LogKind::Blocks || !report.reason.empty()) continue;
-        Result<TransactionLog> log = parse_transaction_log(given.files[i]);
-        if (!log.ok()) continue;  // recognition has already ruled out every failure
-        logs.push_back(std::move(log).value());
-        reports.push_back(&report);
+        if (given.formats[i] == &format && report.reason.empty()) {
+            logs.push_back(RecognisedLog{given.slots[i], given.files[i], &report});
+        }
     }
-    if (logs.empty()) return size_t{0};
-    // Stable, so that with equal sequence numbers the first log is replayed first.
-    std::vector<size_t> order(logs.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return logs[a].sequence_number < logs[b].sequence_number; });
-    std::vector<TransactionLog> ordered;
-    for (size_t i : order) {
-        LogReport& report = *reports[i];
-        report.used = true;
-        report.pages_applied = logs[i].dirty_pages.size();
-        if (!logs[i].dirty_pages.empty()) report.first_sequence = report.last_sequence = logs[i].sequence_number;
-        report.stop = logs[i].reached_page_stop ? "more than " + dec(kLogPageStop) + " pages" : "end of file";
-        ordered.push_back(std::move(logs[i]));
+    return logs;
+}
+
+// Recovers a dirty primary from the usable Windows logs of the highest-ranked format given (the first in the table
+// when ranks are equal): a system that writes a newer format has left the older ones behind. A clean primary is
+// read as it stands.
+Status recover_windows_logs(ByteBuffer& image, GivenLogs& given) {
+    const LogFormat* chosen = nullptr;
+    for (const LogFormat* format : kLogFormats) {
+        if (format->family != LogFamily::Windows || usable_logs(given, *format).empty()) continue;
+        if (chosen == nullptr || format->rank > chosen->rank) chosen = format;
     }
-    return apply_transaction_logs(image, ordered);
+    if (chosen == nullptr) return Ok{};
+    for (const LogFormat* format : kLogFormats) {
+        if (format->family != LogFamily::Windows || (format == chosen && given.report.primary_dirty)) continue;
+        const std::string reason = given.report.primary_dirty
+                                       ? std::string(chosen->name) + "-format logs are given too"
+                                       : "the primary is clean";
+        for (const RecognisedLog& log : usable_logs(given, *format)) log.report->reason = reason;
+    }
+    if (!given.report.primary_dirty) return Ok{};
+    return chosen->recover(image, usable_logs(given, *chosen), given.report);
+}
+
+// Applies the usable logs of the reader's own formats, in table order, whatever the primary.
+Status apply_reader_logs(ByteBuffer& image, GivenLogs& given) {
+    for (const LogFormat* format : kLogFormats) {
+        if (format->family != LogFamily::Reader) continue;
+        std::vector<RecognisedLog> logs = usable_logs(given, *format);
+        if (!logs.empty()) TARNU_CHECK(format->recover(image, std::move(logs), given.report));
+    }
+    return Ok{};
 }
 
 }  // namespace
@@ -134,12 +91,8 @@ Result<size_t> apply_block_logs(ByteBuffer& image, GivenLogs& given) {
 Result<ReplayedHive> replay_logs(ByteBuffer image, std::optional<GivenLog> log1, std::optional<GivenLog> log2) {
     GivenLogs given = recognise_logs(std::move(log1), std::move(log2));
     given.report.primary_dirty = primary_is_dirty(image);
-    recover(image, given);
-    TARNU_TRY(size_t applied, apply_block_logs(image, given));
-    if (applied != 0) {
-        if (image.size() < kBaseBlockSize) return HiveError::hive_too_small(image.size(), kBaseBlockSize);
-        put_le32(image.data() + kChecksumPosition, base_block_checksum(image));
-    }
+    TARNU_CHECK(recover_windows_logs(image, given));
+    TARNU_CHECK(apply_reader_logs(image, given));
     TARNU_TRY(SharedHive hive, build_hive(HiveImage::from_buffer(std::move(image))));
     return ReplayedHive{std::move(hive), std::move(given.report)};
 }

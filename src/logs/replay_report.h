@@ -9,29 +9,16 @@
 
 namespace tarnu {
 
-// What a log file was found to be, by its bytes.
-enum class LogKind : uint8_t {
-    Unreadable,  // the file could not be read
-    Empty,       // no bytes at all, as the unused log beside an old-format log often is
-    NotALog,     // neither of the layouts below
-    Blocks,      // the reader's own layout: "HvLE" header and "DIRT" blocks
-    OldFormat,   // Windows log of file type 1 or 2: "DIRT" dirty vector
-    NewFormat,   // Windows log of file type 6: "HvLE" entries
-};
-
-// "unreadable", "empty", "not a log", "blocks", "old" or "new".
-const char* log_kind_name(LogKind kind);
-
 struct LogReport {
     std::string path;
-    LogKind kind = LogKind::NotALog;
-    bool used = false;                      // the replay read pages from it (perhaps none were valid)
-    std::string reason;                     // why it was not used; empty when it was
+    std::string kind;                        // the format's name, or "unreadable", "empty" or "not a log"
+    bool used = false;                       // the replay read pages from it (perhaps none were valid)
+    std::string reason;                      // why it was not used; empty when it was
     std::optional<uint32_t> first_sequence;  // the sequence numbers of what was applied from it
     std::optional<uint32_t> last_sequence;
-    size_t entries_applied = 0;  // new format only
-    size_t pages_applied = 0;    // pages, dirty units (old format) or dirty pages (blocks)
-    std::string stop;            // why its replay ended; empty when it was not used
+    std::optional<size_t> entries_applied;   // set by the formats that have entries, when the log is used
+    size_t pages_applied = 0;                // pages, dirty units (old format) or dirty pages (blocks)
+    std::string stop;                        // why its replay ended; empty when it was not used
 };
 
 struct ReplayReport {

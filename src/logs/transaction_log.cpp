@@ -1,6 +1,10 @@
 #include "logs/transaction_log.h"
 
+#include <algorithm>
+
+#include "hive/hive.h"
 #include "hive/limits.h"
+#include "logs/log_format.h"
 #include "utils/format.h"
 
 namespace tarnu {
@@ -80,5 +84,63 @@ Result<size_t> apply_transaction_logs(ByteBuffer& image, const std::vector<Trans
     }
     return applied;
 }
+
+namespace {
+
+std::string stop_text(const TransactionLog& log) {
+    return log.reached_page_stop ? "more than " + dec(kLogPageStop) + " pages" : "end of file";
+}
+
+// Every file that begins with "HvLE" is a log of this layout; only its size can make it unusable.
+Recognition recognise(Bytes file) {
+    if (file.size() < kLogHeaderSize) return Recognition{true, "too small: " + dec(file.size()) + " bytes"};
+    return Recognition{true, ""};
+}
+
+LogDescription describe(Bytes file) {
+    LogDescription description;
+    Result<TransactionLog> log = parse_transaction_log(file);
+    if (!log.ok()) return description;
+    description.sequences = {log->sequence_number};
+    description.pages = log->dirty_pages.size();
+    description.stop = stop_text(*log);
+    return description;
+}
+
+// Applies the logs in their sequence order, whatever the primary, and makes the checksum fit what they wrote.
+Status recover(ByteBuffer& image, std::vector<RecognisedLog> given, ReplayReport&) {
+    std::vector<TransactionLog> logs;
+    std::vector<LogReport*> reports;
+    for (const RecognisedLog& log : given) {
+        Result<TransactionLog> parsed = parse_transaction_log(log.file);
+        if (!parsed.ok()) continue;  // recognition has already ruled out every failure
+        logs.push_back(std::move(parsed).value());
+        reports.push_back(log.report);
+    }
+    // Stable, so that with equal sequence numbers the first log is replayed first.
+    std::vector<size_t> order(logs.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return logs[a].sequence_number < logs[b].sequence_number; });
+    std::vector<TransactionLog> ordered;
+    for (size_t i : order) {
+        LogReport& report = *reports[i];
+        report.used = true;
+        report.pages_applied = logs[i].dirty_pages.size();
+        if (!logs[i].dirty_pages.empty()) report.first_sequence = report.last_sequence = logs[i].sequence_number;
+        report.stop = stop_text(logs[i]);
+        ordered.push_back(std::move(logs[i]));
+    }
+    TARNU_TRY(size_t applied, apply_transaction_logs(image, ordered));
+    if (applied != 0) {
+        if (image.size() < kBaseBlockSize) return HiveError::hive_too_small(image.size(), kBaseBlockSize);
+        put_le32(image.data() + kChecksumPosition, base_block_checksum(image));
+    }
+    return Ok{};
+}
+
+}  // namespace
+
+const LogFormat kBlocksLogFormat{"blocks", "HvLE", LogFamily::Reader, 0, recognise, describe, recover};
 
 }  // namespace tarnu

@@ -1,6 +1,7 @@
 // The reader's own log layout: a 4096-byte header ("HvLE" and a sequence number) and "DIRT" blocks of dirty
 // pages, each page an offset into the hive image, a size and the bytes. Parsing yields the pages as views of
-// the log's bytes; applying copies them, in order, into an owned image within fixed limits.
+// the log's bytes; applying copies them, in order, into an owned image within fixed limits. The format's entry
+// (kBlocksLogFormat, "blocks") applies its logs to any primary in their sequence order.
 #pragma once
 
 #include <cstdint>

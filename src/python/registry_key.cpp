@@ -156,6 +156,17 @@ PyObject* key_security_descriptor(PyObject* self, PyObject*) {
     });
 }
 
+// The descriptor decoded by `tarnu.decode.security_descriptor`, so that both give the one SecurityDescriptor type.
+PyObject* key_security(PyObject* self, PyObject*) {
+    PyObject* raw = key_security_descriptor(self, nullptr);
+    if (raw == nullptr || raw == Py_None) return raw;
+    PyObject* decode = PyImport_ImportModule("tarnu.decode");
+    PyObject* result = decode != nullptr ? PyObject_CallMethod(decode, "security_descriptor", "O", raw) : nullptr;
+    Py_XDECREF(decode);
+    Py_DECREF(raw);
+    return result;
+}
+
 PyObject* key_last_written_timestamp(PyObject* self, PyObject*) {
     const uint64_t filetime = node_of(self).last_written;
     if (filetime == 0) Py_RETURN_NONE;
@@ -234,6 +245,9 @@ PyMethodDef key_methods[] = {
     {"class_name", key_class_name, METH_NOARGS, "class_name($self)\n--\n\nGet the class name, or None"},
     {"security_descriptor", key_security_descriptor, METH_NOARGS,
      "security_descriptor($self)\n--\n\nGet the raw bytes of the key's security descriptor, or None"},
+    {"security", key_security, METH_NOARGS,
+     "security($self)\n--\n\nGet the key's security descriptor decoded (tarnu.decode.SecurityDescriptor: owner, "
+     "group, DACL, SACL, SDDL text and notes), or None when the key names no security cell"},
     {"last_written", key_last_written, METH_NOARGS,
      "last_written($self)\n--\n\nGet the last write time as a datetime in UTC with microseconds, or None when it "
      "is 0. Raises ValueError for a time past the year 9999"},

@@ -67,10 +67,10 @@ std::string sequences_text(const std::optional<uint32_t>& first, const std::opti
 }
 
 std::string log_repr_text(const LogReport& log) {
-    std::string text = "LogReport(path=" + quoted(log.path) + ", kind=" + quoted(log_kind_name(log.kind));
+    std::string text = "LogReport(path=" + quoted(log.path) + ", kind=" + quoted(log.kind);
     if (!log.used) return text + ", used=False, reason=" + quoted(log.reason) + ")";
     text += ", used=True, sequences=" + sequences_text(log.first_sequence, log.last_sequence);
-    if (log.kind == LogKind::NewFormat) text += ", entries=" + dec(log.entries_applied);
+    if (log.entries_applied) text += ", entries=" + dec(*log.entries_applied);
     return text + ", pages=" + dec(log.pages_applied) + ", stop=" + quoted(log.stop) + ")";
 }
 
@@ -145,12 +145,14 @@ PyType_Slot report_slots[] = {
 // ---- LogReport -----------------------------------------------------------------------------------------------
 
 PyObject* log_path(PyObject* self, void*) { return new_str(log_of(self).path); }
-PyObject* log_kind(PyObject* self, void*) { return new_str(log_kind_name(log_of(self).kind)); }
+PyObject* log_kind(PyObject* self, void*) { return new_str(log_of(self).kind); }
 PyObject* log_used(PyObject* self, void*) { return PyBool_FromLong(log_of(self).used); }
 PyObject* log_reason(PyObject* self, void*) { return optional_text(log_of(self).reason); }
 PyObject* log_first_sequence(PyObject* self, void*) { return optional_number(log_of(self).first_sequence); }
 PyObject* log_last_sequence(PyObject* self, void*) { return optional_number(log_of(self).last_sequence); }
-PyObject* log_entries_applied(PyObject* self, void*) { return PyLong_FromSize_t(log_of(self).entries_applied); }
+PyObject* log_entries_applied(PyObject* self, void*) {
+    return PyLong_FromSize_t(log_of(self).entries_applied.value_or(0));
+}
 PyObject* log_pages_applied(PyObject* self, void*) { return PyLong_FromSize_t(log_of(self).pages_applied); }
 PyObject* log_stop_reason(PyObject* self, void*) { return optional_text(log_of(self).stop); }
 
