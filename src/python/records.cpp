@@ -4,6 +4,7 @@
 // with the interpreter lock released, and the Python objects of the batch are made with it held. A hive that
 // cannot be opened gives one error row; a part that cannot be read gives an error row where it was met, and the
 // walk goes on.
+#include <type_traits>
 #include <variant>
 
 #include "python/binding.h"
@@ -49,6 +50,8 @@ struct BatchKey {
     std::vector<std::optional<DecodedValue>> decoded;
 };
 using BatchItem = std::variant<BatchKey, RecordProblem>;
+// A batch that grows moves its items, so that the values' data, and the views of it, stay where they are.
+static_assert(std::is_nothrow_move_constructible_v<BatchItem>);
 
 struct RecordsFields {
     ExportSource source;
