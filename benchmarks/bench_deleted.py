@@ -36,8 +36,7 @@ def build_hive(folder):
         groups.append(b.add(group, parent=root))
         for d in range(20):
             gone = hb.Key("Deleted{:05}".format(g * 20 + d), values=values(d))
-            b.add(gone, parent=group.offset)
-            doomed.append((gone.offset, b.cell(b"") if d % 2 else None))
+            doomed.append((b.add(gone, parent=groups[-1]), b.cell(b"") if d % 2 else None))
     b.key("ROOT", root=True, at=root, subkeys=groups, list_kind="ri", chunk=64)
     for offset, after in doomed:
         b.delete_key(offset)

@@ -13,10 +13,14 @@ import shutil
 import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
-# The builder is loaded from its source file rather than through the package, whose __init__ is the extension: a
-# build tree may compile that with sanitizers or for libFuzzer, and a plain interpreter cannot load it then.
-_spec = importlib.util.spec_from_file_location("hivebuilder", HERE.parent / "python" / "tarnu" / "hivebuilder.py")
+# The builder is loaded from its source folder rather than through the package, whose __init__ is the extension: a
+# build tree may compile that with sanitizers or for libFuzzer, and a plain interpreter cannot load it then. Its
+# modules import each other relatively, so it loads as a top-level package of its own.
+_BUILDER = HERE.parent / "python" / "tarnu" / "hivebuilder"
+_spec = importlib.util.spec_from_file_location("hivebuilder", _BUILDER / "__init__.py",
+                                               submodule_search_locations=[str(_BUILDER)])
 hb = importlib.util.module_from_spec(_spec)
+sys.modules[_spec.name] = hb
 _spec.loader.exec_module(hb)
 _spec = importlib.util.spec_from_file_location("databuilder", HERE.parent / "python" / "tarnu" / "databuilder.py")
 db = importlib.util.module_from_spec(_spec)
@@ -132,11 +136,10 @@ def deleted_tree():
     # A deleted key with values of every storage and a class name, and a deleted subtree below it.
     b = hb.HiveBuilder()
     root = b.reserve(len(hb.nk("root")))
-    doomed = hb.Key("gone", [hb.Key("child", [hb.Key("grandchild")])], values(), class_name="cls")
-    b.add(doomed, parent=root)
+    doomed = b.add(hb.Key("gone", [hb.Key("child", [hb.Key("grandchild")])], values(), class_name="cls"), parent=root)
     big = b.value("big", hb.REG_BINARY, bytes(range(256)) * 80)
     b.key("root", root=True, at=root, values=[b.value("live", hb.REG_DWORD, 1)])
-    b.delete_key(doomed.offset)
+    b.delete_key(doomed)
     b.delete_value(big)
     return b.build()
 
@@ -146,14 +149,14 @@ def merged_free_space():
     b = hb.HiveBuilder()
     root = b.reserve(len(hb.nk("root")))
     first = b.cell(bytes(40))
-    doomed = hb.Key("top", [hb.Key("mid", [hb.Key("leaf")])], [hb.Value("v", hb.REG_SZ, "data" * 10)])
-    b.add(doomed, parent=root)
+    top = hb.Key("top", [hb.Key("mid", [hb.Key("leaf")])], [hb.Value("v", hb.REG_SZ, "data" * 10)])
+    doomed = b.add(top, parent=root)
     b.key("root", root=True, at=root)
-    b.delete_key(doomed.offset)
-    b.reuse(doomed.offset, b"\xab" * 8)
+    b.delete_key(doomed)
+    b.reuse(doomed, b"\xab" * 8)
     b.free(first)
-    b.coalesce(first, doomed.offset)
-    b.coalesce(doomed.offset + 16)
+    b.coalesce(first, doomed)
+    b.coalesce(doomed + 16)
     return b.build()
 
 
@@ -167,7 +170,7 @@ def near_records():
     one, two = b.reserve(len(hb.nk("one"))), b.reserve(len(hb.nk("two")))
     b.fill(one, hb.nk("one", parent=two), free=True)
     b.fill(two, hb.nk("two", parent=one), free=True)
-    return b.build(root_cell_offset=b.root)
+    return b.build()
 
 
 def recovery_seeds():
@@ -297,6 +300,37 @@ def blocks_seeds():
 
 
 # --------------------------------------------------------------------------
+# Carving. Small images with each structure the carver finds, laid at sector and page boundaries.
+# --------------------------------------------------------------------------
+
+def laid_out(length, *parts, fill=0x5A):
+    image = bytearray([fill]) * length
+    for offset, data in parts:
+        image[offset:offset + len(data)] = data
+    return bytes(image)
+
+
+def carve_seeds():
+    made = LogPages()
+    hive = grown_hive()
+    bins = [data for _, data in made.pages]
+    size = made.size
+    old = hb.old_format_log(made.pages[:1], hive_bins_data_size=size)
+    new = hb.new_format_log(4, [dict(pages=made.pages[:1], hive_bins_data_size=size)], hive_bins_data_size=size)
+    return {
+        "hive.img": laid_out(512, (512, hive)),
+        "hive_cut.img": laid_out(512, (512, hive[:-4096])),
+        "fragment_then_hive.img": laid_out(0, (0, bins[1][:512]), (512, hive)),
+        "fragment_run.img": laid_out(1024, (1024, b"".join(bins))),
+        "pages_out_of_order.img": laid_out(4096 * 7, (4096, bins[2]), (4096 * 3, bins[0]), (4096 * 5, bins[1])),
+        "logs.img": laid_out(512, (512, old), (512 + 3 * 4096, new)),
+        "fake_bins.img": b"".join((hb.hbin_header(0x1000 * i) + b"\xf8\xff\xff\xff").ljust(512, b"\0")
+                                  for i in range(16)),
+        "crash_dump.img": b"PAGEDU64".ljust(4096, b"\0") + b"".join(bins),
+    }
+
+
+# --------------------------------------------------------------------------
 # The decoders target: the first byte chooses the decoder (fuzz/fuzz_decoders.cpp), the rest is its data.
 # --------------------------------------------------------------------------
 
@@ -360,6 +394,7 @@ TARGETS = {
     "fuzz_new_format_log": new_format_seeds,
     "fuzz_old_format_log": old_format_seeds,
     "fuzz_blocks_log": blocks_seeds,
+    "fuzz_carve": carve_seeds,
     "fuzz_decoders": decoder_seeds,
 }
 

@@ -1,4 +1,4 @@
-"""Shared fixtures: writing built hives to disk and finding the real sample hives."""
+"""Shared fixtures: writing built hives to disk, finding the real sample hives and where the builder put a record."""
 
 from __future__ import annotations
 
@@ -12,6 +12,7 @@ from typing import Any, Callable, Optional, Protocol, Union
 import pytest
 
 import tarnu
+from tarnu import hivebuilder as hb
 
 SAMPLES = pathlib.Path(__file__).resolve().parents[2] / "shared" / "hives"
 
@@ -56,6 +57,12 @@ def open_image(write_file: WriteFile) -> OpenImage:
         return tarnu.Hive.open(write_file(image))
 
     return open_
+
+
+def stored_at(record: Union[hb.Key, hb.Value]) -> int:
+    """The cell offset at which a HiveBuilder stored a Key or Value description."""
+    assert record.offset is not None, "the builder has not stored this record"
+    return record.offset
 
 
 def sample_path(name: str, tmp_dir: pathlib.Path) -> str:

@@ -1,9 +1,11 @@
 """Cells reached by cell offset (through the root key) and the walk over the hive-bin headers."""
 
+from __future__ import annotations
+
 import gc
 import os
 import pathlib
-from typing import Dict, List, Optional, Tuple, Union
+from typing import TYPE_CHECKING, List, Optional, Tuple, Union
 
 import pytest
 
@@ -11,23 +13,25 @@ from tarnu import hivebuilder as hb
 import tarnu
 from conftest import OpenImage, sample_path
 
+if TYPE_CHECKING:
+    from typing_extensions import Unpack
+
 ROOT = hb.nk("root", root=True)
 
 # Fields of a bin's header that a test sets, as HiveBuilder.new_bin takes them.
-Header = Dict[str, Union[int, bytes]]
+Header = hb.HbinFields
 # (signature, offset, size) of each bin Hive.hbins() lists.
 Layout = List[Tuple[str, int, int]]
 
 
 def root_image(payload: bytes = ROOT, *, size: Optional[int] = None, free: bool = False, raw: Optional[bytes] = None,
-               **base_block: int) -> bytes:
+               **base_block: Unpack[hb.BaseBlockFields]) -> bytes:
     """One bin whose first cell (offset 0x20) holds `payload`; `raw` bytes follow the bin."""
     builder = hb.HiveBuilder()
     builder.cell(payload, size=size, free=free)
     if raw is not None:
         builder.append_raw(raw)
-    image: bytes = builder.build(**base_block)
-    return image
+    return builder.build(**base_block)
 
 
 def root_error(open_image: OpenImage, image: bytes) -> str:
@@ -103,15 +107,14 @@ def test_cells_need_no_alignment(open_image: OpenImage) -> None:
 # ---- hive bins ----------------------------------------------------------------------------------------------
 
 def bins_image(*headers: Header, raw: Optional[bytes] = None, lengths: Optional[List[int]] = None,
-               **base_block: int) -> bytes:
+               **base_block: Unpack[hb.BaseBlockFields]) -> bytes:
     """Bins back to back; each dict overrides fields of that bin's header. `raw` bytes follow the last bin."""
     builder = hb.HiveBuilder()
     for i, header in enumerate(headers):
         builder.new_bin(None if lengths is None else lengths[i], **header)
     if raw is not None:
         builder.append_raw(raw)
-    image: bytes = builder.build(**base_block)
-    return image
+    return builder.build(**base_block)
 
 
 def layout(hive: tarnu.Hive) -> Layout:

@@ -12,7 +12,7 @@ from typing import Any, Callable, Dict, List, Optional
 import pytest
 
 import tarnu
-from conftest import sample_path
+from conftest import sample_path, stored_at
 from tarnu.hivebuilder import REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ, Key, Value, build_hive, dirty_hive
 
 # The tarnu_command fixture: arguments in, the finished child process out.
@@ -288,7 +288,7 @@ def hive_with_deleted_key(path: pathlib.Path) -> Key:
     live = b.add(hb.Key("Live", values=[hb.Value("v", REG_DWORD, 1)]), parent=root)
     gone = hb.Key("Gone", values=[hb.Value("Path", REG_SZ, "C:\\x.exe"), hb.Value("Blob", REG_BINARY, b"\x01\x02")])
     b.add(gone, parent=live)
-    b.delete_key(gone.offset)
+    b.delete_key(stored_at(gone))
     b.key("root", root=True, at=root, subkeys=[live])
     path.write_bytes(b.build())
     return gone

@@ -9,7 +9,7 @@ import pytest
 
 from tarnu import hivebuilder as hb
 import tarnu
-from conftest import OpenImage, sample_path
+from conftest import OpenImage, sample_path, stored_at
 
 STAMP = hb.filetime(1_600_000_000)
 
@@ -73,8 +73,8 @@ def test_key_deleted_with_its_values(open_image: OpenImage) -> None:
     software = hb.Key("Software")
 
     def build(b: hb.HiveBuilder, root: int) -> None:
-        b.add(doomed, parent=software.offset)
-        b.delete_key(doomed.offset)
+        b.add(doomed, parent=stored_at(software))
+        b.delete_key(stored_at(doomed))
 
     hive = open_image(under_root(build, software).build())
     [key] = hive.deleted()
@@ -92,7 +92,7 @@ def test_key_deleted_with_its_values(open_image: OpenImage) -> None:
     ]
     assert [v.cell_offset() for v in key.values()] == [v.offset for v in RUN_VALUES]
     assert string_of(key.values()[0]) == "C:\\evil.exe" and key.values()[0].is_deleted()
-    assert repr(key) == "DeletedKey(name='Run', offset=%#x)" % doomed.offset  # type: ignore[str-format]
+    assert repr(key) == "DeletedKey(name='Run', offset=%#x)" % stored_at(doomed)
     # The live tree is what it was.
     assert [path for path, _ in hive.walk()] == ["", "Software"]
 
@@ -102,7 +102,7 @@ def test_deleted_subtree_paths_through_deleted_parents(open_image: OpenImage) ->
 
     def build(b: hb.HiveBuilder, root: int) -> None:
         b.add(tree, parent=root)
-        b.delete_key(tree.offset)
+        b.delete_key(stored_at(tree))
 
     records = all_keys(open_image(under_root(build, hb.Key("live")).build()).deleted())
     assert [(k.path(), k.is_path_complete()) for k in records] == [
@@ -115,8 +115,8 @@ def test_paths_through_live_parents(open_image: OpenImage) -> None:
     doomed = hb.Key("gone", [hb.Key("below")])
 
     def build(b: hb.HiveBuilder, root: int) -> None:
-        b.add(doomed, parent=deep.subkeys[0].subkeys[0].offset)
-        b.delete_key(doomed.offset)
+        b.add(doomed, parent=stored_at(deep.subkeys[0].subkeys[0]))
+        b.delete_key(stored_at(doomed))
 
     records = all_keys(open_image(under_root(build, deep).build()).deleted())
     assert [(k.path(), k.is_path_complete()) for k in records] == [("a\\b\\c\\gone", True),
@@ -125,18 +125,18 @@ def test_paths_through_live_parents(open_image: OpenImage) -> None:
 
 def reused_top(b: hb.HiveBuilder) -> None:
     """Reuses the cell of the deleted tree's top key for other bytes."""
-    b.reuse(TOP.offset, b"\xAB" * 40)
+    b.reuse(stored_at(TOP), b"\xAB" * 40)
 
 
 def freed_garbage(b: hb.HiveBuilder) -> None:
     """Reuses the top key's cell and frees it again: a free cell with no key node in it."""
-    b.reuse(TOP.offset, b"\xAB" * 40)
-    b.free(TOP.offset)
+    b.reuse(stored_at(TOP), b"\xAB" * 40)
+    b.free(stored_at(TOP))
 
 
 def value_list_top(b: hb.HiveBuilder) -> None:
     """Points the tree's top at an allocated cell that is not a key node (the live root's value list)."""
-    b.reuse(TOP.offset, b"\xAB" * 40)
+    b.reuse(stored_at(TOP), b"\xAB" * 40)
 
 
 TOP = hb.Key("top", [hb.Key("mid", [hb.Key("leaf")])])
@@ -146,7 +146,7 @@ TOP = hb.Key("top", [hb.Key("mid", [hb.Key("leaf")])])
 def test_subtree_whose_top_was_reused(open_image: OpenImage, damage: Callable[[hb.HiveBuilder], None]) -> None:
     def build(b: hb.HiveBuilder, root: int) -> None:
         b.add(TOP, parent=root)
-        b.delete_key(TOP.offset)
+        b.delete_key(stored_at(TOP))
         damage(b)
 
     records = all_keys(open_image(under_root(build).build()).deleted())
@@ -179,7 +179,7 @@ def test_parent_offsets_that_lead_nowhere(open_image: OpenImage) -> None:
                for name, parent in (("to-data", values), ("to-itself", 0), ("to-free-space", 0x800))]
     b.fill(orphans[1], hb.nk("to-itself", parent=orphans[1]), free=True)
     b.key("root", root=True)
-    records = all_keys(open_image(b.build(root_cell_offset=b.root)).deleted())
+    records = all_keys(open_image(b.build()).deleted())
     assert [(k.path(), k.is_path_complete()) for k in records] == [
         ("to-data", False), ("to-itself", False), ("to-free-space", False)]
 
@@ -219,7 +219,7 @@ def test_values_listed_by_a_deleted_key_are_not_listed_again(open_image: OpenIma
     b.key("root", root=True)
     b.delete_key(doomed)
     b.delete_value(alone)
-    records = open_image(b.build(root_cell_offset=b.root)).deleted()
+    records = open_image(b.build()).deleted()
     assert [(type(r).__name__, r.name()) for r in records] == [("DeletedValue", "alone"), ("DeletedKey", "doomed")]
     assert isinstance(records[1], tarnu.DeletedKey) and [v.name() for v in records[1].values()] == ["listed"]
 
@@ -280,7 +280,7 @@ def test_reused_value_list_and_class_name(open_image: OpenImage) -> None:
     b.delete_key(doomed)
     b.reuse(int.from_bytes(node[40:44], "little"), b"\xCC" * 8)  # the value list
     b.reuse(int.from_bytes(node[48:52], "little"), b"\xCC" * 6)  # the class name
-    records = open_image(b.build(root_cell_offset=b.root)).deleted()
+    records = open_image(b.build()).deleted()
     key = records[-1]
     assert isinstance(key, tarnu.DeletedKey)
     assert (key.name(), key.values(), key.class_name(), key.value_count()) == ("doomed", [], None, 2)
@@ -296,7 +296,7 @@ def test_records_inside_a_larger_free_cell(open_image: OpenImage) -> None:
     doomed = hb.Key("inner", values=[hb.Value("v", hb.REG_SZ, "data")])
     b.add(doomed, parent=root)
     b.key("root", root=True, at=root)
-    b.delete_key(doomed.offset)
+    b.delete_key(stored_at(doomed))
     b.free(before)
     b.coalesce(before)  # one free cell from `before` to the end of the bin
     hive = open_image(b.build())
@@ -365,7 +365,7 @@ def test_free_space_that_almost_holds_a_record(open_image: OpenImage, payload: b
     b = hb.HiveBuilder()
     b.key("root", root=True)
     at = b.cell(payload, free=True)
-    records = open_image(b.build(root_cell_offset=b.root)).deleted()
+    records = open_image(b.build()).deleted()
     assert [r.cell_offset() for r in records] == [at] * found
 
 
@@ -384,7 +384,7 @@ def test_records_inside_free_cells_keep_their_own_size(open_image: OpenImage, in
     record = inner_size.to_bytes(4, "little", signed=True) + key_node()
     space[position - 4:position - 4 + len(record)] = record
     at = b.cell(bytes(space), free=True)
-    records = open_image(b.build(root_cell_offset=b.root)).deleted()
+    records = open_image(b.build()).deleted()
     assert [r.cell_offset() for r in records] == ([at + position] if found else [])
 
 
@@ -395,7 +395,7 @@ def test_deleted_objects(open_image: OpenImage) -> None:
 
     def build(b: hb.HiveBuilder, root: int) -> None:
         b.add(doomed, parent=root)
-        b.delete_key(doomed.offset)
+        b.delete_key(stored_at(doomed))
 
     hive = open_image(under_root(build).build())
     [key] = hive.deleted()

@@ -20,6 +20,7 @@ from typing import Dict, List, Tuple
 import pytest
 
 import tarnu
+from conftest import stored_at
 from tarnu import hivebuilder as hb
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
@@ -57,9 +58,9 @@ def user_hive() -> Tuple[bytes, bytes, bytes]:
     software = hb.Key("Software")
     builder.add(software, parent=root)
     run = hb.Key("Run", values=[hb.Value("Updater", hb.REG_SZ, "C:\\Users\\Public\\updater.exe")])
-    builder.add(run, parent=software.offset)
-    builder.delete_key(run.offset)
-    builder.key("ROOT", root=True, at=root, subkeys=[software.offset])
+    builder.add(run, parent=stored_at(software))
+    builder.delete_key(stored_at(run))
+    builder.key("ROOT", root=True, at=root, subkeys=[stored_at(software)])
     primary = builder.build(primary_sequence=567, secondary_sequence=566)
     after = hb.build_hive(hb.Key("ROOT", [hb.Key("Software"), hb.Key("Console", values=[
         hb.Value("ScreenColors", hb.REG_DWORD, 7)])]))

@@ -4,11 +4,17 @@ These tests guard the fixtures that every other test relies on: a builder bug
 would otherwise show up as a confusing failure of the module under test.
 """
 
+import inspect
+import pathlib
 import struct
-from typing import Dict, List, Optional, Tuple, Union
+import subprocess
+import sys
+import typing
+from typing import Any, Callable, Dict, List, Optional, Set, Tuple, Union
 
 import pytest
 
+from conftest import stored_at
 from tarnu import hivebuilder as hb
 from tarnu.hivebuilder import Key, Value
 
@@ -125,13 +131,15 @@ def check_key(image: bytes, offset: int, key: Key, parent: int, minor_version: i
     (parent_off, n_sub, _, sub_list, _, n_val, val_list, _, class_off) = \
         struct.unpack_from("<9I", p, 16)
     name_len, class_len = struct.unpack_from("<HH", p, 72)
-    compressed = all(ord(c) < 256 for c in key.name)
+    name, class_name = key.name, key.class_name
+    assert isinstance(name, str) and (class_name is None or isinstance(class_name, str))  # as the trees here give them
+    compressed = all(ord(c) < 256 for c in name)
     assert bool(flags & 0x20) == compressed
-    assert decode_name(p[76:76 + name_len], compressed) == key.name
+    assert decode_name(p[76:76 + name_len], compressed) == name
     assert parent_off == parent
     assert stamp == (key.timestamp or hb.DEFAULT_TIMESTAMP)
-    if key.class_name is not None:
-        assert payload(image, class_off)[:class_len] == key.class_name.encode("utf-16-le")
+    if class_name is not None:
+        assert payload(image, class_off)[:class_len] == class_name.encode("utf-16-le")
 
     assert n_sub == len(key.subkeys)
     children = subkey_offsets(image, sub_list) if key.subkeys else []
@@ -204,7 +212,7 @@ def test_built_hive_reads_back(root: Key, minor_version: int) -> None:
     ({"checksum": 0}, {508: 0}),
     ({"signature": b"rega", "major_version": 2}, {0: u32(b"rega", 0), 20: 2}),
 ])
-def test_base_block_fields(fields: Dict[str, Union[int, bytes]], expected: Dict[int, int]) -> None:
+def test_base_block_fields(fields: hb.BaseBlockFields, expected: Dict[int, int]) -> None:
     block = hb.base_block(**fields)
     assert len(block) == 4096 and not any(block[512:])
     for pos, value in expected.items():
@@ -290,7 +298,7 @@ def dirty_blocks(log: bytes) -> List[DirtyBlock]:
     ([[(0x1000, b"A" * 600)]], {"length": 4607}, [(4096, [(0x1000, 600, b"A" * 487)])], 4607),
     ([[(0x1000, b"A" * 8)]], {"pad": False}, [(4096, [(0x1000, 8, b"A" * 8)])], 4096 + 32),
 ])
-def test_log_file_layout(blocks: List[Union[bytes, List[Union[Page, SizedPage]]]], kwargs: Dict[str, int],
+def test_log_file_layout(blocks: List[Union[bytes, List[Union[Page, SizedPage]]]], kwargs: Dict[str, Any],
                          expected: Optional[List[DirtyBlock]], length: int) -> None:
     log = hb.log_file(42, blocks, **kwargs)
     assert struct.unpack_from("<4sI", log) == (b"HvLE", 42) and not any(log[8:4096])
@@ -361,7 +369,7 @@ def test_delete_key_frees_what_only_it_names(minor_version: int) -> None:
     b.add(doomed, parent=root)
     b.key("root", root=True, at=root, security=b"\x01" * 20)
     before = cell_sizes(b.build())
-    b.delete_key(doomed.offset)
+    b.delete_key(stored_at(doomed))
     after = cell_sizes(b.build())
     freed = {o for o in before if before[o] < 0 and after[o] > 0}
     assert {o: -before[o] for o in freed} == {o: after[o] for o in freed}  # sizes kept, only the sign changes
@@ -382,3 +390,43 @@ def test_coalesce_and_reuse() -> None:
     sizes = cell_sizes(b.build())
     assert sizes == {first: 48, third: -8, third + 8: 4096 - 32 - 56}
     assert i32(b.build(), BINS + second) == 24  # the inner size field stays
+
+
+# Each TypedDict of keyword overrides against the encoder it feeds: the encoder's parameters with their types, less
+# those that the call passing the overrides on sets itself.
+@pytest.mark.parametrize("fields, encoder, set_by_caller", [
+    (hb.NkFields, hb.nk, {"name", "root"}),
+    (hb.VkFields, hb.vk, {"name"}),
+    (hb.HbinFields, hb.hbin_header, set()),
+    (hb.BaseBlockFields, hb.base_block, set()),
+    (hb.BuildHiveFields, hb.base_block, {"minor_version"}),
+    (hb.NewLogFields, hb.base_block, {"file_type"}),
+    (hb.LogHeaderFields, hb.base_block, {"file_type", "hive_bins_data_size"}),
+    (hb.OldLogFields, hb.base_block, {"file_type", "hive_bins_data_size", "signature"}),
+], ids=["nk", "vk", "hbin", "base-block", "build-hive", "new-log", "log-header", "old-log"])
+def test_override_fields_match_their_encoder(fields: type, encoder: Callable[..., bytes],
+                                             set_by_caller: Set[str]) -> None:
+    hints = typing.get_type_hints(encoder)
+    expected = {name: hints[name] for name in inspect.signature(encoder).parameters if name not in set_by_caller}
+    assert typing.get_type_hints(fields) == expected
+
+
+LOAD_ALONE = """
+import importlib.util, sys
+folder = sys.argv[1]
+spec = importlib.util.spec_from_file_location("alone", folder + "/__init__.py", submodule_search_locations=[folder])
+hb = importlib.util.module_from_spec(spec)
+sys.modules["alone"] = hb
+spec.loader.exec_module(hb)
+assert "tarnu" not in sys.modules, "the builder imported tarnu"
+sys.stdout.buffer.write(hb.build_hive(hb.Key("R", [hb.Key("S")], [hb.Value("v", hb.REG_SZ, "x")])))
+"""
+
+
+def test_loads_from_its_folder_without_the_extension() -> None:
+    # The fuzz corpus is written by a plain interpreter that loads the builder from its source folder, since the
+    # extension beside it may be built with sanitizers: the builder's modules import only each other and the
+    # standard library.
+    folder = pathlib.Path(hb.__file__).parent
+    built = subprocess.run([sys.executable, "-c", LOAD_ALONE, str(folder)], capture_output=True, check=True).stdout
+    assert built == hb.build_hive(Key("R", [Key("S")], [Value("v", hb.REG_SZ, "x")]))

@@ -8,8 +8,8 @@ from typing import Any, Callable, Dict, List, Optional, Tuple
 import pytest
 
 import tarnu
-from conftest import sample_path
-from tarnu.hivebuilder import (HiveBuilder, Key, NO_CELL, build_hive, filetime, nk,
+from conftest import sample_path, stored_at
+from tarnu.hivebuilder import (HiveBuilder, Key, NO_CELL, NkFields, build_hive, filetime, nk,
                          subkey_list, vk)
 
 OpenImage = Callable[[bytes], tarnu.Hive]
@@ -186,7 +186,7 @@ def test_children_are_read_anew_on_every_call(write_file: Callable[[bytes], str]
     # failed is read anew, and so is a node read before.
     root = Key("root", [Key("good"), Key("AB", compressed=False), Key("fresh")])
     path = write_file(build_hive(root))
-    good, bad, fresh = (k.offset for k in root.subkeys)
+    good, bad, fresh = (stored_at(k) for k in root.subkeys)
 
     def patch(offset: int, raw: bytes) -> None:
         with open(path, "r+b") as f:
@@ -229,7 +229,7 @@ def test_methods_repr_and_stored_counts(open_image: OpenImage) -> None:
     dict(subkey_count=7, subkey_list_offset=NO_CELL),
     dict(subkey_count=7, subkey_list_offset=0),
 ])
-def test_keys_without_readable_list_have_no_subkeys(open_image: OpenImage, fields: Dict[str, int]) -> None:
+def test_keys_without_readable_list_have_no_subkeys(open_image: OpenImage, fields: NkFields) -> None:
     key = open_image(build_hive(Key("k", **fields))).root_key()
     assert key.subkeys() == []
     assert key.subkey_count() == fields["subkey_count"]

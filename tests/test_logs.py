@@ -142,7 +142,7 @@ BAD_LOGS = {
 def test_unusable_log_is_ignored(replay: Replay, tmp_path: pathlib.Path, make: Callable[[str], Union[bytes, str]],
                                  slot: int) -> None:
     bad = make(str(tmp_path))
-    logs = [log_file(1, [[dword(7)]])] * 2
+    logs: List[Union[bytes, str]] = [log_file(1, [[dword(7)]])] * 2
     logs[slot] = bad
     assert state(replay(*logs)) == ("ROOT", 7)
     assert state(replay(bad)) == ORIGINAL

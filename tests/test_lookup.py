@@ -7,7 +7,7 @@ import pytest
 
 import tarnu
 from conftest import sample_path
-from tarnu.hivebuilder import (REG_DWORD, REG_SZ, HiveBuilder, Key, Value, build_hive, lh_hash, nk,
+from tarnu.hivebuilder import (REG_DWORD, REG_SZ, HiveBuilder, Key, SubkeyEntry, Value, build_hive, lh_hash, nk,
                                subkey_list, vk)
 
 OpenImage = Callable[[bytes], tarnu.Hive]
@@ -84,6 +84,7 @@ def hinted_hive(open_image: OpenImage, kind: str, entries: List[Any],
     """A root whose list of `kind` holds `entries`: (key name, hint or hash as stored) pairs, or names for "li"."""
     b = HiveBuilder()
     offsets = {name: b.key(name) for name in names}
+    listed: List[SubkeyEntry]
     if kind == "li":
         listed = [offsets[name] for name in entries]
     else:
@@ -126,10 +127,9 @@ def garbage_siblings_hive(open_image: OpenImage, kind: str, garbage: int = 200) 
     leaf = child = b.key("C")
     name = "C"
     for parent in ("B", "A"):
-        entries = [(junk, "Junk%03d" % i) for i in range(garbage)]
-        entries.insert(garbage // 2, (child, name))
-        if kind == "li":
-            entries = [offset for offset, _ in entries]
+        named = [(junk, "Junk%03d" % i) for i in range(garbage)]
+        named.insert(garbage // 2, (child, name))
+        entries: List[SubkeyEntry] = [offset for offset, _ in named] if kind == "li" else list(named)
         child, name = b.key(parent, subkey_count=len(entries),
                             subkey_list_offset=b.cell(subkey_list(kind, entries))), parent
     entries = [(child, name)] if kind != "li" else [child]

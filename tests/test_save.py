@@ -51,9 +51,9 @@ def test_replayed_hive_saved(tmp_path: pathlib.Path, write_file: WriteFile) -> N
     log = write_file(log_file(1, [[(48, b"n\0e\0w\0"), (len(IMAGE) + 4000, b"tail")]]), "p.LOG1")
     before = [(open(p, "rb").read(), os.stat(p).st_mtime_ns) for p in (primary, log)]
     hive = tarnu.Hive.open_with_logs(primary, log)
-    expected = bytearray(IMAGE + bytes(4000) + b"tail")
-    expected[48:54] = b"n\0e\0w\0"
-    expected = with_checksum(expected)
+    patched = bytearray(IMAGE + bytes(4000) + b"tail")
+    patched[48:54] = b"n\0e\0w\0"
+    expected = with_checksum(patched)
     for name in ("a.hiv", "b.hiv"):
         hive.save(str(tmp_path / name))
         assert (tmp_path / name).read_bytes() == expected

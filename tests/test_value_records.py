@@ -109,7 +109,8 @@ def test_records_match_values(open_image: OpenImage, values: List[hb.Value], min
     records = key.value_records()
     assert records == per_call(key)
     assert [r[2] for r in records] == [hb.encode_data(v.value_type, v.data) for v in values]
-    names = [v.name.decode("latin-1") if isinstance(v.name, bytes) else v.name or "(default)" for v in values]
+    names = [v.name.decode("latin-1") if isinstance(v.name, (bytes, bytearray)) else v.name or "(default)"
+             for v in values]
     found = [key.value(name) for name in names]
     assert [(v.name(), v.raw_data()) for v in found] == [(r[0], r[2]) for r in records]
 

@@ -9,15 +9,18 @@ from __future__ import annotations
 
 import pathlib
 import struct
-from typing import Any, Callable, Dict, List, Optional, Protocol, Tuple, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Protocol, Tuple, Union
 
 import pytest
 
 import tarnu
 from conftest import OpenImage, WriteFile, sample_path
-from tarnu.hivebuilder import (DEFAULT_TIMESTAMP, REG_BINARY, REG_DWORD, HiveBuilder, Key, Value,
+from tarnu.hivebuilder import (DEFAULT_TIMESTAMP, REG_BINARY, REG_DWORD, BaseBlockFields, HiveBuilder, Key, Value,
                                base_block_checksum, build_hive, changed_pages, log_file, new_format_log, old_format_log,
                                with_checksum)
+
+if TYPE_CHECKING:
+    from typing_extensions import Unpack
 
 
 # The keywords of one new-format log entry, as new_format_log takes them.
@@ -28,13 +31,12 @@ Page = Tuple[int, bytes]
 Usage = Tuple[bool, int, int, Optional[int], Optional[int]]
 
 
-def image(n: int, grow: bool = False, **base: int) -> bytes:
+def image(n: int, grow: bool = False, **base: Unpack[BaseBlockFields]) -> bytes:
     values, subkeys = [Value("v", REG_DWORD, n)], [Key("A")]
     if grow:
         values.append(Value("big", REG_BINARY, bytes([n]) * 40000))
         subkeys.append(Key("GREW"))
-    built: bytes = build_hive(Key("ROOT", subkeys, values), **base)
-    return built
+    return build_hive(Key("ROOT", subkeys, values), **base)
 
 
 STATES = [image(n) for n in range(6)]
@@ -54,8 +56,7 @@ def entry(step: int, number: Optional[int] = None, after: Optional[bytes] = None
 def log(start: int, *steps: Union[int, Entry]) -> bytes:
     """A new-format log starting at `start` whose entries take the steps given (ints or entry dicts)."""
     entries = [entry(s, start + i) if isinstance(s, int) else s for i, s in enumerate(steps)]
-    built: bytes = new_format_log(start, entries, hive_bins_data_size=BINS)
-    return built
+    return new_format_log(start, entries, hive_bins_data_size=BINS)
 
 
 class Replay(Protocol):
@@ -230,8 +231,7 @@ def two_bins() -> bytes:
     root = b.reserve(80)
     b.new_bin()
     b.key("ROOT", subkeys=[b.key("B")], at=root, root=True)
-    built: bytes = b.build(primary_sequence=11, secondary_sequence=10)
-    return built
+    return b.build(primary_sequence=11, secondary_sequence=10)
 
 
 def test_placeholder_for_a_broken_bin(replay: Replay) -> None:
@@ -260,15 +260,13 @@ LAST_WRITTEN = DEFAULT_TIMESTAMP
 
 def units(before: bytes, after: bytes) -> List[Page]:
     """The 512-byte units where `after` differs from `before`, as (offset, data) pages."""
-    pages: List[Page] = changed_pages(before, after, 512)
-    return pages
+    return changed_pages(before, after, 512)
 
 
-def old_log(pages: List[Page], **fields: Union[int, bytes]) -> bytes:
+def old_log(pages: List[Page], **fields: Any) -> bytes:
     fields.setdefault("hive_bins_data_size", BINS)
     fields.setdefault("sequence", 11)
-    built: bytes = old_format_log(pages, **fields)
-    return built
+    return old_format_log(pages, **fields)
 
 
 def test_old_format_scattered_units_and_leftovers(replay: Replay, tmp_path: pathlib.Path) -> None:
@@ -287,12 +285,11 @@ def test_old_format_scattered_units_and_leftovers(replay: Replay, tmp_path: path
 
 def test_old_format_bitmap_past_508_bytes(replay: Replay) -> None:
     # Hive bins data over 2,080,768 bytes: the bitmap no longer ends before 1024 and the units start at 1536.
-    def big(n: int, **base: int) -> bytes:
+    def big(n: int, **base: Unpack[BaseBlockFields]) -> bytes:
         b = HiveBuilder()
         b.key("ROOT", values=[b.value("v", REG_DWORD, n)], root=True)
         b.new_bin(0x200000)
-        built: bytes = b.build(**base)
-        return built
+        return b.build(**base)
 
     before = big(0, primary_sequence=11, secondary_sequence=10)
     hive = replay(old_log(units(before, big(1)), hive_bins_data_size=len(before) - 4096), primary=before)

@@ -101,6 +101,32 @@ inline constexpr uint32_t kHiveBlockSize = 4096;
 // image a replay makes (kMaxReplayImageSize), which bounds what a small hostile log can make the reader allocate.
 inline constexpr uint32_t kMaxRecoveredBinsSize = kMaxReplayImageSize - kBaseBlockSize;
 
+// Carving hives out of images. Disks keep hives in 512-byte sectors, so base blocks and the hive bins of a hive
+// or fragment begin at multiples of 512; memory keeps hive bins in 4096-byte pages, each page anywhere.
+inline constexpr uint32_t kCarveSectorSize = 512;
+inline constexpr uint32_t kCarvePageSize = 4096;
+// The scan reads this much at a time: a piece that stays in the processor's cache while the scan looks at it.
+inline constexpr size_t kCarveReadSize = size_t{1} << 20;
+// Past the position it looks at, the scan holds at least the bytes that recognising a structure reads (a base
+// block with its first hive bin header and first cell), and for an old-format log the whole dirty vector (131071
+// bytes at most, see above).
+inline constexpr size_t kCarveProbe = 8192;
+inline constexpr size_t kCarveLookahead = 136 * 1024;
+// A hive bin holds cells of at most this size: real bins are 4096 bytes, or as large as one big cell of a hive
+// before version 1.4 (data of any size in one cell, in practice under a megabyte). A larger size field is not a bin.
+inline constexpr uint32_t kMaxCarvedBinSize = 16u << 20;
+// Windows allocates cells in multiples of 8 bytes, at least 8: the first cell of a real bin has such a size.
+inline constexpr uint32_t kMinCellSize = 8;
+// In memory, the pages of one hive lie near each other more often than not; a bin further than this from the last
+// bin of the fragment being gathered begins a new fragment.
+inline constexpr uint64_t kMaxFragmentGap = uint64_t{16} << 20;
+// What the carver makes rather than copies (a fragment's base block, the empty bins that fill its gaps, the zeros
+// that complete a bin cut short) stays under this allowance plus this many bytes per byte of the image read, so
+// that an image full of fake hive bins cannot make its outputs much larger than itself. Real images stay far
+// below it: a fragment's gaps are the bins the image no longer holds, and they are written as holes.
+inline constexpr uint64_t kCarveMadeAllowance = uint64_t{256} << 20;
+inline constexpr uint64_t kCarveMadePerImageByte = 2;
+
 // Reading a file that is not a regular file (a pipe, a device) stops being sensible past the largest image a
 // replay can make; such input fails instead of growing without end.
 inline constexpr size_t kMaxStreamRead = kMaxReplayImageSize;

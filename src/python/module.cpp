@@ -5,6 +5,15 @@ namespace tarnu::py {
 
 Types types{};
 
+bool add_module_function(PyObject* module, PyMethodDef* definition) {
+    PyObject* module_name = PyModule_GetNameObject(module);
+    PyObject* function = module_name != nullptr ? PyCFunction_NewEx(definition, nullptr, module_name) : nullptr;
+    Py_XDECREF(module_name);
+    const bool ok = function != nullptr && PyObject_SetAttrString(module, definition->ml_name, function) == 0;
+    Py_XDECREF(function);
+    return ok;
+}
+
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
     PyErr_SetString(PyExc_TypeError, "No constructor defined");
     return nullptr;
@@ -118,7 +127,8 @@ PyObject* initialise() {
     }
     PyObject* version = PyUnicode_FromString("0.1.0");
     bool ok = version != nullptr && export_name(module, "__version__", version) && add_records(module) &&
-              add_export_stream(module) && add_log_description(module) && add_decoders(module);
+              add_export_stream(module) && add_log_description(module) && add_decoders(module) &&
+              add_carve(module);
     Py_XDECREF(version);
     if (!ok) {
         Py_DECREF(module);
