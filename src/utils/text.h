@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "utils/bytes.h"
 #include "utils/error.h"
@@ -57,14 +58,21 @@ void append_utf8(const StoredText& text, std::string& out);
 // strings of a multi-string. Stops early, returning false, when `each` returns false.
 template <typename Each>
 bool for_each_piece(const StoredText& text, Each&& each) {
-    const size_t unit = text.unit_size(), end = text.units.size();
-    size_t start = 0;
-    for (size_t i = 0; i <= end; i += unit) {
-        if (i < end && !text.nul_at(i)) continue;
-        if (i > start && !each(StoredText{text.units.subspan(start, i - start), text.form})) return false;
-        start = i + unit;
-    }
-    return true;
+    const uint8_t* units = text.units.data();
+    const size_t end = text.units.size();
+    // One loop per code unit size, so that the scan for U+0000 tests no form on the way.
+    auto split = [&](auto unit_size) {
+        constexpr size_t unit = decltype(unit_size)::value;
+        size_t start = 0;
+        for (size_t i = 0; i <= end; i += unit) {
+            if (i < end && (unit == 1 ? units[i] : units[i] | units[i + unit - 1]) != 0) continue;
+            if (i > start && !each(StoredText{text.units.subspan(start, i - start), text.form})) return false;
+            start = i + unit;
+        }
+        return true;
+    };
+    if (text.form == StoredText::Form::Utf8) return split(std::integral_constant<size_t, 1>{});
+    return split(std::integral_constant<size_t, 2>{});
 }
 std::string utf8_lossy(Bytes bytes);
 Result<std::string> decode_utf16le(Bytes bytes, uint32_t cell_offset);
