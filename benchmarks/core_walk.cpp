@@ -18,7 +18,7 @@
 #include "hive/hive.h"
 #include "records/value_key.h"
 #include "tree/nodes.h"
-#include "tree/value_listing.h"
+#include "tree/value_reader.h"
 #include "tree/walk.h"
 
 namespace {
@@ -35,17 +35,18 @@ Totals walk_all(const Hive& hive) {
     auto root = parse_key_node(hive, hive.base_block.root_cell_offset);
     if (!root.ok()) return totals;
     KeyWalk walk(hive, std::move(root).value(), WalkErrors::Skip);
-    ValueListing listing;
+    ValueReader reader;
     std::vector<uint8_t> data;
     for (auto node = walk.advance(); node.ok() && node.value() != nullptr; node = walk.advance()) {
         const KeyNode& key = *node.value();
         ++totals.keys;
         totals.name_bytes += key.name.size();
-        if (!listing.read_list(hive, key).ok() || !listing.read_data(hive, key).ok()) continue;
-        for (size_t i = 0; i < listing.size(); ++i) {
+        if (!reader.read_list(hive, key).ok() || !reader.read_data(hive, key, ValueErrors::Raise).ok()) continue;
+        for (size_t i = 0; i < reader.size(); ++i) {
             ++totals.values;
-            totals.name_bytes += listing.key(i).name.size();
-            data.assign(listing.data(i).begin(), listing.data(i).end());
+            totals.name_bytes += reader.key(i).name.size();
+            data.clear();
+            for (const Bytes piece : reader.pieces(i)) data.insert(data.end(), piece.begin(), piece.end());
             totals.data_bytes += data.size();
         }
     }

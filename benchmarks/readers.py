@@ -20,20 +20,9 @@ def tarnu_per_call(path):
 
     def decoded(value):
         try:
-            data = value.data()
+            return value.data().value()
         except ValueError:
             return None
-        if data.is_string():
-            return data.as_string()
-        if data.is_dword():
-            return data.as_dword()
-        if data.is_qword():
-            return data.as_qword()
-        if data.is_multi_string():
-            return data.as_multi_string()
-        if data.is_binary():
-            return data.as_binary()
-        return None
 
     keys = values = 0
     sink = []

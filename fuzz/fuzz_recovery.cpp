@@ -11,7 +11,7 @@
 #include "fuzz_image.h"
 #include "hive/cell_walk.h"
 #include "hive/hive.h"
-#include "records/value_type.h"
+#include "decode/value_data.h"
 #include "recovery/recovery.h"
 #include "seen.h"
 
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const RecoveredValue& value : recovery.values) {
         auto bytes = read_recovered_data(value);
         if (!fuzz::seen(bytes) || !bytes.value()) continue;
-        (void)fuzz::seen(decode_value_data(value.key.value_type, *bytes.value()));
+        (void)fuzz::seen(decode_value_data(value.key.value_type, bytes.value()->view()));
     }
     return 0;
 }

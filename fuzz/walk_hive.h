@@ -1,9 +1,10 @@
 // The complete read of a hive that the fuzz targets share: the base block, the hive bins, and through the key API
 // the key tree with every key's values, data and decoding, class name, security descriptor, parent, path and
 // lookups by name and path, walked once passing over what cannot be read and once stopping at it.
-// Every error met is turned into its message (seen.h). Values read two ways must agree, or the target aborts.
+// Every error met is turned into its message (seen.h). A value's data read with the key's values and read on its own must agree, or the target aborts.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -12,13 +13,15 @@
 #include "hive/hive.h"
 #include "records/key_node.h"
 #include "records/value_key.h"
+#include "decode/value_data.h"
 #include "records/value_type.h"
 #include "seen.h"
 #include "tree/key.h"
 #include "tree/key_path.h"
 #include "tree/lookup.h"
 #include "tree/nodes.h"
-#include "tree/value_listing.h"
+#include "tree/value_data.h"
+#include "tree/value_reader.h"
 #include "tree/walk.h"
 
 namespace tarnu::fuzz {
@@ -28,18 +31,21 @@ inline void read_key(const Hive& hive, const KeyNode& node, const std::string& p
     auto values = read_values(hive, node);
     if (seen(values)) {
         for (const KeyValue& value : values.value()) {
-            (void)seen(decode_value_data(value.key.value_type, value.data));
+            auto decoded = decode_value_data(value.key.value_type, value.data.view());
+            if (seen(decoded)) {
+                std::string text;
+                append_utf8(decoded.value().text, text);
+                for_each_piece(decoded.value().text, [&](const StoredText& piece) {
+                    append_utf8(piece, text);
+                    return true;
+                });
+            }
             (void)value.key.value_type.name();
+            // The same data read on its own, as value(name) reads it: where it can be read, the same bytes.
+            auto alone = read_value_data(value.key);
+            if (alone.ok() != value.readable) std::abort();
+            if (alone.ok() && !std::ranges::equal(alone.value().view(), value.data.view())) std::abort();
         }
-    }
-    // The same data left in its pieces, as the binding copies it: joined, the pieces are what read_values gives.
-    ValueListing listing;
-    const bool listed = listing.read_list(hive, node).ok() && listing.read_pieces(hive, node).ok();
-    if (listed != values.ok()) std::abort();
-    for (size_t i = 0; listed && i < listing.size(); ++i) {
-        std::vector<uint8_t> joined;
-        for (const Bytes piece : listing.pieces(i)) joined.insert(joined.end(), piece.begin(), piece.end());
-        if (joined != values.value()[i].data || joined.size() != listing.data_size(i)) std::abort();
     }
     (void)seen(find_value(hive, node, node.name));
     (void)seen(find_subkey(hive, node, node.name));

@@ -26,17 +26,14 @@ ValueRecord = Tuple[str, int, bytes, Data]
 
 
 def accessor_data(value: tarnu.RegistryValue) -> Data:
-    """What the ValueData accessors give for a value, or None: the fourth item of a record."""
+    """What the ValueData accessors give for a value, or None: the fourth item of a record. Types without an
+    accessor (REG_LINK, the resource lists, unknown types) give None, though value() gives their bytes."""
     try:
         data = value.data()
     except ValueError:
         return None
-    for test, get in (("is_string", "as_string"), ("is_dword", "as_dword"), ("is_qword", "as_qword"),
-                      ("is_multi_string", "as_multi_string"), ("is_binary", "as_binary")):
-        if getattr(data, test)():
-            result: Data = getattr(data, get)()
-            return result
-    return None
+    result = data.value()
+    return None if isinstance(result, bytes) and not data.is_binary() else result
 
 
 def per_call(key: tarnu.RegistryKey) -> List[ValueRecord]:

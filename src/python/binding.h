@@ -17,13 +17,14 @@
 #include <utility>
 #include <vector>
 
+#include "decode/value_data.h"
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "records/key_node.h"
 #include "records/value_key.h"
 #include "records/value_type.h"
 #include "tree/value_data.h"
-#include "tree/value_listing.h"
+#include "tree/value_reader.h"
 #include "tree/walk.h"
 #include "utils/error.h"
 
@@ -81,8 +82,16 @@ PyObject* new_registry_value(const ValueKey& value, Bytes data);
 // sees the object until the caller hands it out, so the caller may write large data with the lock released.
 PyObject* new_registry_value_unwritten(const ValueKey& value, size_t size, uint8_t*& into);
 PyObject* new_value_type(ValueType type);
-// The ValueData of `data` decoded by `type`; raises the decoding's error.
-PyObject* new_value_data(ValueType type, Bytes data);
+// The ValueData of `data` decoded by `type`; raises the decoding's error. `owner` holds the bytes `data` views: the
+// ValueData keeps a reference to it instead of a copy.
+PyObject* new_value_data(ValueType type, Bytes data, PyObject* owner);
+// What Other data (REG_LINK, the resource lists, unknown types) gives: its bytes, or None.
+enum class OtherData : uint8_t { Bytes, None };
+// The natural Python object of decoded data: a str (String, ExpandString), a list of str (MultiString), an int
+// (Dword, DwordBigEndian, Qword), bytes (Binary, and Other as `other` says) or None (None). `raw`, when given, is a
+// bytes object of the whole data, which bytes results share instead of a copy. Text decoded under
+// TextCheck::LengthOnly that is not well-formed raises UnicodeDecodeError.
+PyObject* new_value_object(const DecodedValue& value, PyObject* raw = nullptr, OtherData other = OtherData::Bytes);
 PyObject* new_base_block(const BaseBlock& base);
 PyObject* new_hbin_header(const HbinHeader& header);
 // An iterator over `first` and every key below it, yielding (path, RegistryKey) tuples.
@@ -302,29 +311,33 @@ inline bool is_large(uint64_t bytes) { return bytes >= kReleaseLockBytes; }
 
 // A new bytes object holding a copy of `data`; a large copy is made without the lock.
 PyObject* new_bytes(Bytes data);
+// The contents of the bytes object `bytes`, valid while it lives.
+inline Bytes bytes_of(PyObject* bytes) {
+    return Bytes(reinterpret_cast<const uint8_t*>(PyBytes_AsString(bytes)), static_cast<size_t>(PyBytes_Size(bytes)));
+}
 
-// One value's data, found with the lock released when the value declares large data.
-Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch);
-// A value listing for one call: the calling thread's own, kept from call to call so that reading values allocates
+// One value's data, read with the lock released when the value declares large data.
+Result<ValueBytes> read_value_data_releasing_large(const ValueKey& value);
+// A value reader for one call: the calling thread's own, kept from call to call so that reading values allocates
 // only while its lists grow; a call made while that one is in use (a finaliser run from inside a call that reads
-// values) gets a fresh listing.
-class ListingLease {
+// values) gets a fresh reader.
+class ReaderLease {
 public:
-    ListingLease();
-    ~ListingLease();
-    ListingLease(const ListingLease&) = delete;
-    ListingLease& operator=(const ListingLease&) = delete;
-    ValueListing& listing() { return *listing_; }
+    ReaderLease();
+    ~ReaderLease();
+    ReaderLease(const ReaderLease&) = delete;
+    ReaderLease& operator=(const ReaderLease&) = delete;
+    ValueReader& reader() { return *reader_; }
 
 private:
-    ValueListing* listing_;
-    std::unique_ptr<ValueListing> own_;
+    ValueReader* reader_;
+    std::unique_ptr<ValueReader> own_;
 };
 
-// The values of `key` read into `listing` in its two steps: the value list with the lock held, then where their data
-// lies (`ValueListing::read_pieces`), with the lock released when the list declares large data.
-Status read_value_pieces_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing);
-// Copies of data from its pieces (`ValueListing::read_pieces`) into new objects that nobody else sees yet: small
+// The values of `key` read into `reader` in its two steps under ValueErrors::Raise: the value list with the lock
+// held, then where their data lies, with the lock released when the list declares large data.
+Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueReader& reader);
+// Copies of data from its pieces (`ValueReader::pieces`) into new objects that nobody else sees yet: small
 // data is copied at once, large data is kept for `finish()`, which copies all of it in one release of the lock.
 class PieceCopies {
 public:

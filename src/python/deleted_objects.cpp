@@ -160,23 +160,27 @@ PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromUnsigne
 PyObject* value_cell_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(value_of(self).offset); }
 PyObject* value_is_deleted(PyObject*, PyObject*) { Py_RETURN_TRUE; }
 
-PyObject* value_raw_data(PyObject* self, PyObject*) {
-    return guarded([&]() -> PyObject* {
-        return respond(read_recovered_data(value_of(self)), [](std::optional<std::vector<uint8_t>>& data) -> PyObject* {
-            if (!data) Py_RETURN_NONE;
-            return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data->data()),
-                                             static_cast<Py_ssize_t>(data->size()));
-        });
+// The data as bytes, or None when it is no longer available; nullptr with the read's error raised.
+PyObject* recovered_bytes(const RecoveredValue& value) {
+    return respond(read_recovered_data(value), [](std::optional<ValueBytes>& data) -> PyObject* {
+        if (!data) Py_RETURN_NONE;
+        return new_bytes(data->view());
     });
+}
+
+PyObject* value_raw_data(PyObject* self, PyObject*) {
+    return guarded([&] { return recovered_bytes(value_of(self)); });
 }
 
 PyObject* value_data(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         const RecoveredValue& value = value_of(self);
-        return respond(read_recovered_data(value), [&](std::optional<std::vector<uint8_t>>& data) -> PyObject* {
-            if (!data) Py_RETURN_NONE;
-            return new_value_data(value.key.value_type, *data);
-        });
+        PyObject* raw = recovered_bytes(value);
+        if (raw == nullptr || raw == Py_None) return raw;
+        const Bytes data = bytes_of(raw);
+        PyObject* decoded = new_value_data(value.key.value_type, data, raw);
+        Py_DECREF(raw);
+        return decoded;
     });
 }
 

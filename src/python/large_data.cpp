@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "python/binding.h"
-#include "tree/value_data.h"
 
 namespace tarnu::py {
 
@@ -20,34 +19,34 @@ PyObject* new_bytes(Bytes data) {
 
 namespace {
 
-// The listings of the threads, and whether each is in use.
-thread_local ValueListing thread_listing;
-thread_local bool thread_listing_in_use = false;
+// The readers of the threads, and whether each is in use.
+thread_local ValueReader thread_reader;
+thread_local bool thread_reader_in_use = false;
 
-// A thread's listing keeps its storage after a call unless a key with this many values made it grow past it.
-constexpr size_t kKeptListingValues = 4096;
+// A thread's reader keeps its storage after a call unless a key with this many values made it grow past it.
+constexpr size_t kKeptReaderValues = 4096;
 
 }  // namespace
 
-ListingLease::ListingLease() : listing_(&thread_listing) {
-    if (thread_listing_in_use) {
-        own_ = std::make_unique<ValueListing>();
-        listing_ = own_.get();
+ReaderLease::ReaderLease() : reader_(&thread_reader) {
+    if (thread_reader_in_use) {
+        own_ = std::make_unique<ValueReader>();
+        reader_ = own_.get();
     } else {
-        thread_listing_in_use = true;
+        thread_reader_in_use = true;
     }
 }
 
-ListingLease::~ListingLease() {
+ReaderLease::~ReaderLease() {
     if (own_ != nullptr) return;
-    thread_listing.trim(kKeptListingValues);
-    thread_listing_in_use = false;
+    thread_reader.trim(kKeptReaderValues);
+    thread_reader_in_use = false;
 }
 
-Status read_value_pieces_releasing_large(const Hive& hive, const KeyNode& key, ValueListing& listing) {
-    TARNU_CHECK(listing.read_list(hive, key));
-    auto pieces = [&] { return listing.read_pieces(hive, key); };
-    return is_large(listing.declared_data_size()) ? without_gil(pieces) : pieces();
+Status read_values_releasing_large(const Hive& hive, const KeyNode& key, ValueReader& reader) {
+    TARNU_CHECK(reader.read_list(hive, key));
+    auto data = [&] { return reader.read_data(hive, key, ValueErrors::Raise); };
+    return is_large(reader.declared_data_size()) ? without_gil(data) : data();
 }
 
 namespace {
@@ -77,9 +76,9 @@ void PieceCopies::finish() {
     large_.clear();
 }
 
-Result<Bytes> view_value_data_releasing_large(const ValueKey& value, DataScratch& scratch) {
-    auto view = [&] { return view_value_data(value, scratch); };
-    return is_large(value.data_size) ? without_gil(view) : view();
+Result<ValueBytes> read_value_data_releasing_large(const ValueKey& value) {
+    auto read = [&] { return read_value_data(value); };
+    return is_large(value.data_size) ? without_gil(read) : read();
 }
 
 }  // namespace tarnu::py

@@ -4,6 +4,7 @@
 // with the interpreter lock released, and the Python objects of the batch are made with it held. A hive that
 // cannot be opened gives one error row; a part that cannot be read gives an error row where it was met, and the
 // walk goes on.
+#include <type_traits>
 #include <variant>
 
 #include "python/binding.h"
@@ -42,12 +43,15 @@ PyStructSequence_Desc record_desc = {
     kFieldCount,
 };
 
-// A key of the batch with the decoded data of its values, or a problem met before it.
+// A key of the batch with the decoded data of its values, or a problem met before it. The decoded data views the
+// values' data, which stays where it is while the key moves: `key.values` keeps its storage.
 struct BatchKey {
     KeyRecord key;
-    std::vector<std::optional<ValueData>> decoded;
+    std::vector<std::optional<DecodedValue>> decoded;
 };
 using BatchItem = std::variant<BatchKey, RecordProblem>;
+// A batch that grows moves its items, so that the values' data, and the views of it, stay where they are.
+static_assert(std::is_nothrow_move_constructible_v<BatchItem>);
 
 struct RecordsFields {
     ExportSource source;
@@ -99,45 +103,18 @@ std::vector<BatchItem> read_batch(RecordsFields& fields) {
         }
         BatchKey item{std::move(*key), {}};
         item.decoded.reserve(item.key.values.size());
-        for (const RecordValue& value : item.key.values) {
-            std::optional<ValueData> decoded;
+        for (const KeyValue& value : item.key.values) {
+            std::optional<DecodedValue> decoded;
             if (value.readable) {
-                auto data = decode_value_data(value.key.value_type, value.data());
-                if (data.ok()) decoded = std::move(data).value();
+                auto data = decode_value_data(value.key.value_type, value.data.view());
+                if (data.ok()) decoded = data.value();
             }
-            item.decoded.push_back(std::move(decoded));
+            item.decoded.push_back(decoded);
         }
         rows += std::max<size_t>(1, item.key.values.size());
         items.emplace_back(std::move(item));
     }
     return items;
-}
-
-PyObject* bytes_object(Bytes bytes) {
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
-}
-
-// The Python object of decoded data; `raw` is the row's bytes object, which binary data shares.
-PyObject* data_object(const std::optional<ValueData>& decoded, PyObject* raw) {
-    if (!decoded) Py_RETURN_NONE;
-    switch (decoded->kind) {
-        case ValueDataKind::String:
-        case ValueDataKind::ExpandString:
-            return new_str(decoded->text);
-        case ValueDataKind::MultiString:
-            return new_list(decoded->strings, [](const std::string& text) { return new_str(text); });
-        case ValueDataKind::Dword:
-        case ValueDataKind::DwordBigEndian:
-        case ValueDataKind::Qword:
-            return PyLong_FromUnsignedLongLong(decoded->number);
-        case ValueDataKind::Binary:
-        case ValueDataKind::Other:
-            Py_INCREF(raw);
-            return raw;
-        case ValueDataKind::None:
-            break;
-    }
-    Py_RETURN_NONE;
 }
 
 // A Record of the given fields (new references, nullptr for None); consumes them all, even on failure.
@@ -195,10 +172,11 @@ bool append_rows(RecordsFields& fields, BatchItem& item, PyObject* list) {
         ok = append(new_record({{kHive, shared(fields.hive_name)}, {kKey, shared(path)}, {kLastWritten, shared(time)}}));
     }
     for (size_t i = 0; ok && i < key.values.size(); ++i) {
-        const RecordValue& value = key.values[i];
+        const KeyValue& value = key.values[i];
         const std::string_view name = record_value_name(value.key);
-        PyObject* raw = value.readable ? bytes_object(value.data()) : shared(Py_None);
-        PyObject* data = raw != nullptr ? data_object(batch_key.decoded[i], raw) : nullptr;
+        const std::optional<DecodedValue>& decoded = batch_key.decoded[i];
+        PyObject* raw = value.readable ? new_bytes(value.data.view()) : shared(Py_None);
+        PyObject* data = raw == nullptr ? nullptr : decoded ? new_value_object(*decoded, raw) : shared(Py_None);
         ok = append(new_record({{kHive, shared(fields.hive_name)},
                                 {kKey, shared(path)},
                                 {kLastWritten, shared(time)},

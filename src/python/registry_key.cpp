@@ -8,7 +8,6 @@
 #include "tree/key_path.h"
 #include "tree/lookup.h"
 #include "tree/nodes.h"
-#include "tree/value_data.h"
 
 namespace tarnu::py {
 namespace {
@@ -59,19 +58,19 @@ PyObject* key_values(PyObject* self, PyObject*) {
     return guarded(
         [&]() -> PyObject* {
             const KeyFields& key = key_of(self);
-            ListingLease lease;
-            ValueListing& listing = lease.listing();
-            Status read = read_value_pieces_releasing_large(*key.hive, key.node, listing);
+            ReaderLease lease;
+            ValueReader& reader = lease.reader();
+            Status read = read_values_releasing_large(*key.hive, key.node, reader);
             if (!read.ok()) {
                 raise_error(read.error());
                 return nullptr;
             }
             PieceCopies copies;
-            PyObject* list = new_list_of(listing.size(), [&](size_t i) -> PyObject* {
-                const size_t size = listing.data_size(i);
+            PyObject* list = new_list_of(reader.size(), [&](size_t i) -> PyObject* {
+                const size_t size = reader.data_size(i);
                 uint8_t* into = nullptr;
-                PyObject* value = new_registry_value_unwritten(listing.key(i), size, into);
-                if (value != nullptr) copies.copy(listing.pieces(i), size, into);
+                PyObject* value = new_registry_value_unwritten(reader.key(i), size, into);
+                if (value != nullptr) copies.copy(reader.pieces(i), size, into);
                 return value;
             });
             if (list != nullptr) copies.finish();
@@ -93,9 +92,8 @@ PyObject* key_value(PyObject* self, PyObject* args, PyObject* kwargs) {
                 raise_error(value.error());
                 return nullptr;
             }
-            DataScratch scratch;
-            return respond(view_value_data_releasing_large(value.value(), scratch),
-                           [&](Bytes data) { return new_registry_value(value.value(), data); });
+            return respond(read_value_data_releasing_large(value.value()),
+                           [&](const ValueBytes& data) { return new_registry_value(value.value(), data.view()); });
         },
         FaultStyle::RuntimeError);
 }

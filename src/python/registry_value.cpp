@@ -39,9 +39,7 @@ StoredValue value_of(PyObject* self) {
     const uint8_t* bytes = object->bytes();
     const size_t data_size = object->fields.data_size;
     PyObject* large = object->fields.large;
-    const Bytes data = large == nullptr ? Bytes(bytes, data_size)
-                                        : Bytes(reinterpret_cast<const uint8_t*>(PyBytes_AsString(large)),
-                                                static_cast<size_t>(PyBytes_Size(large)));
+    const Bytes data = large == nullptr ? Bytes(bytes, data_size) : bytes_of(large);
     return StoredValue{object->fields.type,
                        std::string_view(reinterpret_cast<const char*>(bytes + data_size), object->fields.name_size),
                        data};
@@ -61,7 +59,7 @@ PyObject* value_value_type(PyObject* self, PyObject*) { return new_value_type(va
 PyObject* value_data(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         const StoredValue value = value_of(self);
-        return new_value_data(value.type, value.data);
+        return new_value_data(value.type, value.data, self);
     });
 }
 
@@ -137,71 +135,59 @@ PyType_Slot type_slots[] = {
 
 // ---- ValueData -----------------------------------------------------------------------------------------------
 
-struct ValueDataObject {
-    PyObject_HEAD
-    struct {
-        ValueData data;
-    } fields;
+// The decoded data views the bytes of `owner` (the RegistryValue, or a bytes object), which it keeps alive.
+struct ValueDataFields {
+    PyObject* owner = nullptr;
+    DecodedValue data;
+
+    ~ValueDataFields() { Py_XDECREF(owner); }
 };
 
-const ValueData& data_of(PyObject* self) { return reinterpret_cast<ValueDataObject*>(self)->fields.data; }
+struct ValueDataObject {
+    PyObject_HEAD
+    ValueDataFields fields;
+};
+
+const DecodedValue& data_of(PyObject* self) { return reinterpret_cast<ValueDataObject*>(self)->fields.data; }
 ValueDataKind kind_of(PyObject* self) { return data_of(self).kind; }
 
 PyObject* boolean(bool value) { return PyBool_FromLong(value ? 1 : 0); }
 
+bool is_string(ValueDataKind kind) { return kind == ValueDataKind::String || kind == ValueDataKind::ExpandString; }
+bool is_dword(ValueDataKind kind) { return kind == ValueDataKind::Dword || kind == ValueDataKind::DwordBigEndian; }
+
 PyObject* data_is_none(PyObject* self, PyObject*) { return boolean(kind_of(self) == ValueDataKind::None); }
-PyObject* data_is_string(PyObject* self, PyObject*) {
-    return boolean(kind_of(self) == ValueDataKind::String || kind_of(self) == ValueDataKind::ExpandString);
-}
+PyObject* data_is_string(PyObject* self, PyObject*) { return boolean(is_string(kind_of(self))); }
 PyObject* data_is_binary(PyObject* self, PyObject*) { return boolean(kind_of(self) == ValueDataKind::Binary); }
-PyObject* data_is_dword(PyObject* self, PyObject*) {
-    return boolean(kind_of(self) == ValueDataKind::Dword || kind_of(self) == ValueDataKind::DwordBigEndian);
-}
+PyObject* data_is_dword(PyObject* self, PyObject*) { return boolean(is_dword(kind_of(self))); }
 PyObject* data_is_qword(PyObject* self, PyObject*) { return boolean(kind_of(self) == ValueDataKind::Qword); }
 PyObject* data_is_multi_string(PyObject* self, PyObject*) {
     return boolean(kind_of(self) == ValueDataKind::MultiString);
 }
 
-PyObject* wrong_kind(const char* text) {
+// The data as its accessor gives it when `fits`, else ValueError `text`.
+PyObject* data_as(PyObject* self, bool fits, const char* text) {
+    if (fits) return new_value_object(data_of(self));
     PyErr_SetString(PyExc_ValueError, text);
     return nullptr;
 }
 
 PyObject* data_as_string(PyObject* self, PyObject*) {
-    const ValueData& data = data_of(self);
-    if (data.kind != ValueDataKind::String && data.kind != ValueDataKind::ExpandString) {
-        return wrong_kind("Not a string value");
-    }
-    return new_str(data.text);
+    return data_as(self, is_string(kind_of(self)), "Not a string value");
 }
-
 PyObject* data_as_binary(PyObject* self, PyObject*) {
-    const ValueData& data = data_of(self);
-    if (data.kind != ValueDataKind::Binary) return wrong_kind("Not a binary value");
-    return new_bytes(data.bytes);
+    return data_as(self, kind_of(self) == ValueDataKind::Binary, "Not a binary value");
 }
-
-PyObject* data_as_dword(PyObject* self, PyObject*) {
-    const ValueData& data = data_of(self);
-    if (data.kind != ValueDataKind::Dword && data.kind != ValueDataKind::DwordBigEndian) {
-        return wrong_kind("Not a DWORD value");
-    }
-    return PyLong_FromUnsignedLongLong(data.number);
-}
-
+PyObject* data_as_dword(PyObject* self, PyObject*) { return data_as(self, is_dword(kind_of(self)), "Not a DWORD value"); }
 PyObject* data_as_qword(PyObject* self, PyObject*) {
-    const ValueData& data = data_of(self);
-    if (data.kind != ValueDataKind::Qword) return wrong_kind("Not a QWORD value");
-    return PyLong_FromUnsignedLongLong(data.number);
+    return data_as(self, kind_of(self) == ValueDataKind::Qword, "Not a QWORD value");
 }
-
 PyObject* data_as_multi_string(PyObject* self, PyObject*) {
-    const ValueData& data = data_of(self);
-    if (data.kind != ValueDataKind::MultiString) return wrong_kind("Not a multi-string value");
-    return new_list(data.strings, [](const std::string& text) { return new_str(text); });
+    return data_as(self, kind_of(self) == ValueDataKind::MultiString, "Not a multi-string value");
 }
+PyObject* data_value(PyObject* self, PyObject*) { return new_value_object(data_of(self)); }
 
-std::string hex_bytes(const std::vector<uint8_t>& bytes) {
+std::string hex_bytes(Bytes bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out = "[";
     out.reserve(bytes.size() * 4 + 2);
@@ -220,13 +206,15 @@ std::string number_text(uint64_t number, int digits) {
     return buffer;
 }
 
-std::string data_text(const ValueData& data) {
+std::string data_text(const DecodedValue& data) {
+    std::string out;
     switch (data.kind) {
         case ValueDataKind::None:
             return "(none)";
         case ValueDataKind::String:
         case ValueDataKind::ExpandString:
-            return data.text;
+            append_utf8(data.text, out);
+            return out;
         case ValueDataKind::Binary:
         case ValueDataKind::Other:
             return hex_bytes(data.bytes);
@@ -235,16 +223,15 @@ std::string data_text(const ValueData& data) {
             return number_text(data.number, 8);
         case ValueDataKind::Qword:
             return number_text(data.number, 16);
-        case ValueDataKind::MultiString: {
-            std::string out;
-            for (size_t i = 0; i < data.strings.size(); ++i) {
-                if (i) out += ", ";
-                out += data.strings[i];
-            }
+        case ValueDataKind::MultiString:
+            for_each_piece(data.text, [&](const StoredText& piece) {
+                if (!out.empty()) out += ", ";
+                append_utf8(piece, out);
+                return true;
+            });
             return out;
-        }
     }
-    return {};
+    return out;
 }
 
 PyObject* data_str(PyObject* self) {
@@ -265,6 +252,10 @@ PyMethodDef data_methods[] = {
     {"as_qword", data_as_qword, METH_NOARGS, "as_qword($self)\n--\n\nGet as QWORD (if applicable)"},
     {"as_multi_string", data_as_multi_string, METH_NOARGS,
      "as_multi_string($self)\n--\n\nGet as multi-string (if applicable)"},
+    {"value", data_value, METH_NOARGS,
+     "value($self)\n--\n\nGet the data as the Python object it stands for: str (REG_SZ, REG_EXPAND_SZ), list of str "
+     "(REG_MULTI_SZ), int (the DWORD and QWORD types), bytes (REG_BINARY and every other type), None (REG_NONE, "
+     "empty data)"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -325,18 +316,21 @@ PyObject* new_value_type(ValueType type) {
     return guarded([&] { return reinterpret_cast<PyObject*>(alloc_object<ValueTypeObject>(types.value_type, type)); });
 }
 
-PyObject* new_value_data(ValueType type, Bytes data) {
-    // Decoded straight into the new object (large data with the lock released: nobody else sees the object yet);
-    // a failure drops the object and raises the decoding's error.
+PyObject* new_value_data(ValueType type, Bytes data, PyObject* owner) {
+    // Decoded straight into the new object (large data with the lock released: nobody else sees the object yet); a
+    // failure drops the object and raises the decoding's error.
     auto* object = alloc_object<ValueDataObject>(types.value_data);
     if (object == nullptr) return nullptr;
-    auto decode = [&] { return decode_value_data(type, data, object->fields.data); };
-    Status decoded = is_large(data.size()) ? without_gil(decode) : decode();
+    Py_INCREF(owner);
+    object->fields.owner = owner;
+    auto decode = [&] { return decode_value_data(type, data); };
+    auto decoded = is_large(data.size()) ? without_gil(decode) : decode();
     if (!decoded.ok()) {
         Py_DECREF(object);
         raise_error(decoded.error());
         return nullptr;
     }
+    object->fields.data = decoded.value();
     return reinterpret_cast<PyObject*>(object);
 }
 

@@ -111,10 +111,10 @@ PartialPath recovered_key_path(const Hive& hive, const Recovery& recovery, const
     return partial_key_path(hive, key.node, parent_of);
 }
 
-Result<std::optional<std::vector<uint8_t>>> read_recovered_data(const RecoveredValue& value) {
-    using Data = std::optional<std::vector<uint8_t>>;
+Result<std::optional<ValueBytes>> read_recovered_data(const RecoveredValue& value) {
+    using Data = std::optional<ValueBytes>;
     if (!value.data_available) return Data{};
-    TARNU_TRY(std::vector<uint8_t> data, read_value_data(value.key));
+    TARNU_TRY(ValueBytes data, read_value_data(value.key));
     return Data(std::move(data));
 }
 

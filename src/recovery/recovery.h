@@ -18,6 +18,7 @@
 #include "records/key_node.h"
 #include "records/value_key.h"
 #include "tree/key_path.h"
+#include "tree/value_data.h"
 #include "utils/error.h"
 
 namespace tarnu {
@@ -59,6 +60,6 @@ Recovery recover_deleted(const Hive& hive);
 PartialPath recovered_key_path(const Hive& hive, const Recovery& recovery, const RecoveredKey& key);
 
 // The data of a deleted value as `read_value_data` reads it, or nothing when it is no longer available.
-Result<std::optional<std::vector<uint8_t>>> read_recovered_data(const RecoveredValue& value);
+Result<std::optional<ValueBytes>> read_recovered_data(const RecoveredValue& value);
 
 }  // namespace tarnu

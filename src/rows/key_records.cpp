@@ -1,11 +1,5 @@
 #include "rows/key_records.h"
 
-#include "hive/hive.h"
-#include "hive/limits.h"
-#include "tree/nodes.h"
-#include "tree/value_data.h"
-#include "utils/format.h"
-
 #include <utility>
 
 namespace tarnu {
@@ -28,46 +22,19 @@ void KeyRecords::add_problem(RecordProblem problem) {
     problems_.push_back(std::move(problem));
 }
 
-// Reads every value with its data. A value whose data cannot be read keeps its place without data; a list that
-// cannot be read, or that gathers more data than a real hive can hold (see kMaxValueDataPerImageByte), gives no
-// further values.
+// Reads every value with its data under ValueErrors::Note: a value whose data cannot be read keeps its place
+// without data; a list that cannot be read gives no values, and one that gathers more data than a real hive can hold
+// gives none past the limit.
 void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
-    auto list = read_value_list(hive_, node);
+    auto list = reader_.read_list(hive_, node);
     if (!list.ok()) {
         add_problem({record.path, "values: " + list.error().message()});
         return;
     }
-    const uint64_t limit = kMaxValueDataPerImageByte * hive_.bytes().size();
-    uint64_t gathered = 0;
-    DataScratch scratch;
-    record.values.resize(list->size());
-    for (size_t i = 0; i < list->size(); ++i) {
-        RecordValue& item = record.values[i];
-        item.key = std::move(list.value()[i]);
-        // Data in one piece of the image is viewed there; only inline and joined data are kept with the value.
-        auto data = view_value_data(item.key, scratch);
-        if (!data.ok()) {
-            add_problem({record.path, "value '" + item.key.name + "': " + data.error().message()});
-            continue;
-        }
-        gathered += data->size();
-        if (gathered > limit) {
-            record.values.resize(i);
-            add_problem({record.path, "values hold more than " + dec(limit) + " bytes of data, " +
-                                          dec(kMaxValueDataPerImageByte) + " times the hive's size"});
-            return;
-        }
-        item.readable = true;
-        if (!scratch.joined.empty() && data->data() == scratch.joined.data()) {
-            item.own = std::exchange(scratch.joined, {});
-            item.owned = true;
-        } else if (!data->empty() && data->data() == scratch.inline_bytes.data()) {
-            item.own.assign(data->begin(), data->end());
-            item.owned = true;
-        } else {
-            item.in_image = data.value();
-        }
-    }
+    (void)reader_.read_data(hive_, node, ValueErrors::Note);
+    for (const std::string& problem : reader_.problems()) add_problem({record.path, problem});
+    record.values.reserve(reader_.size());
+    for (size_t i = 0; i < reader_.size(); ++i) record.values.push_back(reader_.take(i));
 }
 
 std::optional<KeyRecord> KeyRecords::next() {

@@ -16,6 +16,7 @@
 
 #include "records/key_node.h"
 #include "records/value_key.h"
+#include "tree/value_reader.h"
 #include "tree/walk.h"
 #include "utils/bytes.h"
 
@@ -23,21 +24,10 @@ namespace tarnu {
 
 struct Hive;
 
-struct RecordValue {
-    ValueKey key;
-    bool readable = false;        // whether the data could be read
-    Bytes in_image;               // the data, where it lies in one piece of the image (most data does)
-    std::vector<uint8_t> own;     // the data otherwise: inline in the value key, or joined from big-data segments
-    bool owned = false;
-
-    // The data bytes, valid while the hive and this value are; empty when they could not be read.
-    Bytes data() const { return owned ? Bytes(own) : in_image; }
-};
-
 struct KeyRecord {
     std::string path;
     uint64_t last_written = 0;  // raw FILETIME
-    std::vector<RecordValue> values;
+    std::vector<KeyValue> values;  // a value whose data could not be read is kept, not readable
 };
 
 struct RecordProblem {
@@ -72,6 +62,7 @@ private:
 
     const Hive& hive_;
     KeyWalk walk_;
+    ValueReader reader_;
     std::string start_path_;
     std::vector<RecordProblem> problems_;
     size_t keys_ = 0, values_ = 0, skipped_ = 0;

@@ -66,7 +66,7 @@ std::optional<std::string> exact_string(Bytes data) {
     return std::move(text).value();
 }
 
-void append_reg_value(std::string& out, const RecordValue& value) {
+void append_reg_value(std::string& out, const KeyValue& value) {
     const ValueKey& key = value.key;
     if (key.name_length == 0) {
         out += '@';
@@ -74,7 +74,7 @@ void append_reg_value(std::string& out, const RecordValue& value) {
         append_reg_string(out, key.name);
     }
     out += '=';
-    const Bytes data = value.data();
+    const Bytes data = value.data.view();
     const uint32_t type = key.value_type.id;
     if (type == kRegSz) {
         if (auto text = exact_string(data)) {
@@ -111,7 +111,7 @@ public:
         out += key.path;
         out += "]\r\n";
         // A value whose data could not be read is left out: its bytes are unknown.
-        for (const RecordValue& value : key.values) {
+        for (const KeyValue& value : key.values) {
             if (!value.readable) continue;
             if (has_line_break(value.key.name)) {
                 problems_.push_back({key.path, "value '" + value.key.name +

@@ -1,5 +1,5 @@
 // JSON Lines and CSV: one row per value, and one per key without values.
-#include "records/value_type.h"
+#include "decode/value_data.h"
 #include "rows/row_writer.h"
 #include "rows/text_encode.h"
 #include "utils/filetime.h"
@@ -21,43 +21,44 @@ void append_binary(std::string& out, Bytes bytes, BinaryText binary) {
     }
 }
 
-// A JSON array of strings.
-void append_json_strings(std::string& out, const std::vector<std::string>& strings) {
-    out += '[';
-    for (size_t i = 0; i < strings.size(); ++i) {
-        if (i) out += ',';
-        append_json_string(out, strings[i]);
-    }
-    out += ']';
-}
+// How a row shows decoded data: as text (its UTF-8), as a list of strings (its JSON array), as a number (in
+// decimal), or not at all (the other types, and data that does not decode).
+enum class DataShape : uint8_t { Absent, Text, List, Number };
 
-// The decoded data as JSON: a string, a list of strings, a number or null.
-void append_json_data(std::string& out, const ValueType type, Bytes bytes) {
+// Decodes `bytes` by `type` into `text`, in the shape it is shown in; `piece` is room for one string of a list.
+DataShape data_text(ValueType type, Bytes bytes, std::string& text, std::string& piece) {
+    text.clear();
     auto decoded = decode_value_data(type, bytes);
-    if (!decoded.ok()) {
-        out += "null";
-        return;
-    }
-    const ValueData& data = decoded.value();
+    if (!decoded.ok()) return DataShape::Absent;
+    const DecodedValue& data = decoded.value();
     switch (data.kind) {
         case ValueDataKind::String:
         case ValueDataKind::ExpandString:
-            append_json_string(out, data.text);
-            return;
-        case ValueDataKind::MultiString:
-            append_json_strings(out, data.strings);
-            return;
+            append_utf8(data.text, text);
+            return DataShape::Text;
+        case ValueDataKind::MultiString: {
+            text += '[';
+            for_each_piece(data.text, [&](const StoredText& string) {
+                if (text.size() > 1) text += ',';
+                piece.clear();
+                append_utf8(string, piece);
+                append_json_string(text, piece);
+                return true;
+            });
+            text += ']';
+            return DataShape::List;
+        }
         case ValueDataKind::Dword:
         case ValueDataKind::DwordBigEndian:
         case ValueDataKind::Qword:
-            out += std::to_string(data.number);
-            return;
+            text += std::to_string(data.number);
+            return DataShape::Number;
         case ValueDataKind::None:
         case ValueDataKind::Binary:
         case ValueDataKind::Other:
             break;
     }
-    out += "null";
+    return DataShape::Absent;
 }
 
 // One row per value of a key, or one row for a key without values; every row of a key begins the same way, so
@@ -71,7 +72,7 @@ public:
             key_row_end(out);
             return;
         }
-        for (const RecordValue& value : key.values) {
+        for (const KeyValue& value : key.values) {
             out += head;
             value_row_end(value, out);
         }
@@ -81,7 +82,7 @@ protected:
     // The hive, the key's path and its last-written time, with what separates them from the rest of the row.
     virtual std::string row_head(const KeyRecord& key) const = 0;
     virtual void key_row_end(std::string& out) const = 0;
-    virtual void value_row_end(const RecordValue& value, std::string& out) const = 0;
+    virtual void value_row_end(const KeyValue& value, std::string& out) const = 0;
 };
 
 class JsonLinesWriter : public ValueRowWriter {
@@ -115,7 +116,7 @@ private:
         out += row_end_;
     }
 
-    void value_row_end(const RecordValue& value, std::string& out) const override {
+    void value_row_end(const KeyValue& value, std::string& out) const override {
         out += ",\"value\":";
         append_json_string(out, record_value_name(value.key));
         out += ",\"type\":\"";
@@ -124,9 +125,15 @@ private:
             out += "\",\"raw\":null,\"data\":null";
         } else {
             out += "\",\"raw\":\"";
-            append_binary(out, value.data(), binary_);
+            append_binary(out, value.data.view(), binary_);
             out += "\",\"data\":";
-            append_json_data(out, value.key.value_type, value.data());
+            // A string in quotes, a list or a number as it is, null for the rest.
+            const DataShape shape = data_text(value.key.value_type, value.data.view(), text_, piece_);
+            if (shape == DataShape::Text) {
+                append_json_string(out, text_);
+            } else {
+                out += shape == DataShape::Absent ? std::string_view("null") : std::string_view(text_);
+            }
         }
         out += row_end_;
     }
@@ -134,36 +141,8 @@ private:
     BinaryText binary_;
     std::string row_end_;
     std::string hive_;  // as JSON
+    mutable std::string text_, piece_;  // room for decoded data, kept from row to row
 };
-
-// The decoded data as one CSV field: text as it is, numbers in decimal, a list of strings as its JSON array;
-// empty for the other types and for data that does not decode.
-void append_csv_data(std::string& out, const ValueType type, Bytes bytes) {
-    auto decoded = decode_value_data(type, bytes);
-    if (!decoded.ok()) return;
-    const ValueData& data = decoded.value();
-    switch (data.kind) {
-        case ValueDataKind::String:
-        case ValueDataKind::ExpandString:
-            append_csv_field(out, data.text);
-            return;
-        case ValueDataKind::MultiString: {
-            std::string list;
-            append_json_strings(list, data.strings);
-            append_csv_field(out, list);
-            return;
-        }
-        case ValueDataKind::Dword:
-        case ValueDataKind::DwordBigEndian:
-        case ValueDataKind::Qword:
-            out += std::to_string(data.number);
-            return;
-        case ValueDataKind::None:
-        case ValueDataKind::Binary:
-        case ValueDataKind::Other:
-            return;
-    }
-}
 
 class CsvWriter : public ValueRowWriter {
 public:
@@ -195,16 +174,22 @@ private:
         out += row_end_;
     }
 
-    void value_row_end(const RecordValue& value, std::string& out) const override {
+    void value_row_end(const KeyValue& value, std::string& out) const override {
         out += ',';
         append_csv_field(out, record_value_name(value.key));
         out += ',';
         out += value.key.value_type.name();
         out += ',';
         if (value.readable) {
-            append_binary(out, value.data(), binary_);
+            append_binary(out, value.data.view(), binary_);
             out += ',';
-            append_csv_data(out, value.key.value_type, value.data());
+            // Text and lists as fields, a number as it is, nothing for the rest.
+            const DataShape shape = data_text(value.key.value_type, value.data.view(), text_, piece_);
+            if (shape == DataShape::Text || shape == DataShape::List) {
+                append_csv_field(out, text_);
+            } else {
+                out += text_;
+            }
         } else {
             out += ',';
         }
@@ -216,6 +201,7 @@ private:
     bool deleted_columns_;
     std::string row_end_;
     std::string hive_;  // as a CSV field
+    mutable std::string text_, piece_;  // room for decoded data, kept from row to row
 };
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include "tree/nodes.h"
 #include "tree/subkey_lists.h"
 #include "tree/value_data.h"
-#include "tree/value_listing.h"
 #include "utils/text.h"
 
 namespace tarnu {
@@ -37,19 +36,6 @@ Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) 
     return children;
 }
 
-Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key) {
-    ValueListing listing;
-    TARNU_CHECK(listing.read_list(hive, key));
-    TARNU_CHECK(listing.read_data(hive, key));
-    std::vector<KeyValue> values;
-    values.reserve(listing.size());
-    for (size_t i = 0; i < listing.size(); ++i) {
-        const Bytes data = listing.data(i);
-        values.push_back(KeyValue{std::move(listing.key(i)), std::vector<uint8_t>(data.begin(), data.end())});
-    }
-    return values;
-}
-
 Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::string_view name) {
     TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
     for (ValueKey& value : keys) {
@@ -60,7 +46,7 @@ Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::strin
 
 Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name) {
     TARNU_TRY(ValueKey value, find_value_key(hive, key, name));
-    TARNU_TRY(std::vector<uint8_t> data, read_value_data(value));
+    TARNU_TRY(ValueBytes data, read_value_data(value));
     return KeyValue{std::move(value), std::move(data)};
 }
 

@@ -12,6 +12,7 @@
 
 #include "records/key_node.h"
 #include "records/value_key.h"
+#include "tree/value_reader.h"
 #include "utils/error.h"
 
 namespace tarnu {
@@ -25,16 +26,7 @@ Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key);
 // The cell offsets of the key nodes that `read_subkeys` reads, for a caller that reads them itself.
 Result<std::vector<uint32_t>> child_offsets(const Hive& hive, const KeyNode& key);
 
-// A value key and its data bytes.
-struct KeyValue {
-    ValueKey key;
-    std::vector<uint8_t> data;
-};
-
-// Every value of `key`, in list order, with its data. A value whose data cannot be read is listed with empty
-// data. Gathering more data than `kMaxValueDataPerImageByte` times the image's size fails with InvalidFormat.
-// `ValueListing` (tree/value_listing.h) reads the same without copying the data.
-Result<std::vector<KeyValue>> read_values(const Hive& hive, const KeyNode& key);
+// `read_values` (every value of a key with its data) is in tree/value_reader.h.
 
 // The first value, in list order, whose name matches `name` by `value_names_match` ("(default)" names the
 // unnamed value), with its data; NotFound "Value '<name>'" when there is none.

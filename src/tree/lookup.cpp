@@ -88,9 +88,10 @@ Result<Found> current_control_set(ChildFinder& finder, const KeyNode& root) {
         if (current.error().kind() == ErrorKind::NotFound) return Found{};
         return std::move(current).error();
     }
-    if (current->key.value_type.id != kRegDword || current->data.size() != 4) return Found{};
+    const Bytes data = current->data.view();
+    if (current->key.value_type.id != kRegDword || data.size() != 4) return Found{};
     char name[32];
-    std::snprintf(name, sizeof name, "ControlSet%03u", static_cast<unsigned>(le32(current->data.data())));
+    std::snprintf(name, sizeof name, "ControlSet%03u", static_cast<unsigned>(le32(data, 0)));
     return finder.find(root, name);
 }
 

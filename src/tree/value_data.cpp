@@ -46,55 +46,66 @@ Result<size_t> append_big_data_segments(const Hive& hive, uint32_t offset, uint3
     return total;
 }
 
-// The segments joined into `scratch.joined`, which is allocated once at their exact length.
-Result<Bytes> join_big_data(const Hive& hive, uint32_t offset, uint32_t size, DataScratch& scratch) {
-    std::vector<Bytes> segments;
-    TARNU_TRY(const size_t total, append_big_data_segments(hive, offset, size, segments));
-    std::vector<uint8_t> joined;
-    joined.reserve(total);
-    for (const Bytes segment : segments) joined.insert(joined.end(), segment.begin(), segment.end());
-    scratch.joined = std::move(joined);
-    return Bytes(scratch.joined);
-}
-
 // Whether the value's data is big data, split over segments: longer than one cell holds, in a version that splits.
 bool lies_in_segments(const ValueKey& value) {
     return value.data_size > kMaxSingleCellData && value.data_offset != 0 && value.data_offset != kNoCell &&
            value.hive->base_block.minor_version >= kFirstBigDataMinorVersion;
 }
 
-}  // namespace
-
-Result<Bytes> view_value_data(const ValueKey& value, DataScratch& scratch) {
-    const uint32_t size = value.data_size;
-    const uint32_t offset = value.data_offset;
-    if (size >= 1 && size <= kMaxInlineData) {
-        // The data offset field holds the data itself, its first byte lowest.
-        put_le32(scratch.inline_bytes.data(), offset);
-        return Bytes(scratch.inline_bytes.data(), size);
-    }
-    if (lies_in_segments(value)) return join_big_data(*value.hive, offset, size, scratch);
-    if (size == 0 || offset == 0 || offset == kNoCell) return Bytes{};
-    return view_data_cell(*value.hive, offset, size);
+// Whether the value names no data: nothing declared, or no cell.
+bool has_no_data(const ValueKey& value) {
+    return value.data_size == 0 || value.data_offset == 0 || value.data_offset == kNoCell;
 }
 
-Result<size_t> append_value_data_pieces(const ValueKey& value, DataScratch& scratch, std::vector<Bytes>& pieces) {
+}  // namespace
+
+ValueBytes ValueBytes::from_pieces(std::span<const Bytes> pieces, size_t size) {
+    ValueBytes out;
+    if (pieces.size() == 1) {
+        out.image_ = pieces[0];
+    } else if (pieces.size() > 1) {
+        out.own_.reserve(size);
+        for (const Bytes piece : pieces) out.own_.insert(out.own_.end(), piece.begin(), piece.end());
+    }
+    return out;
+}
+
+ValueBytes ValueBytes::from_inline(uint32_t field, uint32_t size) {
+    ValueBytes out;
+    put_le32(out.inline_.data(), field);
+    out.inline_size_ = static_cast<uint8_t>(size);
+    return out;
+}
+
+Result<ValueBytes> read_value_data(const ValueKey& value) {
+    if (has_inline_data(value)) return ValueBytes::from_inline(value.data_offset, value.data_size);
+    if (lies_in_segments(value)) {
+        std::vector<Bytes> segments;
+        TARNU_TRY(const size_t total, append_big_data_segments(*value.hive, value.data_offset, value.data_size, segments));
+        return ValueBytes::from_pieces(segments, total);
+    }
+    if (has_no_data(value)) return ValueBytes{};
+    TARNU_TRY(const Bytes data, view_data_cell(*value.hive, value.data_offset, value.data_size));
+    return ValueBytes::from_pieces(std::span<const Bytes>(&data, 1), data.size());
+}
+
+Result<size_t> append_value_data_pieces(const ValueKey& value, std::array<uint8_t, kMaxInlineData>& inline_bytes,
+                                        std::vector<Bytes>& pieces) {
+    if (has_inline_data(value)) {
+        put_le32(inline_bytes.data(), value.data_offset);
+        pieces.push_back(Bytes(inline_bytes.data(), value.data_size));
+        return size_t{value.data_size};
+    }
     if (lies_in_segments(value)) {
         const size_t before = pieces.size();
         auto total = append_big_data_segments(*value.hive, value.data_offset, value.data_size, pieces);
         if (!total.ok()) pieces.resize(before);
         return total;
     }
-    TARNU_TRY(Bytes data, view_value_data(value, scratch));
+    if (has_no_data(value)) return size_t{0};
+    TARNU_TRY(const Bytes data, view_data_cell(*value.hive, value.data_offset, value.data_size));
     if (!data.empty()) pieces.push_back(data);
     return data.size();
-}
-
-Result<std::vector<uint8_t>> read_value_data(const ValueKey& value) {
-    DataScratch scratch;
-    TARNU_TRY(Bytes data, view_value_data(value, scratch));
-    if (!scratch.joined.empty() && data.data() == scratch.joined.data()) return std::move(scratch.joined);
-    return std::vector<uint8_t>(data.begin(), data.end());
 }
 
 }  // namespace tarnu

@@ -1,10 +1,11 @@
 // Fetching a value's data: inline in the value key, from one data cell, or gathered from a big-data ("db") chain of
-// segments.
+// segments. `ValueBytes` holds one value's data; tree/value_reader.h reads a key's values with theirs.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "hive/limits.h"
@@ -14,24 +15,39 @@
 
 namespace tarnu {
 
-// A copy of the value's data bytes: never longer than the declared size, nor than the image.
-Result<std::vector<uint8_t>> read_value_data(const ValueKey& value);
+// A value's data: a view of the image where the data lies in one piece of it (most data does), else bytes of its
+// own: inline data, held in the value key's data offset field, and big data joined from its segments. It may be
+// copied and moved freely; a view is valid while the hive is.
+class ValueBytes {
+public:
+    ValueBytes() = default;
+    // `pieces` (views of the image) in order, `size` bytes in all: a view of one piece, a copy of several joined.
+    static ValueBytes from_pieces(std::span<const Bytes> pieces, size_t size);
+    // The `size` (at most kMaxInlineData) bytes of inline data that a data offset field holds, its first byte lowest.
+    static ValueBytes from_inline(uint32_t field, uint32_t size);
 
-// Where `view_value_data` puts data that does not lie in one piece of the image: the bytes of inline data, taken
-// from the value key's data offset field, and big data joined from its segments.
-struct DataScratch {
-    std::array<uint8_t, kMaxInlineData> inline_bytes{};
-    std::vector<uint8_t> joined;
+    Bytes view() const { return inline_size_ != 0 ? Bytes(inline_.data(), inline_size_) : own_.empty() ? image_ : own_; }
+
+private:
+    Bytes image_;
+    std::vector<uint8_t> own_;
+    std::array<uint8_t, kMaxInlineData> inline_{};
+    uint8_t inline_size_ = 0;
 };
 
-// The value's data bytes without a copy where they lie in one piece: a view of the image for data in one data
-// cell, else of `scratch` (whose joined bytes are replaced). The view is valid while the hive and `scratch` are.
-Result<Bytes> view_value_data(const ValueKey& value, DataScratch& scratch);
+// Whether the value's data is inline: 1 to kMaxInlineData bytes, held in the value key's data offset field.
+inline bool has_inline_data(const ValueKey& value) {
+    return value.data_size >= 1 && value.data_size <= kMaxInlineData;
+}
 
-// The same bytes as views to be read in order, big data left in its segments instead of joined: appends to `pieces`
-// one view (of the image, or of `scratch`'s inline bytes), one per segment, or none, and returns their total
+// The value's data: never longer than the declared size, nor than the image.
+Result<ValueBytes> read_value_data(const ValueKey& value);
+
+// The same bytes as views to be read in order, big data left in its segments: appends to `pieces` one view (of the
+// image, or of `inline_bytes`, where inline data is written), one per segment, or none, and returns their total
 // length. On failure `pieces` is as it was. For whoever copies the data anyway: it is copied once, straight to
 // where it goes.
-Result<size_t> append_value_data_pieces(const ValueKey& value, DataScratch& scratch, std::vector<Bytes>& pieces);
+Result<size_t> append_value_data_pieces(const ValueKey& value, std::array<uint8_t, kMaxInlineData>& inline_bytes,
+                                        std::vector<Bytes>& pieces);
 
 }  // namespace tarnu

@@ -39,10 +39,6 @@ size_t utf8_sequence(Bytes s, size_t i, size_t& bad) {
     return need + 1;
 }
 
-void drop_trailing_nuls(std::string& text) {
-    while (!text.empty() && text.back() == '\0') text.pop_back();
-}
-
 // The `k`-th code unit of UTF-16 text in either byte order.
 inline uint32_t utf16_unit(const uint8_t* s, size_t k, bool big_endian) {
     const uint8_t* p = s + 2 * k;
@@ -69,6 +65,26 @@ bool no_bits(Bytes s, uint64_t mask) {
 bool utf16_is_ascii(Bytes s, bool big_endian) {
     return no_bits(s, big_endian ? 0x80FF80FF80FF80FFull : 0xFF80FF80FF80FF80ull);
 }
+
+// Calls `put(code point)` for each character of UTF-16 text `s` (of even length) in order; false, at the first lone
+// surrogate, when the text is ill-formed.
+template <typename Put>
+bool each_code_point(Bytes s, bool big_endian, Put&& put) {
+    const size_t units = s.size() / 2;
+    for (size_t k = 0; k < units; ++k) {
+        const uint32_t u = utf16_unit(s.data(), k, big_endian);
+        if (u < 0xD800 || u > 0xDFFF) {
+            put(u);
+            continue;
+        }
+        const uint32_t low = u <= 0xDBFF && k + 1 < units ? utf16_unit(s.data(), k + 1, big_endian) : 0;
+        if (low < 0xDC00 || low > 0xDFFF) return false;
+        put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        ++k;
+    }
+    return true;
+}
+
 
 // Strict UTF-16 decoding, appended to `out`; `big_endian` selects the byte order. The byte count is even. ASCII
 // text is narrowed straight into place; other text is written into room for the longest form (three UTF-8 bytes per
@@ -108,24 +124,52 @@ bool utf16_to_utf8(Bytes s, bool big_endian, std::string& out) {
             *p++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
     };
-    for (size_t k = 0; k < units; ++k) {
-        const uint32_t u = utf16_unit(in, k, big_endian);
-        if (u < 0xD800 || u > 0xDFFF) {
-            put(u);
-        } else if (u <= 0xDBFF && k + 1 < units) {
-            const uint32_t low = utf16_unit(in, k + 1, big_endian);
-            if (low < 0xDC00 || low > 0xDFFF) {
-                out.resize(start);
-                return false;
-            }
-            put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-            ++k;
-        } else {
-            out.resize(start);
-            return false;
-        }
+    if (!each_code_point(s, big_endian, put)) {
+        out.resize(start);
+        return false;
     }
     out.resize(static_cast<size_t>(p - first));
+    return true;
+}
+
+// The text of `bytes` (of even length) after its byte-order mark, the U+0000 characters at the end left out; not
+// yet checked. Those are the only characters left out, so checking or decoding what remains gives the same result,
+// and fails on the same input, as decoding all and dropping them after.
+StoredText unchecked_text(Bytes bytes) {
+    using Form = StoredText::Form;
+    StoredText text{bytes, Form::Utf16Le};
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        text = StoredText{bytes.subspan(3), Form::Utf8};
+    } else if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        text.units = bytes.subspan(2);
+    } else if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        text = StoredText{bytes.subspan(2), Form::Utf16Be};
+    }
+    const size_t unit = text.unit_size();
+    size_t end = text.units.size();
+    while (end >= unit && text.nul_at(end - unit)) end -= unit;
+    text.units = text.units.first(end);
+    return text;
+}
+
+bool well_formed(const StoredText& text) {
+    if (text.form == StoredText::Form::Utf8) {
+        for (size_t i = 0, bad = 0; i < text.units.size();) {
+            const size_t n = utf8_sequence(text.units, i, bad);
+            if (n == 0) return false;
+            i += n;
+        }
+        return true;
+    }
+    const bool big_endian = text.form == StoredText::Form::Utf16Be;
+    return utf16_is_ascii(text.units, big_endian) || each_code_point(text.units, big_endian, [](uint32_t) {});
+}
+
+// Appends the UTF-8 of `text`; false, with `out` as it was, when the text is not well-formed.
+bool append_checked_utf8(const StoredText& text, std::string& out) {
+    if (text.form != StoredText::Form::Utf8) return utf16_to_utf8(text.units, text.form == StoredText::Form::Utf16Be, out);
+    if (!well_formed(text)) return false;
+    out.append(reinterpret_cast<const char*>(text.units.data()), text.units.size());
     return true;
 }
 
@@ -162,26 +206,20 @@ std::string decode_compressed_name(Bytes bytes) {
 
 Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std::string& out) {
     out.clear();
-    if (bytes.size() % 2 != 0) return HiveError::invalid_utf16(cell_offset);
-    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        Bytes rest = bytes.subspan(3);
-        for (size_t i = 0; i < rest.size();) {
-            size_t bad = 0;
-            size_t n = utf8_sequence(rest, i, bad);
-            if (n == 0) return HiveError::invalid_utf16(cell_offset);
-            i += n;
-        }
-        out.assign(reinterpret_cast<const char*>(rest.data()), rest.size());
-    } else if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-        if (!utf16_to_utf8(bytes.subspan(2), false, out)) return HiveError::invalid_utf16(cell_offset);
-    } else if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
-        if (!utf16_to_utf8(bytes.subspan(2), true, out)) return HiveError::invalid_utf16(cell_offset);
-    } else {
-        if (!utf16_to_utf8(bytes, false, out)) return HiveError::invalid_utf16(cell_offset);
+    if (bytes.size() % 2 != 0 || !append_checked_utf8(unchecked_text(bytes), out)) {
+        return HiveError::invalid_utf16(cell_offset);
     }
-    drop_trailing_nuls(out);
     return Ok{};
 }
+
+Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check) {
+    if (bytes.size() % 2 != 0) return HiveError::invalid_utf16(cell_offset);
+    const StoredText text = unchecked_text(bytes);
+    if (check == TextCheck::Full && !well_formed(text)) return HiveError::invalid_utf16(cell_offset);
+    return text;
+}
+
+void append_utf8(const StoredText& text, std::string& out) { append_checked_utf8(text, out); }
 
 Result<std::string> decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset) {
     std::string out;

@@ -1,8 +1,11 @@
-// Text decoders for names and string data. All results are UTF-8 `std::string`s owned by the caller.
+// Text decoders for names and string data. All results are UTF-8 `std::string`s owned by the caller, except
+// `StoredText`, a checked view of stored text for a caller that turns it into something else.
 //
 // - `decode_compressed_name`: 8-bit names, one byte per character (Latin-1); never fails.
 // - `decode_utf16_string`: UTF-16 text with an optional byte-order mark choosing UTF-8, UTF-16LE or UTF-16BE;
 //   strict: any ill-formed input fails with InvalidUtf16 carrying the caller's cell offset (none for value data).
+// - `stored_text`: the same text, checked the same way, as a view of its code units: `append_utf8` turns it into
+//   UTF-8, and `for_each_piece` splits it at U+0000 as a multi-string is split.
 // - `utf8_lossy`: bytes read as UTF-8, each ill-formed sequence replaced by U+FFFD.
 // - `decode_utf16le`: UTF-16LE text exactly as stored (no byte-order mark, every U+0000 kept); strict like
 //   `decode_utf16_string`.
@@ -13,11 +16,24 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "utils/bytes.h"
 #include "utils/error.h"
 
 namespace tarnu {
+
+// Text as a value stores it: the code units after the byte-order mark, in the encoding form the mark chooses
+// (UTF-16LE without one), the U+0000 characters at the end left out. Made by `stored_text`, it is well-formed
+// (unless its caller asked only for the length to be checked).
+struct StoredText {
+    enum class Form : uint8_t { Utf8, Utf16Le, Utf16Be };
+    Bytes units;
+    Form form = Form::Utf16Le;
+
+    size_t unit_size() const { return form == Form::Utf8 ? 1 : 2; }
+    bool nul_at(size_t i) const { return form == Form::Utf8 ? units[i] == 0 : (units[i] | units[i + 1]) == 0; }
+};
 
 std::string decode_compressed_name(Bytes bytes);
 Result<std::string> decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset);
@@ -29,6 +45,36 @@ Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std
 // before the name does.
 Status decode_record_name(Bytes cell, size_t fixed_size, uint16_t length, bool compressed, uint32_t cell_offset,
                           std::string& out);
+// How much of stored text `stored_text` checks: all of it, or only its length, for a caller that turns it into text
+// with a strict decoder of its own, one that refuses whatever is not well-formed (the interpreter's do), and so
+// checks it in the same pass.
+enum class TextCheck : uint8_t { Full, LengthOnly };
+
+// `bytes` as stored text; InvalidUtf16 carrying `cell_offset` when it is not well-formed (an odd number of bytes,
+// a lone surrogate, an ill-formed UTF-8 sequence). Decoding it gives what `decode_utf16_string` gives.
+Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check = TextCheck::Full);
+// Appends the UTF-8 of `text`.
+void append_utf8(const StoredText& text, std::string& out);
+// Calls `each(piece)` for every piece of `text` between U+0000 characters, in order, empty pieces left out: the
+// strings of a multi-string. Stops early, returning false, when `each` returns false.
+template <typename Each>
+bool for_each_piece(const StoredText& text, Each&& each) {
+    const uint8_t* units = text.units.data();
+    const size_t end = text.units.size();
+    // One loop per code unit size, so that the scan for U+0000 tests no form on the way.
+    auto split = [&](auto unit_size) {
+        constexpr size_t unit = decltype(unit_size)::value;
+        size_t start = 0;
+        for (size_t i = 0; i <= end; i += unit) {
+            if (i < end && (unit == 1 ? units[i] : units[i] | units[i + unit - 1]) != 0) continue;
+            if (i > start && !each(StoredText{text.units.subspan(start, i - start), text.form})) return false;
+            start = i + unit;
+        }
+        return true;
+    };
+    if (text.form == StoredText::Form::Utf8) return split(std::integral_constant<size_t, 1>{});
+    return split(std::integral_constant<size_t, 2>{});
+}
 std::string utf8_lossy(Bytes bytes);
 Result<std::string> decode_utf16le(Bytes bytes, uint32_t cell_offset);
 

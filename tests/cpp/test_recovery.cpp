@@ -73,5 +73,7 @@ TEST(recovery_on_raw_bytes) {
     CHECK(path.path == "gone" && path.complete);
     auto bytes = read_recovered_data(recovery.values[0]);
     const std::vector<uint8_t> expected = Fields(8).text(0, "abcdefgh");
-    CHECK(bytes.ok() && bytes.value() && *bytes.value() == expected);
+    if (!bytes.ok() || !bytes.value()) return CHECK(false);
+    const Bytes view = bytes.value()->view();
+    CHECK(std::vector<uint8_t>(view.begin(), view.end()) == expected);
 }

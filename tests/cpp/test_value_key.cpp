@@ -26,6 +26,12 @@ ValueKey value_of(const SharedHive& hive, uint32_t size, uint32_t offset) {
     return ValueKey{ValueType{kRegBinary}, "v", size, offset, 1, kValueCompressedName, hive.get()};
 }
 
+// The data of `value` as `read_value_data` reads it, copied, or the read's error.
+Result<std::vector<uint8_t>> data_of(const ValueKey& value) {
+    TARNU_TRY(const ValueBytes data, read_value_data(value));
+    return std::vector<uint8_t>(data.view().begin(), data.view().end());
+}
+
 std::vector<uint8_t> pattern(size_t size, uint8_t seed) {
     std::vector<uint8_t> bytes(size);
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7);
@@ -47,8 +53,8 @@ TEST(value_keys_in_list_order) {
     CHECK_EQ(values->at(0).value_type.name(), "REG_UNKNOWN_0x0000001c");
     CHECK_EQ(values->at(1).name, "a");
     CHECK_EQ(values->at(1).data_size, 4u);  // bit 31 (inline) dropped
-    CHECK(*read_value_data(values->at(1)) == std::vector<uint8_t>({0x11, 0x22, 0x33, 0x44}));
-    CHECK(read_value_data(values->at(0))->empty());
+    CHECK(*data_of(values->at(1)) == std::vector<uint8_t>({0x11, 0x22, 0x33, 0x44}));
+    CHECK(data_of(values->at(0))->empty());
 }
 
 TEST(value_list_faults) {
@@ -68,10 +74,10 @@ TEST(data_in_one_cell_is_cut_to_its_size) {
     ImageBuilder builder;
     const uint32_t data = builder.cell(pattern(12, 1));
     SharedHive hive = builder.hive();
-    CHECK(*read_value_data(value_of(hive, 5, data)) == pattern(5, 1));
-    CHECK(*read_value_data(value_of(hive, 40, data)) == pattern(12, 1));  // a short cell gives what it holds
-    CHECK(read_value_data(value_of(hive, 40, 0))->empty());
-    CHECK_ERROR(read_value_data(value_of(hive, 40, 0x1000)), "Invalid offset 0x1000 (hive size: 0x2000)");
+    CHECK(*data_of(value_of(hive, 5, data)) == pattern(5, 1));
+    CHECK(*data_of(value_of(hive, 40, data)) == pattern(12, 1));  // a short cell gives what it holds
+    CHECK(data_of(value_of(hive, 40, 0))->empty());
+    CHECK_ERROR(data_of(value_of(hive, 40, 0x1000)), "Invalid offset 0x1000 (hive size: 0x2000)");
 }
 
 TEST(big_data_takes_16344_bytes_a_segment) {
@@ -82,9 +88,9 @@ TEST(big_data_takes_16344_bytes_a_segment) {
     SharedHive hive = builder.hive();
     std::vector<uint8_t> expected(first.begin(), first.begin() + kBigDataSegmentSize);
     expected.insert(expected.end(), second.begin(), second.begin() + 56);
-    CHECK(*read_value_data(value_of(hive, 16400, record)) == expected);
+    CHECK(*data_of(value_of(hive, 16400, record)) == expected);
     expected.insert(expected.end(), second.begin() + 56, second.end());
-    CHECK(*read_value_data(value_of(hive, 50000, record)) == expected);  // the segments ran out first
+    CHECK(*data_of(value_of(hive, 50000, record)) == expected);  // the segments ran out first
 }
 
 TEST(big_data_never_exceeds_the_image) {
@@ -98,7 +104,7 @@ TEST(big_data_never_exceeds_the_image) {
     SharedHive hive = builder.hive();
     const uint32_t length = static_cast<uint32_t>(hive->bytes().size());
     for (uint32_t size : {length - 1, length, length + 1, kDataSizeMask}) {
-        auto data = read_value_data(value_of(hive, size, record));
+        auto data = data_of(value_of(hive, size, record));
         if (!data.ok()) return CHECK(data.ok());
         CHECK_EQ(data->size(), std::min(size, length));
         CHECK(std::equal(segment.begin(), segment.begin() + 100, data->begin() + kBigDataSegmentSize));
@@ -112,10 +118,10 @@ TEST(big_data_faults) {
     const uint32_t short_list = builder.cell(big_data(2, list));
     const uint32_t far_segment = builder.cell(big_data(1, builder.cell(Fields(4).u32(0, 0xFFFFF000))));
     SharedHive hive = builder.hive();
-    CHECK_ERROR(read_value_data(value_of(hive, 20000, wrong)),
+    CHECK_ERROR(data_of(value_of(hive, 20000, wrong)),
                 "Invalid format: Expected 'db' signature at offset " + hex(wrong) + ", found [100, 99]");
-    CHECK_ERROR(read_value_data(value_of(hive, 20000, short_list)),
+    CHECK_ERROR(data_of(value_of(hive, 20000, short_list)),
                 "Truncated data at offset " + hex(list) + ": expected 8 bytes, got 4 bytes");
     // Bit 31 of a segment entry is not part of the offset.
-    CHECK_ERROR(read_value_data(value_of(hive, 20000, far_segment)), "Invalid offset 0x7ffff000 (hive size: 0x2000)");
+    CHECK_ERROR(data_of(value_of(hive, 20000, far_segment)), "Invalid offset 0x7ffff000 (hive size: 0x2000)");
 }

@@ -43,17 +43,15 @@ def escaped(text: str) -> str:
 def data_text(value: tarnu.RegistryValue) -> str:
     """A value's data on one line: text as it is, numbers in decimal, lists as JSON, other bytes in hex."""
     try:
-        data = value.data()
+        data = value.data().value()
     except ValueError:
         return value.raw_data().hex()
-    if data.is_string():
-        return escaped(data.as_string())
-    if data.is_multi_string():
-        return json.dumps(data.as_multi_string(), ensure_ascii=False)
-    if data.is_dword():
-        return str(data.as_dword())
-    if data.is_qword():
-        return str(data.as_qword())
+    if isinstance(data, str):
+        return escaped(data)
+    if isinstance(data, list):
+        return json.dumps(data, ensure_ascii=False)
+    if isinstance(data, int):
+        return str(data)
     return value.raw_data().hex()
 
 
@@ -184,17 +182,17 @@ def get(run: Run, args: argparse.Namespace) -> None:
         run.write(value.raw_data())
         return
     try:
-        data = value.data()
+        data = value.data().value()
     except ValueError as error:
         run.problem(args.hive, args.path, "value '{}' does not decode ({}); its bytes in hex follow".format(
             value.name(), reason(error)))
         run.line(value.raw_data().hex())
         return
-    if data.is_multi_string():
-        for text in data.as_multi_string():
+    if isinstance(data, list):
+        for text in data:
             run.line(text)
-    elif data.is_string():
-        run.line(data.as_string())
+    elif isinstance(data, str):
+        run.line(data)
     else:
         run.line(data_text(value))
 

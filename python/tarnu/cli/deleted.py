@@ -33,17 +33,8 @@ def decoded(value: tarnu.DeletedValue) -> Union[str, List[str], int, None]:
         data = value.data()
     except ValueError:
         return None
-    if data is None:
-        return None
-    if data.is_string():
-        return data.as_string()
-    if data.is_multi_string():
-        return data.as_multi_string()
-    if data.is_dword():
-        return data.as_dword()
-    if data.is_qword():
-        return data.as_qword()
-    return None
+    result = None if data is None else data.value()
+    return None if isinstance(result, bytes) else result
 
 
 def rows(path: str, records: List[Union[tarnu.DeletedKey, tarnu.DeletedValue]],
