@@ -28,7 +28,7 @@ PyObject* hive_error_class(const HiveError& error) {
                                                                       : hive_error_types.value_not_found;
         }
         case ErrorKind::UnsupportedVersion:
-        case ErrorKind::Io:
+        case ErrorKind::Io:  // raised as OSError before it comes here
             return hive_error_types.hive_error;
         case ErrorKind::InvalidSignature:
         case ErrorKind::InvalidFormat:
@@ -73,7 +73,7 @@ PyObject* detail_object(Bytes bytes) {
     return PyBytes_FromStringAndSize(data, static_cast<Py_ssize_t>(bytes.size()));
 }
 
-// Sets `object[name] = value`, stealing `value`; false with the exception set when that fails.
+// Sets `dict[name] = value`, stealing `value`; false with the exception set when that fails.
 bool set_item(PyObject* dict, const char* name, PyObject* value) {
     const bool set = value != nullptr && PyDict_SetItemString(dict, name, value) == 0;
     Py_XDECREF(value);
@@ -91,24 +91,22 @@ PyObject* details_dict(const HiveError& error) {
     return nullptr;
 }
 
+// The offset of `error` as an int, or None: a new reference.
+PyObject* offset_object(const HiveError& error) {
+    if (error.offset()) return PyLong_FromUnsignedLongLong(*error.offset());
+    Py_INCREF(Py_None);
+    return Py_None;
+}
+
 // Sets `kind`, `offset` and `details` of a new HiveError instance; false with the exception set when that fails.
 bool set_hive_error_fields(PyObject* exception, const HiveError& error) {
-    PyObject* kind = PyUnicode_InternFromString(kind_name(error.kind()));
-    PyObject* offset = Py_None;
-    if (error.offset()) {
-        offset = PyLong_FromUnsignedLongLong(*error.offset());
-    } else {
-        Py_INCREF(offset);
-    }
-    PyObject* details = details_dict(error);
-    const bool set = kind != nullptr && offset != nullptr && details != nullptr &&
-                     PyObject_SetAttrString(exception, "kind", kind) == 0 &&
-                     PyObject_SetAttrString(exception, "offset", offset) == 0 &&
-                     PyObject_SetAttrString(exception, "details", details) == 0;
-    Py_XDECREF(kind);
-    Py_XDECREF(offset);
-    Py_XDECREF(details);
-    return set;
+    auto set = [exception](const char* name, PyObject* value) {  // steals `value`
+        const bool done = value != nullptr && PyObject_SetAttrString(exception, name, value) == 0;
+        Py_XDECREF(value);
+        return done;
+    };
+    return set("kind", PyUnicode_InternFromString(kind_name(error.kind()))) && set("offset", offset_object(error)) &&
+           set("details", details_dict(error));
 }
 
 constexpr char kFaultPrefix[] = "Internal error: ";
