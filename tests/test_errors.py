@@ -106,7 +106,8 @@ def test_each_kind_raises_its_class_with_its_fields(case: Case) -> None:
     assert error.args == (message,)
     assert (error.kind, error.offset, error.details) == (kind, offset, details)
     again = pickle.loads(pickle.dumps(error))
-    assert (type(again), again.args, again.kind, again.offset, again.details) == (cls, (message,), kind, offset, details)
+    assert (type(again), again.args, again.kind, again.offset, again.details) == \
+        (cls, (message,), kind, offset, details)
 
 
 def test_operating_system_failures_stay_os_errors() -> None:

@@ -1,8 +1,9 @@
 // Subkey lists: from a key's subkey list cell to the ordered cell offsets of its children's key nodes.
 //
-// The lists are parsed as records/subkey_list.h says. Index lists ("ri") are followed depth-first in stored order. Nothing is sorted or de-duplicated. The walk is iterative and bounded: index lists
-// nested deeper than `kMaxSubkeyListDepth`, or a collection that visits more lists or gathers more entries than
-// the image could hold without repeating itself, fail with InvalidFormat, so cycles and fan-out end quickly.
+// The lists are parsed as records/subkey_list.h says. Index lists ("ri") are followed depth-first in stored order.
+// Nothing is sorted or de-duplicated. The walk is iterative and bounded: index lists nested deeper than
+// `kMaxSubkeyListDepth`, or a collection that visits more lists or gathers more entries than the image could hold
+// without repeating itself, fail with InvalidFormat, so cycles and fan-out end quickly.
 // `visit_leaf_lists` hands out the leaf lists themselves, with what they store beside each offset (the name hint
 // of "lf", the name hash of "lh"), for lookups by name that stop at the first match.
 #pragma once

@@ -35,7 +35,8 @@ Status ValueReader::read_data(const Hive& hive, const KeyNode& key, ValueErrors 
         }
         gathered += found.ok() ? found.value() : 0;
         if (gathered > limit) {
-            HiveError error = HiveError::invalid_format(key.offset, malformed::ValueDataSize{limit, kMaxValueDataPerImageByte});
+            HiveError error =
+                HiveError::invalid_format(key.offset, malformed::ValueDataSize{limit, kMaxValueDataPerImageByte});
             if (errors == ValueErrors::Raise) return error;
             problems_.push_back(error.message());
             count_ = i;

@@ -97,7 +97,9 @@ HiveError HiveError::invalid_signature(std::string expected, std::string found) 
     return HiveError(std::nullopt, d::InvalidSignature{std::move(expected), std::move(found)});
 }
 
-HiveError HiveError::invalid_format(std::string text) { return HiveError(std::nullopt, malformed::Text{std::move(text)}); }
+HiveError HiveError::invalid_format(std::string text) {
+    return HiveError(std::nullopt, malformed::Text{std::move(text)});
+}
 
 HiveError HiveError::invalid_offset(uint32_t offset, uint64_t hive_size) {
     return HiveError(offset, d::InvalidOffset{hive_size});
