@@ -30,6 +30,8 @@
 #include "logs/log_base_block.h"
 #include "logs/log_format.h"
 #include "logs/replay.h"
+#include "records/key_node.h"
+#include "records/value_key.h"
 #include "utils/bytes.h"
 #include "walk_hive.h"
 

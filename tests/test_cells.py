@@ -37,7 +37,7 @@ def root_image(payload: bytes = ROOT, *, size: Optional[int] = None, free: bool 
 def root_error(open_image: OpenImage, image: bytes) -> str:
     with pytest.raises(ValueError) as info:
         open_image(image).root_key()
-    assert type(info.value) is ValueError
+    assert type(info.value) is tarnu.CorruptHiveError
     return str(info.value)
 
 

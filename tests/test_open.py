@@ -23,7 +23,7 @@ OpenImage = Callable[[bytes], tarnu.Hive]
 VALID = hb.base_block(hive_bins_data_size=0x1000)
 
 
-def failure(open_image: OpenImage, image: bytes, kind: Type[Exception] = ValueError) -> str:
+def failure(open_image: OpenImage, image: bytes, kind: Type[Exception] = tarnu.CorruptHiveError) -> str:
     with pytest.raises(Exception) as info:
         open_image(image)
     assert type(info.value) is kind and len(info.value.args) == 1
@@ -117,7 +117,7 @@ def test_checksum_is_checked_before_version(open_image: OpenImage) -> None:
                                           (0xFFFFFFFF, 4)])
 def test_unsupported_versions(open_image: OpenImage, major: int, minor: int) -> None:
     image = hb.base_block(major_version=major, minor_version=minor)
-    assert failure(open_image, image) == "Unsupported hive version: %d.%d" % (major, minor)
+    assert failure(open_image, image, tarnu.HiveError) == "Unsupported hive version: %d.%d" % (major, minor)
 
 
 @pytest.mark.parametrize("minor", [3, 4, 5, 6])

@@ -1,13 +1,14 @@
 """Types of the tarnu extension module: a fast, careful reader of Windows registry hive files.
 
 None of the classes can be instantiated from Python; objects come from the module's own calls. Errors:
-OSError (its subclass for the error number) for failures of the operating system, ValueError for anything wrong
-with a hive or its data and for a key or value that is not there, TypeError for wrong arguments.
+OSError (its subclass for the error number) for failures of the operating system; HiveError, a ValueError, for
+anything wrong with a hive or its data (CorruptHiveError for damaged bytes) and for a key or value that is not
+there (KeyNotFoundError, ValueNotFoundError); TypeError for wrong arguments.
 """
 
 import datetime
 import os
-from typing import Any, Iterator, List, Literal, Optional, Sequence, Tuple, TypedDict, Union, final
+from typing import Any, Dict, Iterator, List, Literal, Optional, Sequence, Tuple, TypedDict, Union, final
 
 from typing_extensions import Buffer
 
@@ -264,6 +265,22 @@ class Record(Tuple[Optional[str], Optional[str], Optional[datetime.datetime], Op
     def error(self) -> Optional[str]: ...
 
 def records(source: Union[_Path, _BytesLike, Hive], logs: _Logs = "auto", name: Optional[str] = None) -> Iterator[Record]: ...
+
+_ErrorKind = Literal["InvalidSignature", "InvalidFormat", "InvalidOffset", "InvalidCellSize", "NotFound",
+                     "InvalidUtf16", "HiveTooSmall", "ChecksumMismatch", "UnsupportedVersion", "TruncatedData",
+                     "InvalidSubkeyListType"]
+
+class HiveError(ValueError):
+    """Something wrong with a hive or its data, or a key or value that is not there; the message is its one argument."""
+
+    kind: _ErrorKind
+    offset: Optional[int]
+    details: Dict[str, Union[int, str, bytes]]
+
+class CorruptHiveError(HiveError): ...
+class NotFoundError(HiveError): ...
+class KeyNotFoundError(NotFoundError): ...
+class ValueNotFoundError(NotFoundError): ...
 
 @final
 class Carved(Tuple[str, int, int, int, bool, Optional[bool], Optional[int], Optional[str]]):

@@ -11,7 +11,7 @@ Result<DecodedValue> decode_value_data(ValueType type, Bytes data, TextCheck che
         case kRegSz:
         case kRegExpandSz:
         case kRegMultiSz: {
-            TARNU_TRY(out.text, stored_text(data, 0, check));
+            TARNU_TRY(out.text, stored_text(data, std::nullopt, check));
             out.kind = type.id == kRegSz         ? ValueDataKind::String
                        : type.id == kRegExpandSz ? ValueDataKind::ExpandString
                                                  : ValueDataKind::MultiString;
@@ -19,14 +19,14 @@ Result<DecodedValue> decode_value_data(ValueType type, Bytes data, TextCheck che
         }
         case kRegDword:
         case kRegDwordBigEndian: {
-            if (data.size() < 4) return HiveError::truncated_data(0, 4, data.size());
+            if (data.size() < 4) return HiveError::truncated_data(std::nullopt, 4, data.size());
             const uint32_t stored = le32(data, 0);
             out.kind = type.id == kRegDword ? ValueDataKind::Dword : ValueDataKind::DwordBigEndian;
             out.number = type.id == kRegDword ? stored : byteswap32(stored);
             return out;
         }
         case kRegQword:
-            if (data.size() < 8) return HiveError::truncated_data(0, 8, data.size());
+            if (data.size() < 8) return HiveError::truncated_data(std::nullopt, 8, data.size());
             out.kind = ValueDataKind::Qword;
             out.number = le64(data, 0);
             return out;

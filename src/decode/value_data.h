@@ -26,9 +26,9 @@ struct DecodedValue {
     Bytes bytes;          // Binary, Other
 };
 
-// Decodes `data` by `type`. Text that is not well-formed fails with InvalidUtf16 at offset 0 (under
-// TextCheck::LengthOnly only text of an odd number of bytes does: the caller's decoder refuses the rest); a number
-// with too few bytes fails with TruncatedData at offset 0.
+// Decodes `data` by `type`. Text that is not well-formed fails with InvalidUtf16 (under TextCheck::LengthOnly only
+// text of an odd number of bytes does: the caller's decoder refuses the rest); a number with too few bytes fails
+// with TruncatedData. Neither carries an offset; their texts show 0x0.
 Result<DecodedValue> decode_value_data(ValueType type, Bytes data, TextCheck check = TextCheck::Full);
 
 }  // namespace tarnu

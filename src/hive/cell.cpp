@@ -1,10 +1,7 @@
 #include "hive/cell.h"
 
-#include <cstring>
-
 #include "hive/hive.h"
 #include "hive/limits.h"
-#include "utils/format.h"
 
 namespace tarnu {
 
@@ -14,38 +11,28 @@ HiveError cell_error(Bytes image, uint32_t offset) {
     const uint64_t p = uint64_t{offset} + kHiveBinsStart;
     if (p >= length) return HiveError::invalid_offset(offset, length);
     if (p + kCellHeaderSize > length) return HiveError::truncated_data(offset, kCellHeaderSize, length - p);
-    const int32_t size = static_cast<int32_t>(le32(image, static_cast<size_t>(p)));
-    const uint64_t magnitude = cell_magnitude(size);
-    if (magnitude < kCellHeaderSize) return HiveError::invalid_cell_size(size, offset);
-    return HiveError::truncated_data(offset, magnitude, length - p);
+    const CellHeader header = parse_cell_header(image, static_cast<size_t>(p));
+    if (header.size() < kCellHeaderSize) return HiveError::invalid_cell_size(header.size_field, offset);
+    return HiveError::truncated_data(offset, header.size(), length - p);
 }
 
 Result<std::optional<HbinHeader>> read_hbin_header(const Hive& hive, uint64_t q) {
     using Header = std::optional<HbinHeader>;
     const Bytes data = hive.bytes().subspan(kHiveBinsStart);
-    const uint64_t total = data.size();
-    if (q >= total) return Header{};
-    if (total - q < kHbinHeaderSize) return HiveError::truncated_data(static_cast<uint32_t>(q), kHbinHeaderSize, total - q);
-    const Bytes h = data.subspan(static_cast<size_t>(q), kHbinHeaderSize);
-    if (!has_signature(h, "hbin")) return Header{};
-    HbinHeader header;
-    std::memcpy(header.signature.data(), h.data(), 4);
-    header.offset = le32(h, 4);
-    header.size = le32(h, 8);
-    std::memcpy(header.reserved.data(), h.data() + 12, 8);
-    header.timestamp = le64(h, 20);
-    header.spare = le32(h, 28);
-    if (header.offset != q) {
+    if (q >= data.size()) return Header{};
+    TARNU_TRY(Header header, parse_hbin_header(data.subspan(static_cast<size_t>(q)), static_cast<uint32_t>(q)));
+    if (!header) return Header{};
+    if (header->offset != q) {
         // Past the stated hive-bins data size Windows leaves the bins of an earlier, larger hive in place, and their
         // offset fields still name the positions they had there: such a bin ends the listing.
         if (q >= hive.base_block.hive_bins_data_size) return Header{};
-        return HiveError::invalid_format("Hbin offset mismatch: expected " + hex(q) + ", found " + hex(header.offset));
+        return HiveError::invalid_format(q, malformed::HbinOffset{.found = header->offset});
     }
     // A bin must move the walk forward without wrapping past 32 bits; anything else would never end.
-    if (header.size == 0 || q + header.size > 0xFFFFFFFFull) {
-        return HiveError::invalid_format("Invalid hbin size " + hex(header.size) + " at offset " + hex(q));
+    if (header->size == 0 || q + header->size > 0xFFFFFFFFull) {
+        return HiveError::invalid_format(q, malformed::HbinSize{.size = header->size});
     }
-    return Header(header);
+    return header;
 }
 
 Result<std::vector<HbinHeader>> hbins(const Hive& hive) {

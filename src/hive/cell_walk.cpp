@@ -37,19 +37,19 @@ std::optional<CellInfo> CellWalk::next() {
             if (!next_bin()) over_ = true;
             continue;
         }
-        const int32_t size = static_cast<int32_t>(le32(data, static_cast<size_t>(position_)));
-        const uint64_t magnitude = size < 0 ? uint64_t{0} - static_cast<uint64_t>(int64_t{size}) : uint64_t(size);
-        if (magnitude < kCellHeaderSize || position_ + magnitude > bin_end_) {
+        const CellHeader header = parse_cell_header(data, static_cast<size_t>(position_));
+        const uint64_t size = header.size();
+        if (size < kCellHeaderSize || position_ + size > bin_end_) {
             position_ = bin_end_;  // the rest of this bin cannot be walked
             continue;
         }
         CellInfo cell;
         cell.offset = static_cast<uint32_t>(position_);
-        cell.size = static_cast<uint32_t>(magnitude);
-        cell.allocated = size < 0;
+        cell.size = static_cast<uint32_t>(size);
+        cell.allocated = header.allocated();
         cell.payload = data.subspan(static_cast<size_t>(position_ + kCellHeaderSize),
-                                    static_cast<size_t>(magnitude - kCellHeaderSize));
-        position_ += magnitude;
+                                    static_cast<size_t>(size - kCellHeaderSize));
+        position_ += size;
         return cell;
     }
     return std::nullopt;

@@ -1,48 +1,19 @@
-// Sizes and bounds of the hive and log formats, and the bounds this reader sets itself, each with its reason.
+// The bounds this reader sets itself, each with its reason, and the sizes of the formats that are no one record's:
+// where the hive bins start, the offset that names no cell, the unit of hive-bins data, and the transaction logs'
+// layout. Each on-disk record of the hive keeps its own size, layout and flags in its header under src/records.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "records/base_block.h"
+
 namespace tarnu {
 
-// The base block fills the first 4096 bytes of every hive file; hive bins follow it.
-inline constexpr size_t kBaseBlockSize = 4096;
-// Cell offsets count from the start of the hive bins, which is image position 4096.
-inline constexpr uint32_t kHiveBinsStart = 4096;
+// Cell offsets count from the start of the hive bins, which is image position 4096, right after the base block.
+inline constexpr uint32_t kHiveBinsStart = kBaseBlockSize;
 // The largest cell offset whose image position (offset + 4096) still fits in 32 bits.
 inline constexpr uint32_t kMaxCellOffset = 0xFFFFEFFF;
-// The checksum covers the 127 little-endian words before it, at positions 0 to 507; it is stored at 508.
-inline constexpr size_t kChecksumWords = 127;
-inline constexpr size_t kChecksumPosition = 508;
-// A cell begins with a 4-byte signed size field.
-inline constexpr uint32_t kCellHeaderSize = 4;
-// A hive bin begins with a 32-byte header.
-inline constexpr size_t kHbinHeaderSize = 32;
-
-// Fixed parts of records, before their names.
-inline constexpr size_t kKeyNodeFixedSize = 76;
-inline constexpr size_t kValueKeyFixedSize = 20;
-inline constexpr size_t kBigDataHeaderSize = 8;
-inline constexpr size_t kSubkeyListHeaderSize = 4;
-// A security cell ("sk"): signature, 2 reserved bytes, the two list links, a reference count, then the size of
-// the security descriptor that follows.
-inline constexpr size_t kSecurityKeyFixedSize = 20;
-
-// Key-node flag: the name is stored as 8-bit characters.
-inline constexpr uint16_t kKeyCompressedName = 0x0020;
-// Value-key flag: the name is stored as 8-bit characters.
-inline constexpr uint16_t kValueCompressedName = 0x0001;
-
-// Data of up to this many bytes sits in one data cell; larger data is split into big-data segments of this
-// many bytes each (the segment cells carry 4 more bytes of alignment, which are not data).
-inline constexpr uint32_t kMaxSingleCellData = 16344;
-inline constexpr uint32_t kBigDataSegmentSize = 16344;
-// Hives before minor version 4 have no big-data records: they keep data of any size in one cell.
-inline constexpr uint32_t kFirstBigDataMinorVersion = 4;
-// Data sizes are 31-bit; bit 31 marks inline data.
-inline constexpr uint32_t kDataSizeMask = 0x7FFFFFFF;
-inline constexpr uint32_t kMaxInlineData = 4;
 
 // Offsets that mean "no cell" in lists and key nodes.
 inline constexpr uint32_t kNoCell = 0xFFFFFFFF;
@@ -55,9 +26,6 @@ inline constexpr size_t kMaxSubkeyListDepth = 32;
 // children that input makes longer (or circular) ends instead of growing paths without bound.
 inline constexpr size_t kMaxKeyDepth = 512;
 
-// Windows allocates cells in multiples of 8 bytes, so every cell starts at a multiple of 8 from its bin's start. A
-// cell freed inside a larger free cell keeps that place, and recovery looks for records only there.
-inline constexpr uint32_t kCellAlignment = 8;
 // Recovery reads the value lists of deleted keys and the segment lists of deleted big data. In a real hive each
 // entry of those lists fills four bytes of its own, so together they name at most as many entries as the image
 // has four-byte words; recovery reads no more than that, however often free space names the same lists.
@@ -115,8 +83,6 @@ inline constexpr size_t kCarveLookahead = 136 * 1024;
 // A hive bin holds cells of at most this size: real bins are 4096 bytes, or as large as one big cell of a hive
 // before version 1.4 (data of any size in one cell, in practice under a megabyte). A larger size field is not a bin.
 inline constexpr uint32_t kMaxCarvedBinSize = 16u << 20;
-// Windows allocates cells in multiples of 8 bytes, at least 8: the first cell of a real bin has such a size.
-inline constexpr uint32_t kMinCellSize = 8;
 // In memory, the pages of one hive lie near each other more often than not; a bin further than this from the last
 // bin of the fragment being gathered begins a new fragment.
 inline constexpr uint64_t kMaxFragmentGap = uint64_t{16} << 20;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "hive/limits.h"
+#include "records/hive_bin.h"
 
 namespace tarnu {
 namespace {

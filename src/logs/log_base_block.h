@@ -17,12 +17,6 @@
 
 namespace tarnu {
 
-// The file types a base block declares.
-inline constexpr uint32_t kPrimaryFileType = 0;
-inline constexpr uint32_t kOldLogFileType = 1;
-inline constexpr uint32_t kOldestLogFileType = 2;  // old format as NT 2000 and earlier wrote it
-inline constexpr uint32_t kNewLogFileType = 6;
-
 // The checksum as Windows stores it: the XOR of the first 127 words, with 0 stored as 1 and 0xFFFFFFFF as
 // 0xFFFFFFFE.
 uint32_t windows_checksum(Bytes block);

@@ -246,7 +246,8 @@ bool add_decoders(PyObject* module);
 
 // Raises the exception of an error kind: for Io the OSError subclass that Python raises for its error number
 // (FileNotFoundError, PermissionError, ...) with `errno` set (and on Windows `winerror`, when a Windows call
-// failed), else OSError; ValueError for the other kinds.
+// failed), else OSError; for the other kinds tarnu.HiveError (a ValueError) or the subclass of the kind, with its
+// `kind`, `offset` and `details`. The message is the exception's one argument.
 void raise_error(const HiveError& error);
 
 // The Python result of a core operation: `make(value)` on success, else the error raised and nullptr.
@@ -263,8 +264,10 @@ PyObject* respond(Result<T>&& result, Make&& make) {
 enum class FaultStyle { InternalFault, RuntimeError };
 void raise_fault(FaultStyle style, const char* what);
 
-// Creates the exception type raised for internal faults; called once from module initialisation.
-bool create_internal_fault_type();
+// Creates the exception types: the one raised for internal faults, tarnu.HiveError and its subclasses; called once
+// from module initialisation. `add_error_types` makes the hive errors' classes module attributes.
+bool create_error_types();
+bool add_error_types(PyObject* module);
 
 // Runs `body` (which returns a new reference or nullptr with an exception set); a C++ exception escaping it is
 // turned into the fault exception instead of unwinding into the interpreter.

@@ -101,7 +101,7 @@ bool choice_argument(const char* name, PyObject* value, std::initializer_list<co
 // The exporter over the key at `path` and every key below it.
 Result<std::unique_ptr<Exporter>> start_export(const Hive& hive, const std::string& path, const ExportOptions& options) {
     TARNU_TRY(std::optional<KeyNode> start, find_key_from_root(hive, path));
-    if (!start) return key_not_found(path);
+    if (!start) return HiveError::key_not_found(path);
     TARNU_TRY(std::string start_path, key_path(hive, *start));
     return std::make_unique<Exporter>(hive, std::move(*start), std::move(start_path), options);
 }

@@ -64,7 +64,7 @@ bool create_types() {
         *entry.slot = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(entry.type_spec));
         if (*entry.slot == nullptr) return false;
     }
-    return create_internal_fault_type();
+    return create_error_types();
 }
 
 // Sets `name` on the module and appends it to `__all__`. Steals nothing: `value` is borrowed.
@@ -128,7 +128,7 @@ PyObject* initialise() {
     PyObject* version = PyUnicode_FromString("0.1.0");
     bool ok = version != nullptr && export_name(module, "__version__", version) && add_records(module) &&
               add_export_stream(module) && add_log_description(module) && add_decoders(module) &&
-              add_carve(module);
+              add_carve(module) && add_error_types(module);
     Py_XDECREF(version);
     if (!ok) {
         Py_DECREF(module);

@@ -285,7 +285,7 @@ PyObject* new_registry_key(const SharedHive& hive, KeyNode&& node) {
 
 PyObject* found_key(const SharedHive& hive, Result<std::optional<KeyNode>>&& found, const std::string& path) {
     if (found.ok() && !found.value()) {
-        raise_error(key_not_found(path));
+        raise_error(HiveError::key_not_found(path));
         return nullptr;
     }
     return respond(std::move(found), [&](std::optional<KeyNode>& node) { return new_registry_key(hive, std::move(*node)); });

@@ -1,7 +1,5 @@
 #include "records/key_node.h"
 
-#include "hive/limits.h"
-#include "utils/format.h"
 #include "utils/text.h"
 
 namespace tarnu {
@@ -14,7 +12,7 @@ Status parse_key_node_record(Bytes payload, uint32_t offset, KeyNode& node) {
         return HiveError::truncated_data(offset, kKeyNodeFixedSize, payload.size());
     }
     if (!has_signature(payload, "nk")) {
-        return HiveError::invalid_format("Expected 'nk' signature at offset " + hex(offset));
+        return HiveError::invalid_format(offset, malformed::Signature{.expected = "nk"});
     }
     node.flags = le16(payload, f::kFlags);
     node.last_written = le64(payload, f::kLastWritten);

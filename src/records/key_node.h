@@ -1,5 +1,5 @@
-// Key nodes ("nk" cells): the parsed record and `parse_key_node_record`, which parses one from the bytes of its
-// cell. tree/nodes.h reads one by cell offset.
+// Key nodes ("nk" cells): the positions of their fields, their size and flags, the parsed record and
+// `parse_key_node_record`, which parses one from the bytes of its cell. tree/nodes.h reads one by cell offset.
 //
 // Nothing is cached: reading the 76 bytes of a node and decoding its name (almost always 8-bit text, copied as it
 // is) costs less than looking the node up in a shared map and copying it out, and a hive with no mutable state
@@ -16,6 +16,11 @@
 namespace tarnu {
 
 struct Hive;
+
+// The fixed part of a key node, before its name.
+inline constexpr size_t kKeyNodeFixedSize = 76;
+// Key-node flag: the name is stored as 8-bit characters.
+inline constexpr uint16_t kKeyCompressedName = 0x0020;
 
 // Positions of the key-node fields in the cell's payload; the name follows the 76-byte fixed part.
 namespace key_node_field {

@@ -1,7 +1,5 @@
 #include "records/value_key.h"
 
-#include "hive/limits.h"
-#include "utils/format.h"
 #include "utils/text.h"
 
 namespace tarnu {
@@ -14,7 +12,7 @@ Status parse_value_key_record(Bytes payload, uint32_t offset, ValueKey& value) {
         return HiveError::truncated_data(offset, kValueKeyFixedSize, payload.size());
     }
     if (!has_signature(payload, "vk")) {
-        return HiveError::invalid_format("Expected 'vk' signature at offset " + hex(offset));
+        return HiveError::invalid_format(offset, malformed::Signature{.expected = "vk"});
     }
     value.name_length = le16(payload, f::kNameLength);
     value.data_size = le32(payload, f::kDataSize) & kDataSizeMask;

@@ -1,4 +1,5 @@
-// Value keys ("vk" cells): the parsed record and `parse_value_key_record`, which parses one from the bytes of its
+// Value keys ("vk" cells): the positions of their fields, their size and flags, how the data size field marks data
+// held in the record itself, the parsed record and `parse_value_key_record`, which parses one from the bytes of its
 // cell. tree/nodes.h reads value keys and value lists by cell offset, tree/value_data.h a value's data.
 #pragma once
 
@@ -6,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include "hive/limits.h"
 #include "records/value_type.h"
 #include "utils/bytes.h"
 #include "utils/error.h"
@@ -14,6 +14,15 @@
 namespace tarnu {
 
 struct Hive;
+
+// The fixed part of a value key, before its name.
+inline constexpr size_t kValueKeyFixedSize = 20;
+// Value-key flag: the name is stored as 8-bit characters.
+inline constexpr uint16_t kValueCompressedName = 0x0001;
+// Data sizes are 31-bit; bit 31 marks inline data. Data of up to 4 bytes is held in the data offset field itself,
+// its first byte lowest.
+inline constexpr uint32_t kDataSizeMask = 0x7FFFFFFF;
+inline constexpr uint32_t kMaxInlineData = 4;
 
 // Positions of the value-key fields in the cell's payload; the name follows the 20-byte fixed part.
 namespace value_key_field {

@@ -4,6 +4,8 @@
 
 #include "hive/hive.h"
 #include "hive/limits.h"
+#include "records/big_data.h"
+#include "records/cell.h"
 #include "utils/text.h"
 
 namespace tarnu {
@@ -43,11 +45,13 @@ std::optional<Bytes> freed_cell_of(const FreeSpace& space, uint32_t offset, uint
 
 bool big_data_in_free_space(const Hive& hive, const FreeSpace& space, const ValueKey& value, size_t& budget) {
     std::optional<Bytes> record = freed_cell_of(space, value.data_offset, kBigDataHeaderSize);
-    if (!record || !has_signature(*record, "db")) return false;
-    const uint32_t segment_count = le16(*record, 2);
+    if (!record) return false;
+    auto big_data = parse_big_data(*record, value.data_offset);
+    if (!big_data.ok()) return false;
+    const uint32_t segment_count = big_data->segment_count;
     if (segment_count > budget) return false;
     budget -= segment_count;
-    std::optional<Bytes> list = freed_cell_of(space, le32(*record, 4), uint64_t{4} * segment_count);
+    std::optional<Bytes> list = freed_cell_of(space, big_data->segment_list_offset, uint64_t{4} * segment_count);
     if (!list) return false;
     // As read_value_data gathers it: at most 16344 bytes from each segment, and no more than the image holds.
     const uint64_t wanted = std::min<uint64_t>(value.data_size, hive.bytes().size());

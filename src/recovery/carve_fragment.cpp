@@ -5,6 +5,8 @@
 
 #include "hive/hive.h"
 #include "hive/limits.h"
+#include "records/cell.h"
+#include "records/hive_bin.h"
 #include "records/key_node.h"
 
 namespace tarnu {

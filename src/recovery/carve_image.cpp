@@ -5,6 +5,8 @@
 #include <limits>
 
 #include "hive/limits.h"
+#include "records/cell.h"
+#include "records/hive_bin.h"
 #include "recovery/carve_fragment.h"
 #include "recovery/carve_signatures.h"
 #include "utils/format.h"

@@ -4,6 +4,8 @@
 
 #include "hive/hive.h"
 #include "hive/limits.h"
+#include "records/cell.h"
+#include "records/hive_bin.h"
 #include "logs/log_base_block.h"
 
 namespace tarnu {

@@ -5,6 +5,8 @@
 #include "hive/cell_walk.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
+#include "records/cell.h"
+#include "records/hive_bin.h"
 
 namespace tarnu {
 

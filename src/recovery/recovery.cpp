@@ -4,6 +4,7 @@
 
 #include "hive/hive.h"
 #include "hive/limits.h"
+#include "records/cell.h"
 #include "recovery/carve.h"
 #include "recovery/free_space.h"
 #include "tree/nodes.h"

@@ -3,11 +3,11 @@
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
+#include "records/security_key.h"
 #include "tree/name_compare.h"
 #include "tree/nodes.h"
 #include "tree/subkey_lists.h"
 #include "tree/value_data.h"
-#include "utils/format.h"
 #include "utils/text.h"
 
 namespace tarnu {
@@ -41,7 +41,7 @@ Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::strin
     for (ValueKey& value : keys) {
         if (value_names_match(value.name, name)) return std::move(value);
     }
-    return HiveError::not_found("Value '" + std::string(name) + "'");
+    return HiveError::value_not_found(std::string(name));
 }
 
 Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name) {
@@ -65,12 +65,8 @@ Result<std::optional<std::vector<uint8_t>>> read_security_descriptor(const Hive&
     const uint32_t offset = key.security_offset;
     if (!names_a_cell(offset)) return Descriptor{};
     TARNU_TRY(Bytes cell, read_cell(hive, offset));
-    if (cell.size() < kSecurityKeyFixedSize) return HiveError::truncated_data(offset, kSecurityKeyFixedSize, cell.size());
-    if (!has_signature(cell, "sk")) return HiveError::invalid_format("Expected 'sk' signature at offset " + hex(offset));
-    const uint64_t end = kSecurityKeyFixedSize + uint64_t{le32(cell, 16)};
-    if (end > cell.size()) return HiveError::truncated_data(offset, end, cell.size());
-    const Bytes descriptor = cell.subspan(kSecurityKeyFixedSize, static_cast<size_t>(end) - kSecurityKeyFixedSize);
-    return Descriptor(std::in_place, descriptor.begin(), descriptor.end());
+    TARNU_TRY(const SecurityKey security, parse_security_key(cell, offset));
+    return Descriptor(std::in_place, security.descriptor.begin(), security.descriptor.end());
 }
 
 }  // namespace tarnu

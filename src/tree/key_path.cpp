@@ -6,7 +6,6 @@
 #include "hive/hive.h"
 #include "hive/limits.h"
 #include "tree/nodes.h"
-#include "utils/format.h"
 
 namespace tarnu {
 namespace {
@@ -27,8 +26,7 @@ Result<std::optional<KeyNode>> read_parent(const Hive& hive, const KeyNode& key)
     if (key.offset == hive.base_block.root_cell_offset) return std::optional<KeyNode>{};
     auto parent = parse_key_node(hive, key.parent_offset);
     if (!parent.ok()) {
-        return HiveError::invalid_format("Parent offset " + hex(key.parent_offset) + " of key at offset " +
-                                         hex(key.offset) + " does not lead to a key node");
+        return HiveError::invalid_format(key.offset, malformed::ParentNotKey{.parent = key.parent_offset});
     }
     return std::optional<KeyNode>(std::move(parent).value());
 }
@@ -39,13 +37,11 @@ Result<std::string> key_path(const Hive& hive, const KeyNode& key) {
     KeyNode current = key;
     while (current.offset != hive.base_block.root_cell_offset) {
         if (names.size() == kMaxKeyDepth) {
-            return HiveError::invalid_format("Key at offset " + hex(key.offset) + " is more than " +
-                                             dec(kMaxKeyDepth) + " levels below the root");
+            return HiveError::invalid_format(key.offset, malformed::PathDepth{.limit = kMaxKeyDepth});
         }
         TARNU_TRY(std::optional<KeyNode> parent, read_parent(hive, current));
         if (std::find(passed.begin(), passed.end(), parent->offset) != passed.end()) {
-            return HiveError::invalid_format("Parents of key at offset " + hex(key.offset) +
-                                             " loop back to offset " + hex(parent->offset));
+            return HiveError::invalid_format(key.offset, malformed::ParentLoop{.back_to = parent->offset});
         }
         passed.push_back(parent->offset);
         names.push_back(std::move(current.name));

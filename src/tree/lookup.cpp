@@ -121,6 +121,4 @@ Result<std::optional<KeyNode>> find_key_from_root(const Hive& hive, std::string_
     return finder.descend(std::move(*first), names, 1);
 }
 
-HiveError key_not_found(std::string_view path) { return HiveError::not_found("Key '" + std::string(path) + "'"); }
-
 }  // namespace tarnu

@@ -31,7 +31,4 @@ Result<std::optional<KeyNode>> find_key(const Hive& hive, const KeyNode& start, 
 // ("ControlSet001" for 1).
 Result<std::optional<KeyNode>> find_key_from_root(const Hive& hive, std::string_view path);
 
-// The NotFound error of a lookup: "Key '<path>'", with the path as the caller gave it.
-HiveError key_not_found(std::string_view path);
-
 }  // namespace tarnu

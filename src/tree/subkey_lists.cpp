@@ -5,15 +5,13 @@
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
-#include "utils/format.h"
 
 namespace tarnu {
 namespace {
 
-// An index list being walked: its entries and the next one to follow.
+// An index list being walked, and its next entry to follow.
 struct IndexFrame {
-    Bytes entries;
-    uint32_t count;
+    SubkeyList list;
     uint32_t next;
 };
 
@@ -27,12 +25,11 @@ public:
         if (!settle(visit(list_offset))) return std::move(*first_error_);
         while (!stack_.empty() && !stopped_) {
             IndexFrame& frame = stack_.back();
-            if (frame.next == frame.count) {
+            if (frame.next == frame.list.count) {
                 stack_.pop_back();
                 continue;
             }
-            const uint32_t entry = le32(frame.entries, 4 * size_t{frame.next++});
-            if (!settle(visit(entry))) return std::move(*first_error_);
+            if (!settle(visit(frame.list[frame.next++].offset))) return std::move(*first_error_);
         }
         if (first_error_) return std::move(*first_error_);
         return Ok{};
@@ -50,43 +47,22 @@ private:
     Status visit(uint32_t list_offset) {
         if (list_offset == 0 || list_offset == kNoCell) return Ok{};
         TARNU_TRY(Bytes cell, read_cell(hive_, list_offset));
-        if (cell.size() < kSubkeyListHeaderSize) {
-            return HiveError::truncated_data(list_offset, kSubkeyListHeaderSize, cell.size());
-        }
-        const uint8_t kind0 = cell[0], kind1 = cell[1];
-        size_t entry_size;
-        SubkeyHint hint = SubkeyHint::None;
-        if (kind0 == 'r' && kind1 == 'i') {
-            entry_size = 4;
-        } else if (kind0 == 'l' && (kind1 == 'f' || kind1 == 'h')) {
-            entry_size = 8;
-            hint = kind1 == 'f' ? SubkeyHint::NameHint : SubkeyHint::NameHash;
-        } else if (kind0 == 'l' && kind1 == 'i') {
-            entry_size = 4;
-        } else {
-            return HiveError::invalid_subkey_list_type(kind0, kind1);
-        }
-        const uint32_t count = le16(cell, 2);
-        const size_t needed = kSubkeyListHeaderSize + entry_size * count;
-        if (needed > cell.size()) return HiveError::truncated_data(list_offset, needed, cell.size());
+        TARNU_TRY(const SubkeyList list, parse_subkey_list(cell, list_offset));
 
         // Every list visited and every entry gathered costs one unit; a real hive never needs more units than a
-        // quarter of its size, since each list and entry occupies at least four bytes of it. The message names the
+        // quarter of its size, since each list and entry occupies at least four bytes of it. The error names the
         // list the collection started from: the list where the units run out is only where the excess showed.
-        if (!spend(1 + (kind0 == 'l' ? count : 0))) {
+        if (!spend(1 + (list.index ? 0 : list.count))) {
             exhausted_ = true;
-            return HiveError::invalid_format("Subkey lists reached from offset " + hex(origin_) +
-                                             " name more entries than the hive holds");
+            return HiveError::invalid_format(origin_, malformed::ListEntries{});
         }
-        const Bytes entries = cell.subspan(kSubkeyListHeaderSize, entry_size * count);
-        if (kind0 == 'r') {
+        if (list.index) {
             if (stack_.size() >= kMaxSubkeyListDepth) {
-                return HiveError::invalid_format("Subkey index list at offset " + hex(list_offset) +
-                                                 " is nested more than " + dec(kMaxSubkeyListDepth) + " levels deep");
+                return HiveError::invalid_format(list_offset, malformed::IndexDepth{.limit = kMaxSubkeyListDepth});
             }
-            stack_.push_back(IndexFrame{entries, count, 0});
+            stack_.push_back(IndexFrame{list, 0});
         } else {
-            stopped_ = !visit_(LeafList{entries, count, hint});
+            stopped_ = !visit_(list);
         }
         return Ok{};
     }

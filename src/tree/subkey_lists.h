@@ -1,9 +1,9 @@
 // Subkey lists: from a key's subkey list cell to the ordered cell offsets of its children's key nodes.
 //
-// Leaf lists ("lf", "lh", "li") name key nodes; index lists ("ri") name further lists and are followed
-// depth-first in stored order. Nothing is sorted or de-duplicated. The walk is iterative and bounded: index lists
-// nested deeper than `kMaxSubkeyListDepth`, or a collection that visits more lists or gathers more entries than
-// the image could hold without repeating itself, fail with InvalidFormat, so cycles and fan-out end quickly.
+// The lists are parsed as records/subkey_list.h says. Index lists ("ri") are followed depth-first in stored order.
+// Nothing is sorted or de-duplicated. The walk is iterative and bounded: index lists nested deeper than
+// `kMaxSubkeyListDepth`, or a collection that visits more lists or gathers more entries than the image could hold
+// without repeating itself, fail with InvalidFormat, so cycles and fan-out end quickly.
 // `visit_leaf_lists` hands out the leaf lists themselves, with what they store beside each offset (the name hint
 // of "lf", the name hash of "lh"), for lookups by name that stop at the first match.
 #pragma once
@@ -13,23 +13,10 @@
 #include <vector>
 
 #include "records/key_node.h"
-#include "utils/bytes.h"
+#include "records/subkey_list.h"
 #include "utils/error.h"
 
 namespace tarnu {
-
-// What a leaf entry stores beside the key node's offset.
-enum class SubkeyHint : uint8_t {
-    None,      // "li": nothing
-    NameHint,  // "lf": the first four characters of the name, the first in the lowest byte
-    NameHash,  // "lh": the hash of the upper-cased name
-};
-
-struct SubkeyEntry {
-    uint32_t offset = 0;  // of the child's key node
-    uint32_t hint = 0;    // as stored, 0 for "li"
-    SubkeyHint kind = SubkeyHint::None;
-};
 
 // What a collection does with a list it cannot read (an unreadable cell, an unknown kind, too many entries, an
 // index nested too deep).
@@ -42,18 +29,6 @@ enum class ListErrors : uint8_t {
 // Appends the child offsets named by the list at `list_offset` to `out`. Offsets 0 and 0xFFFFFFFF name no list.
 Status collect_subkey_offsets(const KeyNode& key, uint32_t list_offset, std::vector<uint32_t>& out);
 Status collect_subkey_offsets(const Hive& hive, uint32_t list_offset, ListErrors errors, std::vector<uint32_t>& out);
-
-// The entries of one leaf list as stored: `count` entries of 8 bytes ("lf", "lh") or 4 bytes ("li").
-struct LeafList {
-    Bytes entries;
-    uint32_t count = 0;
-    SubkeyHint kind = SubkeyHint::None;
-
-    SubkeyEntry operator[](uint32_t i) const {
-        if (kind == SubkeyHint::None) return SubkeyEntry{le32(entries, 4 * size_t{i}), 0, kind};
-        return SubkeyEntry{le32(entries, 8 * size_t{i}), le32(entries, 8 * size_t{i} + 4), kind};
-    }
-};
 
 // A non-owning reference to a callable `bool(const LeafList&)`; the callable must outlive the call it is passed to.
 class LeafVisitor {

@@ -5,7 +5,7 @@
 #include "hive/cell.h"
 #include "hive/hive.h"
 #include "hive/limits.h"
-#include "utils/format.h"
+#include "records/big_data.h"
 
 namespace tarnu {
 namespace {
@@ -23,13 +23,9 @@ Result<Bytes> view_data_cell(const Hive& hive, uint32_t offset, uint32_t size) {
 Result<size_t> append_big_data_segments(const Hive& hive, uint32_t offset, uint32_t size,
                                         std::vector<Bytes>& segments) {
     TARNU_TRY(Bytes record, read_cell(hive, offset));
-    if (record.size() < kBigDataHeaderSize) return HiveError::truncated_data(offset, kBigDataHeaderSize, record.size());
-    if (!has_signature(record, "db")) {
-        return HiveError::invalid_format("Expected 'db' signature at offset " + hex(offset) + ", found " +
-                                         byte_list(record.data(), 2));
-    }
-    const uint32_t segment_count = le16(record, 2);
-    const uint32_t list_offset = le32(record, 4);
+    TARNU_TRY(const BigData big_data, parse_big_data(record, offset));
+    const uint32_t segment_count = big_data.segment_count;
+    const uint32_t list_offset = big_data.segment_list_offset;
     TARNU_TRY(Bytes list, read_cell(hive, list_offset));
     const size_t list_bytes = size_t{4} * segment_count;
     if (list.size() < list_bytes) return HiveError::truncated_data(list_offset, list_bytes, list.size());

@@ -2,7 +2,6 @@
 
 #include "hive/hive.h"
 #include "tree/nodes.h"
-#include "utils/format.h"
 
 namespace tarnu {
 
@@ -36,9 +35,8 @@ Status ValueReader::read_data(const Hive& hive, const KeyNode& key, ValueErrors 
         }
         gathered += found.ok() ? found.value() : 0;
         if (gathered > limit) {
-            HiveError error = HiveError::invalid_format("Values of key at offset " + hex(key.offset) + " hold more than " +
-                                                        dec(limit) + " bytes of data, " +
-                                                        dec(kMaxValueDataPerImageByte) + " times the hive's size");
+            HiveError error =
+                HiveError::invalid_format(key.offset, malformed::ValueDataSize{limit, kMaxValueDataPerImageByte});
             if (errors == ValueErrors::Raise) return error;
             problems_.push_back(error.message());
             count_ = i;

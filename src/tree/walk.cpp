@@ -4,7 +4,6 @@
 #include "hive/limits.h"
 #include "tree/nodes.h"
 #include "tree/subkey_lists.h"
-#include "utils/format.h"
 
 namespace tarnu {
 KeyWalk::KeyWalk(const Hive& hive, KeyNode first, WalkErrors errors)
@@ -28,9 +27,7 @@ Status KeyWalk::enter(const Entry& key) {
     if (key.subkey_count == 0) return Ok{};
     // Every entered key with children keeps a level until they are done, so the levels are the key's depth.
     if (depth_ >= kMaxKeyDepth) {
-        return fail(HiveError::invalid_format("Key at offset " + hex(key.offset) + " lies more than " +
-                                              dec(kMaxKeyDepth) + " levels below the walk's first key"),
-                    path_.size());
+        return fail(HiveError::invalid_format(key.offset, malformed::WalkDepth{.limit = kMaxKeyDepth}), path_.size());
     }
     if (depth_ == levels_.size()) levels_.emplace_back();
     Level& level = levels_[depth_];
@@ -44,9 +41,7 @@ Status KeyWalk::enter(const Entry& key) {
     // In a real hive each key's list entries fill cells of their own, four bytes or more apiece.
     if (level.children.size() > entry_budget_) {
         entry_budget_ = 0;
-        return fail(HiveError::invalid_format("Subkey lists below key at offset " + hex(key.offset) +
-                                              " name more entries than the hive holds"),
-                    path_.size());
+        return fail(HiveError::invalid_format(key.offset, malformed::WalkEntries{}), path_.size());
     }
     entry_budget_ -= level.children.size();
     if (!level.children.empty()) ++depth_;

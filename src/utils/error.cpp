@@ -6,134 +6,168 @@
 namespace tarnu {
 namespace {
 
-std::string as_text(const std::string& bytes) {
-    return utf8_lossy(Bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+namespace d = error_details;
+
+std::string as_text(const std::string& bytes) { return utf8_lossy(d::bytes_of(bytes)); }
+
+// The text of each kind and problem, from its details and the error's offset (`at`, 0 when it has none).
+std::string text(const d::Io& e, uint64_t) {
+    if (e.windows_code != 0) return e.text + " (os error " + std::to_string(e.windows_code) + ")";
+    if (e.os_code != 0) return e.text + " (os error " + std::to_string(e.os_code) + ")";
+    return e.text;
+}
+std::string text(const d::InvalidSignature& e, uint64_t) {
+    return "Invalid signature: expected " + as_text(e.expected) + ", found " + as_text(e.found);
+}
+std::string text(const d::InvalidOffset& e, uint64_t at) {
+    return "Invalid offset " + hex(at) + " (hive size: " + hex(e.hive_size) + ")";
+}
+std::string text(const d::InvalidCellSize& e, uint64_t at) {
+    return "Invalid cell size " + dec_signed(e.size) + " at offset " + hex(at);
+}
+std::string text(const d::NotFound& e, uint64_t) {
+    return std::string("Not found: ") + (e.what == d::NotFound::What::Key ? "Key '" : "Value '") + e.name + "'";
+}
+std::string text(const d::InvalidUtf16&, uint64_t at) { return "Invalid UTF-16 string at offset " + hex(at); }
+std::string text(const d::HiveTooSmall& e, uint64_t) {
+    return "Hive too small: " + dec(e.size) + " bytes (minimum: " + dec(e.minimum) + " bytes)";
+}
+std::string text(const d::ChecksumMismatch& e, uint64_t) {
+    return "Checksum mismatch: expected " + hex(e.expected) + ", calculated " + hex(e.calculated);
+}
+std::string text(const d::UnsupportedVersion& e, uint64_t) {
+    return "Unsupported hive version: " + dec(e.major) + "." + dec(e.minor);
+}
+std::string text(const d::TruncatedData& e, uint64_t at) {
+    return "Truncated data at offset " + hex(at) + ": expected " + dec(e.expected) + " bytes, got " + dec(e.got) +
+           " bytes";
+}
+std::string text(const d::InvalidSubkeyListType& e, uint64_t) {
+    return "Invalid subkey list type: " + byte_list(e.signature.data(), e.signature.size());
+}
+
+// The problems of InvalidFormat, after "Invalid format: ".
+std::string text(const malformed::Text& e, uint64_t) { return e.text; }
+std::string text(const malformed::Signature& e, uint64_t at) {
+    std::string out = "Expected '" + e.expected + "' signature at offset " + hex(at);
+    if (e.found) out += ", found " + byte_list(e.found->data(), e.found->size());
+    return out;
+}
+std::string text(const malformed::HbinOffset& e, uint64_t at) {
+    return "Hbin offset mismatch: expected " + hex(at) + ", found " + hex(e.found);
+}
+std::string text(const malformed::HbinSize& e, uint64_t at) {
+    return "Invalid hbin size " + hex(e.size) + " at offset " + hex(at);
+}
+std::string text(const malformed::IndexDepth& e, uint64_t at) {
+    return "Subkey index list at offset " + hex(at) + " is nested more than " + dec(e.limit) + " levels deep";
+}
+std::string text(const malformed::ListEntries&, uint64_t at) {
+    return "Subkey lists reached from offset " + hex(at) + " name more entries than the hive holds";
+}
+std::string text(const malformed::WalkEntries&, uint64_t at) {
+    return "Subkey lists below key at offset " + hex(at) + " name more entries than the hive holds";
+}
+std::string text(const malformed::WalkDepth& e, uint64_t at) {
+    return "Key at offset " + hex(at) + " lies more than " + dec(e.limit) + " levels below the walk's first key";
+}
+std::string text(const malformed::PathDepth& e, uint64_t at) {
+    return "Key at offset " + hex(at) + " is more than " + dec(e.limit) + " levels below the root";
+}
+std::string text(const malformed::ParentLoop& e, uint64_t at) {
+    return "Parents of key at offset " + hex(at) + " loop back to offset " + hex(e.back_to);
+}
+std::string text(const malformed::ParentNotKey& e, uint64_t at) {
+    return "Parent offset " + hex(e.parent) + " of key at offset " + hex(at) + " does not lead to a key node";
+}
+std::string text(const malformed::ValueDataSize& e, uint64_t at) {
+    return "Values of key at offset " + hex(at) + " hold more than " + dec(e.limit) + " bytes of data, " +
+           dec(e.times) + " times the hive's size";
 }
 
 }  // namespace
 
 HiveError HiveError::io(int os_code, uint32_t windows_code, std::string system_text) {
-    HiveError e(ErrorKind::Io);
-    e.os_code_ = os_code;
-    e.windows_code_ = windows_code;
-    e.text_ = std::move(system_text);
-    return e;
+    return HiveError(std::nullopt, d::Io{os_code, windows_code, std::move(system_text)});
 }
 
-HiveError HiveError::io_text(std::string text) {
-    HiveError e(ErrorKind::Io);
-    e.text_ = std::move(text);
-    return e;
-}
+HiveError HiveError::io_text(std::string text) { return HiveError(std::nullopt, d::Io{0, 0, std::move(text)}); }
 
 HiveError HiveError::invalid_signature(std::string expected, std::string found) {
-    HiveError e(ErrorKind::InvalidSignature);
-    e.text_ = std::move(expected);
-    e.text2_ = std::move(found);
-    return e;
+    return HiveError(std::nullopt, d::InvalidSignature{std::move(expected), std::move(found)});
 }
 
 HiveError HiveError::invalid_format(std::string text) {
-    HiveError e(ErrorKind::InvalidFormat);
-    e.text_ = std::move(text);
-    return e;
+    return HiveError(std::nullopt, malformed::Text{std::move(text)});
 }
 
 HiveError HiveError::invalid_offset(uint32_t offset, uint64_t hive_size) {
-    HiveError e(ErrorKind::InvalidOffset);
-    e.a_ = offset;
-    e.b_ = hive_size;
-    return e;
+    return HiveError(offset, d::InvalidOffset{hive_size});
 }
 
 HiveError HiveError::invalid_cell_size(int32_t size, uint32_t offset) {
-    HiveError e(ErrorKind::InvalidCellSize);
-    e.a_ = static_cast<uint64_t>(static_cast<int64_t>(size));
-    e.b_ = offset;
-    return e;
+    return HiveError(offset, d::InvalidCellSize{size});
 }
 
-HiveError HiveError::not_found(std::string text) {
-    HiveError e(ErrorKind::NotFound);
-    e.text_ = std::move(text);
-    return e;
+HiveError HiveError::key_not_found(std::string path) {
+    return HiveError(std::nullopt, d::NotFound{d::NotFound::What::Key, std::move(path)});
 }
 
-HiveError HiveError::invalid_utf16(uint32_t offset) {
-    HiveError e(ErrorKind::InvalidUtf16);
-    e.a_ = offset;
-    return e;
+HiveError HiveError::value_not_found(std::string name) {
+    return HiveError(std::nullopt, d::NotFound{d::NotFound::What::Value, std::move(name)});
 }
+
+HiveError HiveError::invalid_utf16(std::optional<uint32_t> offset) { return HiveError(offset, d::InvalidUtf16{}); }
 
 HiveError HiveError::hive_too_small(uint64_t size, uint64_t minimum) {
-    HiveError e(ErrorKind::HiveTooSmall);
-    e.a_ = size;
-    e.b_ = minimum;
-    return e;
+    return HiveError(std::nullopt, d::HiveTooSmall{size, minimum});
 }
 
 HiveError HiveError::checksum_mismatch(uint32_t expected, uint32_t calculated) {
-    HiveError e(ErrorKind::ChecksumMismatch);
-    e.a_ = expected;
-    e.b_ = calculated;
-    return e;
+    return HiveError(std::nullopt, d::ChecksumMismatch{expected, calculated});
 }
 
 HiveError HiveError::unsupported_version(uint32_t major, uint32_t minor) {
-    HiveError e(ErrorKind::UnsupportedVersion);
-    e.a_ = major;
-    e.b_ = minor;
-    return e;
+    return HiveError(std::nullopt, d::UnsupportedVersion{major, minor});
 }
 
-HiveError HiveError::truncated_data(uint32_t offset, uint64_t expected, uint64_t got) {
-    HiveError e(ErrorKind::TruncatedData);
-    e.a_ = offset;
-    e.b_ = expected;
-    e.c_ = got;
-    return e;
+HiveError HiveError::truncated_data(std::optional<uint32_t> offset, uint64_t expected, uint64_t got) {
+    return HiveError(offset, d::TruncatedData{expected, got});
 }
 
-HiveError HiveError::invalid_subkey_list_type(uint8_t first, uint8_t second) {
-    HiveError e(ErrorKind::InvalidSubkeyListType);
-    e.a_ = first;
-    e.b_ = second;
-    return e;
+HiveError HiveError::invalid_subkey_list_type(uint32_t offset, uint8_t first, uint8_t second) {
+    return HiveError(offset, d::InvalidSubkeyListType{{first, second}});
+}
+
+const char* HiveError::problem() const {
+    return std::visit(
+        [](const auto& e) -> const char* {
+            if constexpr (requires { e.kProblem; }) return e.kProblem;
+            return nullptr;
+        },
+        *details_);
+}
+
+int HiveError::os_code() const {
+    const auto* io = std::get_if<d::Io>(details_.get());
+    return io != nullptr ? io->os_code : 0;
+}
+
+uint32_t HiveError::windows_code() const {
+    const auto* io = std::get_if<d::Io>(details_.get());
+    return io != nullptr ? io->windows_code : 0;
 }
 
 std::string HiveError::message() const {
-    switch (kind_) {
-        case ErrorKind::Io:
-            if (windows_code_ != 0) return text_ + " (os error " + std::to_string(windows_code_) + ")";
-            if (os_code_ != 0) return text_ + " (os error " + std::to_string(os_code_) + ")";
-            return text_;
-        case ErrorKind::InvalidSignature:
-            return "Invalid signature: expected " + as_text(text_) + ", found " + as_text(text2_);
-        case ErrorKind::InvalidFormat:
-            return "Invalid format: " + text_;
-        case ErrorKind::InvalidOffset:
-            return "Invalid offset " + hex(a_) + " (hive size: " + hex(b_) + ")";
-        case ErrorKind::InvalidCellSize:
-            return "Invalid cell size " + dec_signed(static_cast<int64_t>(a_)) + " at offset " + hex(b_);
-        case ErrorKind::NotFound:
-            return "Not found: " + text_;
-        case ErrorKind::InvalidUtf16:
-            return "Invalid UTF-16 string at offset " + hex(a_);
-        case ErrorKind::HiveTooSmall:
-            return "Hive too small: " + dec(a_) + " bytes (minimum: " + dec(b_) + " bytes)";
-        case ErrorKind::ChecksumMismatch:
-            return "Checksum mismatch: expected " + hex(a_) + ", calculated " + hex(b_);
-        case ErrorKind::UnsupportedVersion:
-            return "Unsupported hive version: " + dec(a_) + "." + dec(b_);
-        case ErrorKind::TruncatedData:
-            return "Truncated data at offset " + hex(a_) + ": expected " + dec(b_) + " bytes, got " + dec(c_) +
-                   " bytes";
-        case ErrorKind::InvalidSubkeyListType: {
-            const uint8_t sig[2] = {static_cast<uint8_t>(a_), static_cast<uint8_t>(b_)};
-            return "Invalid subkey list type: " + byte_list(sig, 2);
-        }
-    }
-    return "unknown error";
+    const uint64_t at = offset_.value_or(0);
+    return std::visit(
+        [at](const auto& e) {
+            if constexpr (std::decay_t<decltype(e)>::kKind == ErrorKind::InvalidFormat) {
+                return "Invalid format: " + text(e, at);
+            }
+            return text(e, at);
+        },
+        *details_);
 }
 
 }  // namespace tarnu

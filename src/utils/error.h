@@ -1,33 +1,33 @@
-// The one error type of the reader: a kind, the fields that kind carries, and its message text.
+// The one error type of the reader: a kind, the offset it concerns when there is one, the kind's details by name
+// (utils/error_details.h), and its message text, built from those.
 //
 // Every fallible operation returns `Result<T>`: its value or a `HiveError`. Errors own their fields (no views
 // into a hive image), travel up unchanged, and are turned into text by `message()` only at the Python boundary.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 
-namespace tarnu {
+#include "utils/error_details.h"
 
-enum class ErrorKind : uint8_t {
-    Io,
-    InvalidSignature,
-    InvalidFormat,
-    InvalidOffset,
-    InvalidCellSize,
-    NotFound,
-    InvalidUtf16,
-    HiveTooSmall,
-    ChecksumMismatch,
-    UnsupportedVersion,
-    TruncatedData,
-    InvalidSubkeyListType,
-};
+namespace tarnu {
 
 class HiveError {
 public:
+    using Details = std::variant<error_details::Io, error_details::InvalidSignature, error_details::InvalidOffset,
+                                 error_details::InvalidCellSize, error_details::NotFound, error_details::InvalidUtf16,
+                                 error_details::HiveTooSmall, error_details::ChecksumMismatch,
+                                 error_details::UnsupportedVersion, error_details::TruncatedData,
+                                 error_details::InvalidSubkeyListType, malformed::Text, malformed::Signature,
+                                 malformed::HbinOffset, malformed::HbinSize, malformed::IndexDepth,
+                                 malformed::ListEntries, malformed::WalkEntries, malformed::WalkDepth,
+                                 malformed::PathDepth, malformed::ParentLoop, malformed::ParentNotKey,
+                                 malformed::ValueDataSize>;
+
     // An operating-system failure: its errno value, the Windows error code when a Windows call failed (0
     // otherwise), and the system's description of the code the message shows. The platform layer makes these
     // (platform/system_error.h), so that this type needs nothing from it.
@@ -35,35 +35,69 @@ public:
     // An I/O failure found by the reader itself; `text` is the whole message.
     static HiveError io_text(std::string text);
     static HiveError invalid_signature(std::string expected, std::string found);
+    // One of the problems in `malformed`, concerning the record, bin or key at `offset`.
+    template <typename Problem>
+        requires(Problem::kKind == ErrorKind::InvalidFormat)
+    static HiveError invalid_format(uint64_t offset, Problem problem) {
+        return HiveError(offset, std::move(problem));
+    }
+    // A problem told by a text of its own, with no offset.
     static HiveError invalid_format(std::string text);
     static HiveError invalid_offset(uint32_t offset, uint64_t hive_size);
     static HiveError invalid_cell_size(int32_t size, uint32_t offset);
-    static HiveError not_found(std::string text);
-    static HiveError invalid_utf16(uint32_t offset);
+    static HiveError key_not_found(std::string path);
+    static HiveError value_not_found(std::string name);
+    // Text that does not decode: in the cell at `offset`, or in value data (no offset).
+    static HiveError invalid_utf16(std::optional<uint32_t> offset);
     static HiveError hive_too_small(uint64_t size, uint64_t minimum);
     static HiveError checksum_mismatch(uint32_t expected, uint32_t calculated);
     static HiveError unsupported_version(uint32_t major, uint32_t minor);
-    static HiveError truncated_data(uint32_t offset, uint64_t expected, uint64_t got);
-    static HiveError invalid_subkey_list_type(uint8_t first, uint8_t second);
+    // Fewer bytes than needed: in the cell or bin at `offset`, or in value data (no offset).
+    static HiveError truncated_data(std::optional<uint32_t> offset, uint64_t expected, uint64_t got);
+    // The subkey list at `offset` begins with a signature of no list kind.
+    static HiveError invalid_subkey_list_type(uint32_t offset, uint8_t first, uint8_t second);
 
-    ErrorKind kind() const { return kind_; }
+    // Copies copy the details; a moved-from error holds none and may only be assigned to or destroyed.
+    HiveError(const HiveError& other) : offset_(other.offset_), details_(std::make_unique<Details>(*other.details_)) {}
+    HiveError& operator=(const HiveError& other) {
+        offset_ = other.offset_;
+        details_ = std::make_unique<Details>(*other.details_);
+        return *this;
+    }
+    HiveError(HiveError&&) noexcept = default;
+    HiveError& operator=(HiveError&&) noexcept = default;
+
+    ErrorKind kind() const {
+        return std::visit([](const auto& d) { return std::decay_t<decltype(d)>::kKind; }, *details_);
+    }
+    // The offset the error concerns: a cell offset, or the hive-bins position of a bin; none when the error
+    // concerns no place in the hive (a file, a version, value data).
+    std::optional<uint64_t> offset() const { return offset_; }
+    const Details& details() const { return *details_; }
+    // The name of an InvalidFormat error's problem ("Signature", "ParentLoop", ...), else nullptr.
+    const char* problem() const;
+    // Hands each detail to `f` as `f(name, value)`; see utils/error_details.h.
+    template <typename F>
+    void each_detail(F&& f) const {
+        std::visit([&f](const auto& d) { d.each(f); }, *details_);
+    }
     // The errno value of an `Io` error that came from the operating system, else 0.
-    int os_code() const { return os_code_; }
+    int os_code() const;
     // The Windows error code of an `Io` error that came from a Windows call, else 0.
-    uint32_t windows_code() const { return windows_code_; }
-    // The message text, built from the fields.
+    uint32_t windows_code() const;
+    // The message text, built from the offset and the details.
     std::string message() const;
 
 private:
-    explicit HiveError(ErrorKind kind) : kind_(kind) {}
+    template <typename D>
+    HiveError(std::optional<uint64_t> offset, D details)
+        : offset_(offset), details_(std::make_unique<Details>(std::move(details))) {}
 
-    ErrorKind kind_;
-    int os_code_ = 0;
-    uint32_t windows_code_ = 0;
-    // Numeric fields, in the order the kind's message uses them.
-    uint64_t a_ = 0, b_ = 0, c_ = 0;
-    // Text fields: the whole text of InvalidFormat/NotFound/Io, or expected and found of InvalidSignature.
-    std::string text_, text2_;
+    std::optional<uint64_t> offset_;
+    // The details live apart, made when the error is: every `Result<T>` holds room for an error beside its value,
+    // and with the details apart that room is small and its moves and destruction cheap, which the hot reads (a
+    // cell, a key node, a subkey list) pay on every success.
+    std::unique_ptr<Details> details_;
 };
 
 // A value or a HiveError.

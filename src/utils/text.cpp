@@ -204,7 +204,7 @@ std::string decode_compressed_name(Bytes bytes) {
     return out;
 }
 
-Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out) {
+Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std::string& out) {
     out.clear();
     if (bytes.size() % 2 != 0 || !append_checked_utf8(unchecked_text(bytes), out)) {
         return HiveError::invalid_utf16(cell_offset);
@@ -212,7 +212,7 @@ Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out) 
     return Ok{};
 }
 
-Result<StoredText> stored_text(Bytes bytes, uint32_t cell_offset, TextCheck check) {
+Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check) {
     if (bytes.size() % 2 != 0) return HiveError::invalid_utf16(cell_offset);
     const StoredText text = unchecked_text(bytes);
     if (check == TextCheck::Full && !well_formed(text)) return HiveError::invalid_utf16(cell_offset);
@@ -221,7 +221,7 @@ Result<StoredText> stored_text(Bytes bytes, uint32_t cell_offset, TextCheck chec
 
 void append_utf8(const StoredText& text, std::string& out) { append_checked_utf8(text, out); }
 
-Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset) {
+Result<std::string> decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset) {
     std::string out;
     TARNU_CHECK(decode_utf16_string(bytes, cell_offset, out));
     return out;

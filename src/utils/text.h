@@ -3,7 +3,7 @@
 //
 // - `decode_compressed_name`: 8-bit names, one byte per character (Latin-1); never fails.
 // - `decode_utf16_string`: UTF-16 text with an optional byte-order mark choosing UTF-8, UTF-16LE or UTF-16BE;
-//   strict: any ill-formed input fails with InvalidUtf16 carrying the caller's cell offset.
+//   strict: any ill-formed input fails with InvalidUtf16 carrying the caller's cell offset (none for value data).
 // - `stored_text`: the same text, checked the same way, as a view of its code units: `append_utf8` turns it into
 //   UTF-8, and `for_each_piece` splits it at U+0000 as a multi-string is split.
 // - `utf8_lossy`: bytes read as UTF-8, each ill-formed sequence replaced by U+FFFD.
@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -35,10 +36,10 @@ struct StoredText {
 };
 
 std::string decode_compressed_name(Bytes bytes);
-Result<std::string> decode_utf16_string(Bytes bytes, uint32_t cell_offset);
+Result<std::string> decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset);
 // The same two into `out`, whose storage is reused: for callers that decode many names one after another.
 void decode_compressed_name(Bytes bytes, std::string& out);
-Status decode_utf16_string(Bytes bytes, uint32_t cell_offset, std::string& out);
+Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std::string& out);
 // The name stored after the fixed part of a record (a key node, a value key): `length` bytes of `cell` from
 // `fixed_size` on, 8-bit when `compressed`, else UTF-16; TruncatedData carrying `cell_offset` when the cell ends
 // before the name does.
@@ -51,7 +52,7 @@ enum class TextCheck : uint8_t { Full, LengthOnly };
 
 // `bytes` as stored text; InvalidUtf16 carrying `cell_offset` when it is not well-formed (an odd number of bytes,
 // a lone surrogate, an ill-formed UTF-8 sequence). Decoding it gives what `decode_utf16_string` gives.
-Result<StoredText> stored_text(Bytes bytes, uint32_t cell_offset, TextCheck check = TextCheck::Full);
+Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check = TextCheck::Full);
 // Appends the UTF-8 of `text`.
 void append_utf8(const StoredText& text, std::string& out);
 // Calls `each(piece)` for every piece of `text` between U+0000 characters, in order, empty pieces left out: the

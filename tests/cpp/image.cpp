@@ -2,6 +2,12 @@
 
 #include "check.h"
 #include "hive/limits.h"
+#include "records/big_data.h"
+#include "records/cell.h"
+#include "records/hive_bin.h"
+#include "records/key_node.h"
+#include "records/subkey_list.h"
+#include "records/value_key.h"
 
 namespace tarnu::test {
 

@@ -2,6 +2,7 @@
 #include "check.h"
 #include "hive/limits.h"
 #include "image.h"
+#include "records/big_data.h"
 #include "records/value_key.h"
 #include "tree/nodes.h"
 #include "tree/value_data.h"

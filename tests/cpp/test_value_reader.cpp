@@ -3,6 +3,7 @@
 #include "check.h"
 #include "hive/limits.h"
 #include "image.h"
+#include "records/big_data.h"
 #include "tree/key.h"
 #include "tree/nodes.h"
 #include "tree/value_reader.h"
