@@ -64,7 +64,8 @@ def report(run: Run, args: argparse.Namespace) -> None:
     tasks = [Task(path, not args.no_logs, args.strict, options) for path in paths]
     for_each_hive(run, report_work, tasks, args.jobs)
     if run.hives:
-        run.message("tarnu: {}, {} not read".format(plural(run.hives, "hive"), plural(run.skipped, "note")))
+        run.message("tarnu: {}, {} of what could not be read".format(plural(run.hives, "hive"),
+                                                                      plural(run.skipped, "note")))
 
 
 def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]", common: argparse.ArgumentParser,

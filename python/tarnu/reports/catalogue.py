@@ -39,8 +39,8 @@ def reports_in(thing: Any) -> List[Report]:
     if isinstance(thing, types.ModuleType):
         found: List[Report] = []
         for name, item in vars(thing).items():
-            if name.startswith("_"):
-                continue
+            if name.startswith("_") or isinstance(item, types.ModuleType):
+                continue  # a module imported by this one is not part of it
             if inspect.isclass(item) and getattr(item, "__module__", None) != thing.__name__:
                 continue  # a class imported from elsewhere is that module's report
             found.extend(reports_in(item))
@@ -55,6 +55,8 @@ def _built_in_reports() -> List[Report]:
 
         found: List[Report] = []
         for module in sorted(pkgutil.iter_modules(artifacts.__path__), key=lambda m: m.name):
+            if module.name.startswith("_"):
+                continue
             found.extend(reports_in(importlib.import_module("{}.{}".format(artifacts.__name__, module.name))))
         found.extend(_entry_point_reports())
         _built_in = found

@@ -87,6 +87,19 @@ def raw_of(time: Optional[tarnu.decode.Time]) -> Optional[int]:
 
 _WILDCARD = re.compile(r"[*?\[]")
 
+# REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ.
+_STRING_TYPES = (1, 2, 7)
+
+
+def lenient_text(data: bytes) -> str:
+    """UTF-16LE up to the first NUL code unit, a trailing odd byte dropped, unpaired surrogates replaced."""
+    units = data[:len(data) // 2 * 2]
+    for at in range(0, len(units), 2):
+        if units[at] == 0 and units[at + 1] == 0:
+            units = units[:at]
+            break
+    return units.decode("utf-16-le", "replace")
+
 
 class Context:
     """A report's view of one hive: keys by path or pattern, values by name, and the notes made so far."""
@@ -199,8 +212,23 @@ class Context:
             return None
 
     def text(self, key: tarnu.RegistryKey, name: str) -> Optional[str]:
-        """The value `name` as text: a string as it is, a list joined with spaces, a number in decimal."""
-        data = self.value(key, name)
+        """The value `name` as text: a string as it is, a list joined with spaces, a number in decimal. String data
+        that does not decode (leftover memory after the terminator, a lone surrogate) is cut at its first NUL and
+        decoded leniently."""
+        try:
+            value = key.value(name)
+        except tarnu.NotFoundError:
+            return None
+        except ValueError as error:
+            self.note(self.path(key), "value '{}': {}".format(name, error))
+            return None
+        try:
+            data = value.data().value()
+        except ValueError as error:
+            if value.value_type().type_id() not in _STRING_TYPES:
+                self.note(self.path(key), "value '{}': {}".format(name, error))
+                return None
+            return lenient_text(value.raw_data())
         if data is None or isinstance(data, bytes):
             return None
         if isinstance(data, list):
