@@ -7,7 +7,7 @@ import os
 import pathlib
 import subprocess
 import sys
-from typing import Any, Callable, List, Optional, Protocol, Sequence, Union
+from typing import Any, Callable, List, Optional, Protocol, Sequence, Tuple, Union
 
 import pytest
 
@@ -122,3 +122,11 @@ def nested(path: str, *leaf_keys: hb.Key, values: Sequence[hb.Value] = (), times
     for name in reversed(names[:-1]):
         key = hb.Key(name, [key])
     return key
+
+
+def report_results(hive: tarnu.Hive, name: str) -> Tuple[List[Any], List[Any]]:
+    """The records and the notes of one report run on `hive`."""
+    import tarnu.reports
+
+    results = list(tarnu.reports.run(hive, [name]))
+    return [r.record for r in results if not r.is_note], [r.record for r in results if r.is_note]

@@ -73,5 +73,5 @@ def device_property(context: Context, instance: tarnu.RegistryKey, property_set:
         return context.raw(old, "Data")
     new = context.subkey(properties, "{:04x}".format(pid))
     if new is not None:
-        return context.raw(new, "")
+        return context.raw(new, "(default)")
     return None

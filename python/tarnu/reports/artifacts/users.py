@@ -154,7 +154,7 @@ def sids(context: Context) -> Iterator[DomainSid]:
         name_at = context.key("Policy\\" + name_key)
         if sid_at is None and name_at is None:
             continue
-        data = None if sid_at is None else context.raw(sid_at, "")
+        data = None if sid_at is None else context.raw(sid_at, "(default)")
         sid = tarnu.decode.sid(data) if data else None
-        name = None if name_at is None else _counted_name(context.raw(name_at, ""))
+        name = None if name_at is None else _counted_name(context.raw(name_at, "(default)"))
         yield DomainSid(context.path(sid_at or name_at), domain, name, sid, None)  # type: ignore[arg-type]
