@@ -87,6 +87,13 @@ def raw_of(time: Optional[tarnu.decode.Time]) -> Optional[int]:
 
 _WILDCARD = re.compile(r"[*?\[]")
 
+# Value names match after folding A-Z onto a-z and nothing else, as RegistryKey.value matches them.
+_ASCII_FOLD = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz")
+
+
+def folded(name: str) -> str:
+    return name.lower() if name.isascii() else name.translate(_ASCII_FOLD)
+
 # REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ.
 _STRING_TYPES = (1, 2, 7)
 
@@ -109,6 +116,7 @@ class Context:
         self.report = report
         self.hive_type = hive_type
         self.notes: List[Note] = []
+        self._last: Optional[Tuple[tarnu.RegistryKey, Dict[str, Tuple[int, bytes, Any]]]] = None
 
     def note(self, key: str, text: str) -> None:
         self.notes.append(Note(self.report, key, text))
@@ -156,33 +164,33 @@ class Context:
         """(path, key) of every key whose path matches `pattern`: names joined by backslashes, each may hold the
         wildcards * ? [...] and matches without regard to ASCII letter case. At most MAX_MATCHES keys."""
         names = [name for name in pattern.split("\\") if name]
-        # Each level keeps the keys matched so far; the pattern's length bounds the depth.
+        # Each level keeps the keys matched so far with their paths; the pattern's length bounds the depth.
         start = 0
-        plain: List[str] = []
         while start < len(names) and not _WILDCARD.search(names[start]):
-            plain.append(names[start])
             start += 1
-        first = self.key("\\".join(plain))
+        first = self.key("\\".join(names[:start]))
         if first is None:
             return
-        level = [first]
+        level = [(self.path(first), first)]
         for name in names[start:]:
-            following: List[tarnu.RegistryKey] = []
-            for key in level:
-                if _WILDCARD.search(name):
-                    following.extend(child for child in self.subkeys(key)
-                                     if fnmatch.fnmatchcase(child.name().lower(), name.lower()))
+            following: List[Tuple[str, tarnu.RegistryKey]] = []
+            wildcard = _WILDCARD.search(name) is not None
+            for path, key in level:
+                below = path + "\\" if path else ""
+                if wildcard:
+                    wanted = name.lower()
+                    following.extend((below + child.name(), child) for child in self.subkeys(key)
+                                     if fnmatch.fnmatchcase(child.name().lower(), wanted))
                 else:
                     child = self.subkey(key, name)
                     if child is not None:
-                        following.append(child)
+                        following.append((below + child.name(), child))
                 if len(following) >= MAX_MATCHES:
                     self.note(pattern, "more than {} keys match; the first are read".format(MAX_MATCHES))
                     del following[MAX_MATCHES:]
                     break
             level = following
-        for key in level:
-            yield self.path(key), key
+        yield from level
 
     def path(self, key: tarnu.RegistryKey) -> str:
         try:
@@ -190,45 +198,44 @@ class Context:
         except ValueError:
             return key.name()
 
+    def _table(self, key: tarnu.RegistryKey) -> Dict[str, Tuple[int, bytes, Any]]:
+        """(type, stored bytes, decoded data) of the key's values by folded name, read in one call and kept for
+        the key asked about last: reports ask for several values of one key in a row."""
+        if self._last is not None and self._last[0] is key:
+            return self._last[1]
+        table: Dict[str, Tuple[int, bytes, Any]] = {}
+        try:
+            records = key.value_records()
+        except ValueError as error:
+            self.note(self.path(key), str(error))
+            records = []
+        for name, type_id, raw, data in records:
+            table.setdefault(folded(name), (type_id, raw, data))  # the first, as RegistryKey.value
+        self._last = (key, table)
+        return table
+
     def value(self, key: tarnu.RegistryKey, name: str) -> Any:
         """The decoded data of the value `name` (str, list of str, int, bytes or None, as ValueData.value() gives
-        it); None when the key has no such value, and a note when its data cannot be read."""
-        try:
-            return key.value(name).data().value()
-        except tarnu.NotFoundError:
-            return None
-        except ValueError as error:
-            self.note(self.path(key), "value '{}': {}".format(name, error))
-            return None
+        it; "(default)" names the unnamed value); None when the key has no such value or its data does not
+        decode."""
+        found = self._table(key).get(folded(name))
+        return None if found is None else found[2]
 
     def raw(self, key: tarnu.RegistryKey, name: str) -> Optional[bytes]:
         """The stored bytes of the value `name`; None when there is no such value."""
-        try:
-            return key.value(name).raw_data()
-        except tarnu.NotFoundError:
-            return None
-        except ValueError as error:
-            self.note(self.path(key), "value '{}': {}".format(name, error))
-            return None
+        found = self._table(key).get(folded(name))
+        return None if found is None else found[1]
 
     def text(self, key: tarnu.RegistryKey, name: str) -> Optional[str]:
         """The value `name` as text: a string as it is, a list joined with spaces, a number in decimal. String data
         that does not decode (leftover memory after the terminator, a lone surrogate) is cut at its first NUL and
         decoded leniently."""
-        try:
-            value = key.value(name)
-        except tarnu.NotFoundError:
+        found = self._table(key).get(folded(name))
+        if found is None:
             return None
-        except ValueError as error:
-            self.note(self.path(key), "value '{}': {}".format(name, error))
-            return None
-        try:
-            data = value.data().value()
-        except ValueError as error:
-            if value.value_type().type_id() not in _STRING_TYPES:
-                self.note(self.path(key), "value '{}': {}".format(name, error))
-                return None
-            return lenient_text(value.raw_data())
+        type_id, raw, data = found
+        if data is None and raw and type_id in _STRING_TYPES:
+            return lenient_text(raw)
         if data is None or isinstance(data, bytes):
             return None
         if isinstance(data, list):

@@ -44,7 +44,7 @@ def services(context: Context) -> Iterator[Service]:
         start_name = START.get(start) if start is not None else None
         if start == 2 and context.number(key, "DelayedAutostart") == 1:
             start_name = "automatic (delayed)"
-        parameters = context.subkey(key, "Parameters")
+        parameters = context.subkey(key, "Parameters") if key.subkey_count() else None
         dll = context.text(parameters, "ServiceDll") if parameters is not None else None
         kind = None
         if kind_bits is not None:
