@@ -132,3 +132,17 @@ def test_the_command(tarnu_command: TarnuCommand, write_file: WriteFile, user_fo
     listing = tarnu_command("report", "--list", "--reports", user_folder).stdout.decode()
     assert [line.split()[:2] for line in listing.splitlines() if line.startswith(("markers ", "computer_name "))] == [
         ["computer_name", "system"], ["markers", "activity"]]
+
+
+@pytest.mark.parametrize("format, line", [
+    ("bodyfile", "0|{hive}:\\ControlSet001\\Control\\Windows [last_shutdown shutdown]|0|0|0|0|0|0|1499843908|0|0"),
+    ("csv", "2017-07-12T07:18:28.000000+00:00,{hive},ControlSet001\\Control\\Windows [last_shutdown shutdown]"),
+])
+def test_timeline_with_artifacts(tarnu_command: TarnuCommand, write_file: WriteFile, format: str, line: str) -> None:
+    shutdown = hb.Value("ShutdownTime", hb.REG_BINARY, hb.filetime(1499843908).to_bytes(8, "little"))
+    path = write_file(bytes(hb.build_hive(hb.Key("ROOT", system_keys(nested("Control\\Windows", values=[shutdown]))))))
+    plain = tarnu_command("timeline", "--format", format, path).stdout.decode().splitlines()
+    result = tarnu_command("timeline", "--artifacts", "--format", format, path)
+    assert result.returncode == 0, result.stderr
+    # The key times as before, then the reports' events.
+    assert result.stdout.decode().splitlines() == plain + [line.format(hive=path)]

@@ -11,7 +11,7 @@ import csv
 import datetime
 import io
 import json
-from typing import Any, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Dict, Iterable, List, Sequence, Tuple
 
 from tarnu.reports import Report, record_fields
 
@@ -103,5 +103,36 @@ def report_list(reports: Sequence[Report]) -> bytes:
                    for line in lines).encode("utf-8")
 
 
-def event_time(value: Any) -> Optional[datetime.datetime]:
-    return value if isinstance(value, datetime.datetime) else None
+# ---- timeline events ----------------------------------------------------------------------------------------------
+
+_UNIX_EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
+
+
+def events(results: Iterable[Tuple[Report, Any]]) -> List[Tuple[datetime.datetime, str]]:
+    """The dated events of report records: (time, "key [artifact field]") for every field that holds a UTC
+    time, ordered by time and then text. A record's last_written field is left out: the key time says it."""
+    found = []
+    for report, record in results:
+        fields = record_fields(record)
+        for name, value in fields.items():
+            if isinstance(value, datetime.datetime) and value.tzinfo is not None and name != "last_written":
+                found.append((value, "{} [{} {}]".format(fields.get("key") or "", report.name, name)))
+    return sorted(found)
+
+
+def bodyfile_name(text: str) -> str:
+    """A name as the bodyfile's writer spells it: '|', line breaks and '%' as %XX."""
+    return text.replace("%", "%25").replace("|", "%7C").replace("\n", "%0A").replace("\r", "%0D")
+
+
+def timeline_events(hive: str, found: Sequence[Tuple[datetime.datetime, str]], format: str) -> bytes:
+    """Events as lines of the timeline's bodyfile (the time as mtime) or as its CSV rows."""
+    if format == "bodyfile":
+        return "".join("0|{}:\\{}|0|0|0|0|0|0|{}|0|0\n".format(bodyfile_name(hive), bodyfile_name(text),
+                                                               (time - _UNIX_EPOCH) // datetime.timedelta(seconds=1))
+                       for time, text in found).encode("utf-8")
+    out = io.StringIO()
+    writer = csv.writer(out, lineterminator="\r\n")
+    for time, text in found:
+        writer.writerow([time.isoformat(timespec="microseconds"), hive, text])
+    return out.getvalue().encode("utf-8")
