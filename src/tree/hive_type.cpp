@@ -5,22 +5,14 @@
 
 #include "hive/hive.h"
 #include "tree/lookup.h"
+#include "tree/name_compare.h"
 #include "tree/nodes.h"
 
 namespace tarnu {
 namespace {
 
-bool same_ascii_text(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-bool ends_with_ascii_text(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && same_ascii_text(text.substr(text.size() - end.size()), end);
+bool ends_with_name(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && key_names_match(text.substr(text.size() - end.size()), end);
 }
 
 // The root key's children that the types are told by. A child that cannot be read counts as absent: the type is
@@ -69,11 +61,11 @@ HiveType type_of_content(const Hive& hive, const RootChildren& children, HiveTyp
 
 // The type that a root key's name stands for: the names Windows gives the roots of hives it creates.
 HiveType type_of_root_name(std::string_view name) {
-    if (ends_with_ascii_text(name, "_Classes")) return HiveType::UsrClass;
-    if (same_ascii_text(name, "NewStoreRoot")) return HiveType::Bcd;
-    if (same_ascii_text(name, "CMI-CreateHive{F10156BE-0E87-4EFB-969E-5DA29D131144}")) return HiveType::System;
-    if (same_ascii_text(name, "CMI-CreateHive{899121E8-11D8-44B6-ACEB-301713D5ED8C}")) return HiveType::Sam;
-    if (same_ascii_text(name, "CMI-CreateHive{6A1C4018-979D-4291-A7DC-7AED1C75B67C}")) return HiveType::NtUser;
+    if (ends_with_name(name, "_Classes")) return HiveType::UsrClass;
+    if (key_names_match(name, "NewStoreRoot")) return HiveType::Bcd;
+    if (key_names_match(name, "CMI-CreateHive{F10156BE-0E87-4EFB-969E-5DA29D131144}")) return HiveType::System;
+    if (key_names_match(name, "CMI-CreateHive{899121E8-11D8-44B6-ACEB-301713D5ED8C}")) return HiveType::Sam;
+    if (key_names_match(name, "CMI-CreateHive{6A1C4018-979D-4291-A7DC-7AED1C75B67C}")) return HiveType::NtUser;
     return HiveType::Unknown;
 }
 
@@ -121,7 +113,7 @@ HiveType hive_type_of_file_name(std::string_view file_name) {
         {"COMPONENTS", HiveType::Components}, {"DRIVERS", HiveType::Drivers}, {"DEFAULT", HiveType::Default},
     }};
     for (const auto& [name, type] : kNames) {
-        if (same_ascii_text(last, name)) return type;
+        if (key_names_match(last, name)) return type;
     }
     return HiveType::Unknown;
 }

@@ -9,8 +9,6 @@ namespace {
 
 enum class Root : uint8_t { None, LocalMachine, CurrentUser, Users, ClassesRoot, CurrentConfig };
 
-bool named(std::string_view name, std::string_view wanted) { return WantedName(wanted).matches(name); }
-
 Root root_of(std::string_view name) {
     static constexpr std::array<std::pair<std::string_view, Root>, 10> kRoots{{
         {"HKLM", Root::LocalMachine}, {"HKEY_LOCAL_MACHINE", Root::LocalMachine},
@@ -20,7 +18,7 @@ Root root_of(std::string_view name) {
         {"HKCC", Root::CurrentConfig}, {"HKEY_CURRENT_CONFIG", Root::CurrentConfig},
     }};
     for (const auto& [text, root] : kRoots) {
-        if (named(name, text)) return root;
+        if (key_names_match(name, text)) return root;
     }
     return Root::None;
 }
@@ -32,10 +30,10 @@ HiveType machine_hive(std::string_view name) {
         {"SECURITY", HiveType::Security}, {"COMPONENTS", HiveType::Components}, {"DRIVERS", HiveType::Drivers},
     }};
     for (const auto& [text, type] : kHives) {
-        if (named(name, text)) return type;
+        if (key_names_match(name, text)) return type;
     }
     // The store's key is BCD followed by eight digits: BCD00000000 on every system seen.
-    if (name.size() == 11 && named(name.substr(0, 3), "BCD")) return HiveType::Bcd;
+    if (name.size() == 11 && key_names_match(name.substr(0, 3), "BCD")) return HiveType::Bcd;
     return HiveType::Unknown;
 }
 
@@ -67,8 +65,8 @@ RootMapping map_root_path(const std::vector<std::string_view>& names, HiveType t
         }
         case Root::CurrentUser:
             // A user's classes are HKCU\Software\Classes, and live in UsrClass.dat.
-            if (type == HiveType::UsrClass && names.size() >= 3 && named(names[1], "Software") &&
-                named(names[2], "Classes")) {
+            if (type == HiveType::UsrClass && names.size() >= 3 && key_names_match(names[1], "Software") &&
+                key_names_match(names[2], "Classes")) {
                 return mapped(type, HiveType::UsrClass, 3);
             }
             return mapped(type, HiveType::NtUser, 1);
@@ -76,10 +74,10 @@ RootMapping map_root_path(const std::vector<std::string_view>& names, HiveType t
             if (names.size() < 2) return {};
             const std::string_view user = names[1];
             constexpr std::string_view kClasses = "_Classes";
-            if (user.size() > kClasses.size() && named(user.substr(user.size() - kClasses.size()), kClasses)) {
+            if (user.size() > kClasses.size() && key_names_match(user.substr(user.size() - kClasses.size()), kClasses)) {
                 return mapped(type, HiveType::UsrClass, 2);
             }
-            return mapped(type, named(user, ".DEFAULT") ? HiveType::Default : HiveType::NtUser, 2);
+            return mapped(type, key_names_match(user, ".DEFAULT") ? HiveType::Default : HiveType::NtUser, 2);
         }
         case Root::ClassesRoot:
             // The machine's classes are SOFTWARE\Classes; a user's merge in from UsrClass.dat.

@@ -4,7 +4,7 @@ time-zone rules as text, and the device properties of Enum keys in both of their
 from __future__ import annotations
 
 import datetime
-from typing import Optional, Sequence, Tuple
+from typing import Callable, List, Optional, Sequence, Tuple
 
 import tarnu
 import tarnu.decode
@@ -47,6 +47,21 @@ def rule_text(rule: Optional[tarnu.decode.CalendarTime]) -> Optional[str]:
     if rule.value is not None:
         return rule.value.isoformat()
     return "invalid rule {}".format(rule.raw)
+
+
+def fixed_times(context: Context, path: str, key: tarnu.RegistryKey, names: Sequence[str],
+                decode: Callable[[bytes], Optional[tarnu.decode.CalendarTime]],
+                what: str) -> List[Optional[tarnu.decode.CalendarTime]]:
+    """The 16-byte calendar times (SYSTEMTIME or TIME_FIELDS, as `decode` reads them) of the values `names`; None
+    for a value that is absent, and a note for one of another size."""
+    found = []
+    for name in names:
+        data = context.raw(key, name)
+        time = None if data is None else decode(data)
+        if data is not None and time is None:
+            context.note(path, "{} holds {} bytes, not the 16 of {}".format(name, len(data), what))
+        found.append(time)
+    return found
 
 
 def filetime_at(data: Optional[bytes]) -> Tuple[Optional[datetime.datetime], Optional[int]]:

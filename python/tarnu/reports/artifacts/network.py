@@ -9,7 +9,7 @@ from typing import Dict, Iterator, List, NamedTuple, Optional, Tuple
 import tarnu.decode
 
 from ..framework import Context, from_unix, report
-from ..helpers import control_set
+from ..helpers import control_set, fixed_times
 
 
 class Interface(NamedTuple):
@@ -92,13 +92,8 @@ def signatures(context: Context) -> Dict[str, Tuple[Optional[str], Optional[str]
 def network_profiles(context: Context) -> Iterator[NetworkProfile]:
     known = signatures(context)
     for path, key in context.keys(NETWORK_LIST + r"\Profiles\*"):
-        dates = []
-        for name in ("DateCreated", "DateLastConnected"):
-            data = context.raw(key, name)
-            date = None if data is None else tarnu.decode.systemtime(data)
-            if data is not None and date is None:
-                context.note(path, "{} holds {} bytes, not the 16 of a SYSTEMTIME".format(name, len(data)))
-            dates.append(date)
+        dates = fixed_times(context, path, key, ("DateCreated", "DateLastConnected"), tarnu.decode.systemtime,
+                            "a SYSTEMTIME")
         category, name_type, managed = (context.number(key, "Category"), context.number(key, "NameType"),
                                         context.number(key, "Managed"))
         suffix, mac = known.get(key.name().lower(), (None, None))

@@ -9,7 +9,7 @@ from typing import Iterator, List, NamedTuple, Optional
 import tarnu.decode
 
 from ..framework import Context, from_unix, report, time_of
-from ..helpers import rule_text, signed32
+from ..helpers import fixed_times, rule_text, signed32
 
 
 class TimeZone(NamedTuple):
@@ -33,13 +33,7 @@ class TimeZone(NamedTuple):
         keys=[r"ControlSet*\Control\TimeZoneInformation"], record=TimeZone, time_field="last_written")
 def time_zone(context: Context) -> Iterator[TimeZone]:
     for path, key in context.keys(r"ControlSet*\Control\TimeZoneInformation"):
-        rules = []
-        for name in ("StandardStart", "DaylightStart"):
-            data = context.raw(key, name)
-            rule = None if data is None else tarnu.decode.time_fields(data)
-            if data is not None and rule is None:
-                context.note(path, "{} holds {} bytes, not the 16 of a rule".format(name, len(data)))
-            rules.append(rule)
+        rules = fixed_times(context, path, key, ("StandardStart", "DaylightStart"), tarnu.decode.time_fields, "a rule")
         zone = context.text(key, "TimeZoneKeyName")
         yield TimeZone(path, zone or context.text(key, "StandardName"), context.text(key, "StandardName"),
                        context.text(key, "DaylightName"), signed32(context.number(key, "Bias")),
