@@ -99,7 +99,8 @@ CASES: List[Any] = [
         V("InstallDate", hb.REG_DWORD, WHEN)])])], "os_version",
      [{"windows": "10", "build": "15063", "install_date": WHEN_TIME, "install_date_raw": WHEN}]),
     (software(nested(CURRENT, values=[V("ProductName", hb.REG_SZ, "Windows 10 Pro"),
-                                      V("CurrentBuildNumber", hb.REG_SZ, "22631"), V("DisplayVersion", hb.REG_SZ, "23H2"),
+                                      V("CurrentBuildNumber", hb.REG_SZ, "22631"),
+                                      V("DisplayVersion", hb.REG_SZ, "23H2"),
                                       V("InstallTime", hb.REG_QWORD, db.filetime(WHEN))])),
      "os_version", [{"windows": "11", "release": "23H2", "install_time": WHEN_TIME}]),
     (software(nested(CURRENT + "\\ProfileList\\S-1-5-21-1-2-3-1001.bak", values=[
@@ -178,7 +179,8 @@ CASES: List[Any] = [
 def test_report(open_image: OpenImage, children: List[hb.Key], name: str, expected: List[Dict[str, Any]]) -> None:
     records, notes = report_results(typed_hive(open_image, *children), name)
     assert notes == []
-    assert [{field: getattr(record, field) for field in wanted} for record, wanted in zip(records, expected)] == expected
+    got = [{field: getattr(record, field) for field in wanted} for record, wanted in zip(records, expected)]
+    assert got == expected
     assert len(records) == len(expected)
 
 

@@ -74,7 +74,8 @@ RootMapping map_root_path(const std::vector<std::string_view>& names, HiveType t
             if (names.size() < 2) return {};
             const std::string_view user = names[1];
             constexpr std::string_view kClasses = "_Classes";
-            if (user.size() > kClasses.size() && key_names_match(user.substr(user.size() - kClasses.size()), kClasses)) {
+            const size_t end = user.size() > kClasses.size() ? user.size() - kClasses.size() : 0;
+            if (end > 0 && key_names_match(user.substr(end), kClasses)) {
                 return mapped(type, HiveType::UsrClass, 2);
             }
             return mapped(type, key_names_match(user, ".DEFAULT") ? HiveType::Default : HiveType::NtUser, 2);
