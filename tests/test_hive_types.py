@@ -53,10 +53,12 @@ def test_hive_type(open_image: OpenImage, children: List[hb.Key], file_name: str
     assert (found is None) if note is None else (found is not None and note in found)
 
 
-def test_info_shows_the_type(tarnu_command: TarnuCommand, write_file: WriteFile) -> None:
-    path = write_file(bytes(hb.build_hive(hb.Key("ROOT", system_keys()))))
-    result = tarnu_command("info", path)
-    assert b"hive type: SYSTEM\n" in result.stdout
+def test_the_command_shows_the_type_and_takes_pasted_paths(tarnu_command: TarnuCommand,
+                                                           write_file: WriteFile) -> None:
+    path = write_file(bytes(hb.build_hive(hb.Key("ROOT", system_keys(hb.Key("Control"))))))
+    assert b"hive type: SYSTEM\n" in tarnu_command("info", path).stdout
+    listed = tarnu_command("ls", path, "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001")
+    assert listed.returncode == 0 and b"Control" in listed.stdout
 
 
 def software() -> List[hb.Key]:

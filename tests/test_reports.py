@@ -129,6 +129,11 @@ def test_the_command(tarnu_command: TarnuCommand, write_file: WriteFile, user_fo
     assert lines[0] == b"hive,artifact,key,time,fields"
     assert sorted(line.split(b",")[1] for line in lines[1:]) == [b"control_sets", b"fragile", b"markers"]
     assert tarnu_command("report", path, "--artifact", "nothing").returncode == 2
+    # A folder of hives, read in two processes, gives each hive's rows in order.
+    folder = pathlib.Path(path).parent
+    (folder / "SYSTEM2").write_bytes(pathlib.Path(path).read_bytes())
+    both = tarnu_command("report", folder, "--jobs", "2", "--artifact", "control_sets")
+    assert [json.loads(line)["hive"] for line in both.stdout.splitlines()] == [path, str(folder / "SYSTEM2")]
     listing = tarnu_command("report", "--list", "--reports", user_folder).stdout.decode()
     assert [line.split()[:2] for line in listing.splitlines() if line.startswith(("markers ", "computer_name "))] == [
         ["computer_name", "system"], ["markers", "activity"]]
