@@ -73,15 +73,11 @@ def _entry_point_reports() -> List[Report]:
     if hasattr(all_points, "select"):
         points = all_points.select(group=ENTRY_POINT_GROUP)
     else:  # Python 3.8 and 3.9: a dict of groups
-        points = cast_dict(all_points).get(ENTRY_POINT_GROUP, [])
+        points = dict(all_points).get(ENTRY_POINT_GROUP, [])
     found: List[Report] = []
     for point in points:
         found.extend(reports_in(point.load()))
     return found
-
-
-def cast_dict(points: Any) -> Dict[str, List[Any]]:
-    return dict(points)
 
 
 def load_folder(folder: str) -> List[Report]:
