@@ -45,8 +45,11 @@ def report_work(task: Task, emit: Emit) -> Outcome:
         emit(report_rows.formatted(task.path, item, records, task.options["format"]))
         if task.strict and problems:
             break
-    note = dirty_note(task.path, opened)
-    return Outcome(task.path, notes=(note,) if note else (), problems=tuple(problems))
+    notes = [note for note in [dirty_note(task.path, opened)] if note]
+    if hive_type == "unknown" and names is None:
+        notes.append("{}: the hive's type is unknown, so no report applies; --artifact NAME runs one".format(
+            task.path))
+    return Outcome(task.path, notes=tuple(notes), problems=tuple(problems))
 
 
 def report(run: Run, args: argparse.Namespace) -> None:
