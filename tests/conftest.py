@@ -7,7 +7,7 @@ import os
 import pathlib
 import subprocess
 import sys
-from typing import Any, Callable, Optional, Protocol, Union
+from typing import Any, Callable, List, Optional, Protocol, Sequence, Tuple, Union
 
 import pytest
 
@@ -102,3 +102,31 @@ def tarnu_command() -> TarnuCommand:
 def pytest_report_header(config: pytest.Config) -> str:
     where = os.path.dirname(tarnu.__file__) if hasattr(tarnu, "__file__") else "?"
     return "tarnu {} from {}".format(tarnu.__version__, where)
+
+
+def typed_hive(open_image: OpenImage, *children: hb.Key, file_name: str = "", root: str = "ROOT") -> tarnu.Hive:
+    """A hive whose root key `root` holds `children`, with `file_name` in its base block."""
+    return open_image(bytes(hb.build_hive(hb.Key(root, list(children)), file_name=file_name)))
+
+
+def system_keys(*control_set: hb.Key, current: int = 1) -> List[hb.Key]:
+    """The root children of a SYSTEM hive: Select naming ControlSet00<current>, which holds `control_set`."""
+    select = hb.Key("Select", values=[hb.Value("Current", hb.REG_DWORD, current)])
+    return [select, hb.Key("ControlSet{:03}".format(current), list(control_set))]
+
+
+def nested(path: str, *leaf_keys: hb.Key, values: Sequence[hb.Value] = (), timestamp: Optional[int] = None) -> hb.Key:
+    """Keys along a backslash-separated `path`, the last holding `values` and `leaf_keys`."""
+    names = path.split("\\")
+    key = hb.Key(names[-1], list(leaf_keys), list(values), timestamp=timestamp)
+    for name in reversed(names[:-1]):
+        key = hb.Key(name, [key])
+    return key
+
+
+def report_results(hive: tarnu.Hive, name: str) -> Tuple[List[Any], List[Any]]:
+    """The records and the notes of one report run on `hive`."""
+    import tarnu.reports
+
+    results = list(tarnu.reports.run(hive, [name]))
+    return [r.record for r in results if not r.is_note], [r.record for r in results if r.is_note]

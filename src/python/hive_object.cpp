@@ -4,6 +4,7 @@
 #include "hive/save.h"
 #include "logs/replay.h"
 #include "python/binding.h"
+#include "tree/hive_type.h"
 #include "tree/lookup.h"
 #include "tree/nodes.h"
 #include "utils/format.h"
@@ -114,6 +115,22 @@ PyObject* hive_key(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* hive_type(PyObject* self, PyObject*) {
+    return guarded([&] {
+        return respond(find_hive_type(hive_of(self)),
+                       [](HiveTypeFinding& found) { return new_str(std::string(hive_type_name(found.type))); });
+    });
+}
+
+PyObject* hive_type_note(PyObject* self, PyObject*) {
+    return guarded([&] {
+        return respond(find_hive_type(hive_of(self)), [](HiveTypeFinding& found) -> PyObject* {
+            if (found.note.empty()) Py_RETURN_NONE;
+            return new_str(found.note);
+        });
+    });
+}
+
 PyObject* hive_walk(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* argv[1];
@@ -174,8 +191,17 @@ PyMethodDef hive_methods[] = {
     {"key", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_key)), METH_VARARGS | METH_KEYWORDS,
      "key($self, path)\n--\n\nGet the key at a path of names joined by backslashes below the root key (\"\" is "
      "the root); names compare as the registry compares them, without regard to letter case. In a SYSTEM hive a "
-     "first name CurrentControlSet stands for the control set that Select\\Current names. Raises ValueError "
-     "when there is no such key"},
+     "first name CurrentControlSet stands for the control set that Select\\Current names. A path that does not "
+     "lead to a key may begin with a registry root as analysts paste it (HKLM\\SYSTEM\\..., HKEY_CURRENT_USER\\..., "
+     "HKU\\<SID>_Classes\\..., HKCR\\..., HKCC\\...) when the root fits the hive's type. Raises ValueError when "
+     "there is no such key"},
+    {"hive_type", hive_type, METH_NOARGS,
+     "hive_type($self)\n--\n\nThe type of hive, told by the root key's children (the file name and the root key's "
+     "name break ties): 'SYSTEM', 'SOFTWARE', 'SAM', 'SECURITY', 'NTUSER.DAT', 'UsrClass.dat', 'Amcache.hve', "
+     "'BCD', 'COMPONENTS', 'DRIVERS', 'DEFAULT' or 'unknown'"},
+    {"hive_type_note", hive_type_note, METH_NOARGS,
+     "hive_type_note($self)\n--\n\nWhat hive_type() noted: a file name or root key name that disagrees with the "
+     "root key's children, or that alone told the type; None when the children decided and nothing disagreed"},
     {"walk", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_walk)), METH_VARARGS | METH_KEYWORDS,
      "walk($self, errors='raise')\n--\n\nIterate depth-first over every key from the root, children in stored "
      "order, as (path, key) pairs with paths as RegistryKey.path() gives them. A key reached twice is visited "

@@ -11,6 +11,7 @@
     tarnu diff A [B]                      keys and values added, removed and changed
     tarnu replay HIVE [LOG...] -o OUT     write the hive recovered from its logs
     tarnu carve IMAGE... -o DIR           hives, fragments and logs carved out of disk images and memory dumps
+    tarnu report HIVE...                  answers by hive type: computer name, services, USB devices, accounts...
 
 The logs beside a hive (HIVE.LOG1, HIVE.LOG2, in any letter case) are replayed unless --no-logs is given. A folder
 stands for every hive file in it, recursively, recognised by its content. Only data goes to stdout, as UTF-8;
@@ -26,7 +27,7 @@ import argparse
 import sys
 from typing import List, Optional
 
-from . import browse, carve, deleted, diff, export, replay, search
+from . import browse, carve, deleted, diff, export, replay, report, search
 from .run import EXIT_FATAL, EXIT_OK, CommandError, Run, silence_stdout, use_utf8_streams
 
 # Exit code of a run stopped by Ctrl-C, as shells report a process ended by SIGINT.
@@ -56,7 +57,7 @@ def parser() -> argparse.ArgumentParser:
     many.add_argument("-j", "--jobs", type=positive, default=1, metavar="N", help="read N hives at once, in processes")
     commands = top.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
-    for module in (browse, export, deleted, search, diff, replay, carve):
+    for module in (browse, export, deleted, search, diff, replay, carve, report):
         module.add_parsers(commands, common, many)
     return top
 

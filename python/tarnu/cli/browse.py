@@ -94,8 +94,12 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
     keys, values, skipped = stream.counts()
     try:
         root_name = read.hive.root_key().name()
+        hive_type = read.hive.hive_type()
+        type_note = read.hive.hive_type_note()
+        if type_note is not None:
+            hive_type = "{} ({})".format(hive_type, type_note)
     except ValueError as error:
-        root_name = "<{}>".format(reason(error))
+        root_name = hive_type = "<{}>".format(reason(error))
     info = {
         "hive": path,
         "base_block": "as stored" if damage is None else "from the logs; the file's cannot be read: " + damage,
@@ -106,6 +110,7 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
         "last_written": filetime_text(base.last_written),
         "root_offset": base.root_cell_offset,
         "root_key": root_name,
+        "hive_type": hive_type,
         "hive_bins_data_size": base.hive_bins_data_size,
         "file_size": os.path.getsize(path),
         "file_name": base.file_name,

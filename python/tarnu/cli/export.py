@@ -5,10 +5,12 @@ from __future__ import annotations
 import argparse
 import os
 
-from typing import List
+from typing import List, Tuple
 
 import tarnu
+import tarnu.reports
 
+from . import report_rows
 from .deleted import CSV_HEADER, recovered
 from .hives import Emit, Outcome, Task, for_each_hive
 from .inputs import add_hives_argument, add_output_argument, dirty_note, hive_paths, open_hive
@@ -24,9 +26,11 @@ DEFAULT_REG_ROOT = "HKEY_LOCAL_MACHINE"
 def export_work(task: Task, emit: Emit) -> Outcome:
     """One hive through the core's exporter; the options are _export's keyword arguments. With deleted=True the
     rows of what recovery finds follow those of the live keys."""
+    options = dict(task.options)
+    artifacts = options.pop("artifacts", False)
     try:
         opened = open_hive(task.path, task.use_logs)
-        stream = tarnu._export(opened.hive, name=task.path, strict=task.strict, header=False, **task.options)
+        stream = tarnu._export(opened.hive, name=task.path, strict=task.strict, header=False, **options)
     except CommandError as error:
         return Outcome(task.path, error=str(error))
     except (OSError, ValueError) as error:
@@ -40,6 +44,10 @@ def export_work(task: Task, emit: Emit) -> Outcome:
     if task.options.get("deleted") and not (task.strict and problems):
         text, _, _ = recovered(task.path, opened.hive, str(task.options["format"]), str(task.options["binary"]))
         emit(text)
+    if artifacts and not (task.strict and problems):
+        text, notes = artifact_events(task.path, opened.hive, str(options["format"]))
+        emit(text)
+        problems.extend(notes)
     note = dirty_note(task.path, opened)
     return Outcome(task.path, notes=(note,) if note else (), problems=tuple(problems), keys=keys, values=values)
 
@@ -61,8 +69,22 @@ def dump(run: Run, args: argparse.Namespace) -> None:
                deleted=args.deleted)
 
 
+def artifact_events(path: str, hive: tarnu.Hive, format: str) -> Tuple[bytes, List[Tuple[str, str]]]:
+    """The dated events of every report that applies to the hive, in the timeline's format, and the notes of what
+    the reports could not read."""
+    found, notes = [], []
+    by_name = {r.name: r for r in tarnu.reports.catalogue()}
+    for result in tarnu.reports.run(hive):
+        if result.is_note:
+            notes.append((result.record.key, "{}: {}".format(result.report, result.record.text)))
+        else:
+            found.append((by_name[result.report], result.record))
+    return report_rows.timeline_events(path, report_rows.events(found), format), notes
+
+
 def timeline(run: Run, args: argparse.Namespace) -> None:
-    run_export(run, args, args.hives, format="bodyfile" if args.format == "bodyfile" else "timeline-csv")
+    run_export(run, args, args.hives, format="bodyfile" if args.format == "bodyfile" else "timeline-csv",
+               artifacts=args.artifacts)
 
 
 def export_reg(run: Run, args: argparse.Namespace) -> None:
@@ -95,6 +117,9 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
                     "as mtime), or CSV ordered by time within each hive.")
     add_hives_argument(p)
     p.add_argument("--format", choices=["bodyfile", "csv"], default="bodyfile")
+    p.add_argument("--artifacts", action="store_true",
+                   help="after each hive's key times, the dated events of the reports that apply to it (last "
+                        "shutdown, first USB connection, ...), as \"key [report field]\", ordered by time")
     add_output_argument(p)
     p.set_defaults(handler=timeline)
 
