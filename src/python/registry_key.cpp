@@ -241,11 +241,10 @@ PyMethodDef key_methods[] = {
      "bytes), or None for REG_NONE, empty data, other types and data that does not decode. Unreadable data is "
      "listed as empty bytes, as values() lists it"},
     {"value", with_keywords(key_value), METH_VARARGS | METH_KEYWORDS,
-     "value($self, name)\n--\n\nGet a specific value by name: \"\" for the unnamed (default) value alone, "
-     "\"(default)\" for the first of it and a value stored under that name"},
+     "value($self, name)\n--\n\nGet a specific value by name"},
     {"default_value", key_default_value, METH_NOARGS,
-     "default_value($self)\n--\n\nGet the unnamed (default) value, as value(\"\") does; ValueNotFoundError when the "
-     "key has none"},
+     "default_value($self)\n--\n\nGet the unnamed (default) value alone, as value(\"\") does (value(\"(default)\") "
+     "finds the first of it and a value stored under that name); ValueNotFoundError when the key has none"},
     {"last_written_timestamp", key_last_written_timestamp, METH_NOARGS,
      "last_written_timestamp($self)\n--\n\nGet the last write timestamp as Unix timestamp (seconds since epoch)"},
     {"subkey", with_keywords(key_subkey), METH_VARARGS | METH_KEYWORDS,
