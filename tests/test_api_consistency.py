@@ -4,7 +4,7 @@ and names, the base block's time as the keys give theirs, and opening a hive as 
 import datetime
 import pathlib
 import warnings
-from typing import List, Optional
+from typing import Dict, List, Optional
 
 import pytest
 
@@ -50,7 +50,8 @@ def test_value_type_compares_with_its_id_and_name(type_id: int) -> None:
     kind = key.value("v").value_type()
     name = kind.type_name()
     assert kind == type_id and kind == name and not kind != type_id and kind != type_id + 1 and kind != "REG_X"
-    assert (int(kind), hash(kind), {type_id: "found"}[kind]) == (type_id, hash(type_id), "found")
+    found: Dict[object, str] = {type_id: "found"}
+    assert (int(kind), hash(kind), found[kind]) == (type_id, hash(type_id), "found")
     assert kind == key.values()[0].value_type() and kind != 1.5 and kind != None  # noqa: E711
     assert (str(kind), repr(kind)) == (name, "ValueType({})".format(name))
     if type_id <= 11:

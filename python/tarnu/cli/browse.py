@@ -163,7 +163,8 @@ def info_work(task: Task, emit: Emit) -> Outcome:
     try:
         if task.path != STDIN and is_log_file(task.path):
             info: Dict[str, Any] = log_info(task.path)
-            read, problems = None, []
+            read: Optional[Opened] = None
+            problems: List[Tuple[str, str, str]] = []
         else:
             info, read, problems = hive_info(task.path, task.use_logs)
     except CommandError as error:

@@ -115,7 +115,7 @@ def text_line(entry: Dict[str, object]) -> str:
     if "value" in entry:
         fields.append(escaped(str(entry["value"])))
         if entry["change"] == "changed":
-            old, new = zip(*(entry[field] for field in Value._fields))  # type: ignore[call-overload]
+            old, new = zip(*(entry[field] for field in Value._fields))
             fields.extend(side_text(*old) + ["->"] + side_text(*new))
         else:
             fields.extend(side_text(*(entry[field] for field in Value._fields)))
