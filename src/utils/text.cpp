@@ -236,7 +236,7 @@ Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std
 
 Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check, TextEnd end) {
     if (bytes.size() % 2 == 0) {
-        const StoredText text = unchecked_text(bytes);
+        StoredText text = unchecked_text(bytes);
         if (check == TextCheck::LengthOnly || well_formed(text)) return text;
     }
     // Data that does not decode whole: the text before its end, when that decodes. An odd last byte is no part of
