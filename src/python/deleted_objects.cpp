@@ -159,6 +159,7 @@ PyObject* value_value_type(PyObject* self, PyObject*) { return new_value_type(va
 PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(value_of(self).key.data_size); }
 PyObject* value_cell_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(value_of(self).offset); }
 PyObject* value_is_deleted(PyObject*, PyObject*) { Py_RETURN_TRUE; }
+PyObject* value_is_default(PyObject* self, PyObject*) { return PyBool_FromLong(value_of(self).key.name_length == 0); }
 
 // The data as bytes, or None when it is no longer available; nullptr with the read's error raised.
 PyObject* recovered_bytes(const RecoveredValue& value) {
@@ -204,6 +205,9 @@ PyMethodDef value_methods[] = {
     {"is_deleted", value_is_deleted, METH_NOARGS,
      "is_deleted($self)\n--\n\nCheck if the value is deleted (always True)"},
     {"cell_offset", value_cell_offset, METH_NOARGS, "cell_offset($self)\n--\n\nGet the cell offset of the value key"},
+    {"is_default", value_is_default, METH_NOARGS,
+     "is_default($self)\n--\n\nWhether this is the unnamed (default) value, not one stored under the name "
+     "\"(default)\""},
     {nullptr, nullptr, 0, nullptr},
 };
 

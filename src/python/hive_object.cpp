@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "hive/save.h"
+#include "logs/logs_beside.h"
 #include "logs/replay.h"
 #include "python/binding.h"
 #include "tree/hive_type.h"
@@ -60,6 +61,20 @@ PyObject* hive_open_with_logs(PyObject*, PyObject* args, PyObject* kwargs) {
                            return reinterpret_cast<PyObject*>(
                                alloc_object<HiveObject>(types.hive, std::move(replayed.hive), std::move(report)));
                        });
+    });
+}
+
+PyObject* hive_open_recovered(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        std::string path;
+        if (!parse_arguments("Hive.open_recovered", args, kwargs, {"path"}, 1, argv)) return nullptr;
+        if (!path_argument("path", argv[0], path)) return nullptr;
+        return respond(without_gil([&] { return open_recovered(path); }), [](OpenedHive& opened) -> PyObject* {
+            auto report = std::make_shared<const ReplayReport>(std::move(*opened.report));
+            return reinterpret_cast<PyObject*>(
+                alloc_object<HiveObject>(types.hive, std::move(opened.hive), std::move(report)));
+        });
     });
 }
 
@@ -177,8 +192,13 @@ PyMethodDef hive_methods[] = {
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "open_with_logs(hive_path, log1_path=None, log2_path=None)\n--\n\nOpen a registry hive with transaction logs "
      "applied"},
+    {"open_recovered", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open_recovered)),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "open_recovered(path)\n--\n\nOpen a registry hive file as the tarnu command does: with the logs that "
+     "find_logs(path) finds beside it, a dirty primary recovered from them. replay_report() says what was done, "
+     "also when there were no logs or the primary was clean"},
     {"replay_report", hive_replay_report, METH_NOARGS,
-     "replay_report($self)\n--\n\nGet the report of the log replay (None for a hive from open)"},
+     "replay_report($self)\n--\n\nGet the report of the log replay (None for a hive from open or from_bytes)"},
     {"base_block", hive_base_block, METH_NOARGS, "base_block($self)\n--\n\nGet the base block (header) information"},
     {"root_key", hive_root_key, METH_NOARGS, "root_key($self)\n--\n\nGet the root key of the hive"},
     {"hbins", hive_hbins, METH_NOARGS, "hbins($self)\n--\n\nGet all hbin headers"},

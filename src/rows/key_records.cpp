@@ -28,11 +28,13 @@ void KeyRecords::add_problem(RecordProblem problem) {
 void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
     auto list = reader_.read_list(hive_, node);
     if (!list.ok()) {
-        add_problem({record.path, "values: " + list.error().message()});
+        add_problem({record.path, "values: " + list.error().message(), list.error().kind()});
         return;
     }
     (void)reader_.read_data(hive_, node, ValueErrors::Note);
-    for (const std::string& problem : reader_.problems()) add_problem({record.path, problem});
+    for (size_t i = 0; i < reader_.problems().size(); ++i) {
+        add_problem({record.path, reader_.problems()[i], reader_.problem_kinds()[i]});
+    }
     record.values.reserve(reader_.size());
     for (size_t i = 0; i < reader_.size(); ++i) record.values.push_back(reader_.take(i));
 }
@@ -40,8 +42,10 @@ void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
 std::optional<KeyRecord> KeyRecords::next() {
     // Under WalkErrors::Skip the walk returns no error; what it passes over comes from take_skipped().
     auto step = walk_.next();
-    for (SkippedPart& part : walk_.take_skipped()) add_problem({full_path(part.path), part.error.message()});
-    if (!step.ok()) add_problem({start_path_, step.error().message()});
+    for (SkippedPart& part : walk_.take_skipped()) {
+        add_problem({full_path(part.path), part.error.message(), part.error.kind()});
+    }
+    if (!step.ok()) add_problem({start_path_, step.error().message(), step.error().kind()});
     if (!step.ok() || !step.value()) return std::nullopt;
     WalkStep& found = *step.value();
     KeyRecord record;

@@ -33,6 +33,7 @@ struct KeyRecord {
 struct RecordProblem {
     std::string path;     // of the key
     std::string message;  // what could not be read, and why
+    std::optional<ErrorKind> kind = std::nullopt;  // of the error behind it; none for a problem of a format's own
 };
 
 // The name a record shows for a value: "" for the unnamed (default) value, whose key says "(default)".

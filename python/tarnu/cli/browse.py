@@ -11,8 +11,12 @@ from typing import Any, Dict, List, Optional, Tuple
 import tarnu
 
 from .hives import Emit, Outcome, Task, for_each_hive
-from .inputs import Opened, add_hives_argument, dirty_note, hive_paths, open_hive
-from .run import CommandError, Run, reason
+from .inputs import (STDIN, Opened, add_hives_argument, dirty_note, hive_paths, input_size, is_log_file, open_hive,
+                     primary_of_log)
+from .run import CommandError, Run, plural, reason
+
+# The base block, which the hive bins follow.
+BASE_BLOCK_SIZE = 4096
 
 _FILETIME_EPOCH = datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc)
 
@@ -60,7 +64,7 @@ def data_text(value: tarnu.RegistryValue) -> str:
 def replay_text(opened: Opened, applied: bool) -> str:
     """What the replay of the logs beside the hive did, or would do."""
     report = opened.hive.replay_report()
-    if report is None:
+    if report is None or not report.logs:
         return "no logs" if not opened.found else "not applied"
     if not report.primary_dirty:
         what = "nothing: the primary is clean"
@@ -75,8 +79,9 @@ def replay_text(opened: Opened, applied: bool) -> str:
     return "{} ({}){}".format(what, logs, "" if applied else " [not applied: --no-logs]")
 
 
-def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str]]]:
-    """What info shows of one hive, the hive as the other commands read it, and what of it could not be read."""
+def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str, str]]]:
+    """What info shows of one hive, the hive as the other commands read it, and what of it could not be read (key
+    path, message, error kind)."""
     replayed = open_hive(path, True)  # for the report of what the logs do, even when they are not to be applied
     damage = None
     try:
@@ -88,10 +93,8 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
         damage = str(error)
     read = replayed if use_logs else primary
     base = primary.hive.base_block()  # as stored in the file, unless only the logs make it readable
-    stream = tarnu._export(read.hive, "count", name=path)
-    for _ in stream:
-        pass
-    keys, values, skipped = stream.counts()
+    keys, values, skipped, problems = tarnu._survey(read.hive)
+    size = input_size(path)
     try:
         root_name = read.hive.root_key().name()
         hive_type = read.hive.hive_type()
@@ -112,7 +115,8 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
         "root_key": root_name,
         "hive_type": hive_type,
         "hive_bins_data_size": base.hive_bins_data_size,
-        "file_size": os.path.getsize(path),
+        "file_size": size,
+        "truncated": size < BASE_BLOCK_SIZE + base.hive_bins_data_size,
         "file_name": base.file_name,
         "logs": replayed.found,
         "logs_applied": bool(read.logs),
@@ -121,12 +125,53 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
         "values": values,
         "skipped": skipped,
     }
-    return info, read, stream.problems()
+    return info, read, problems
+
+
+def log_info(path: str) -> Dict[str, Any]:
+    """What info shows of a transaction log on its own: its format and what that reads in it, and its primary."""
+    described = tarnu._describe_log(path)
+    return {
+        "log": path,
+        "format": described["kind"],
+        "usable": described["usable"],
+        "reason": described["reason"],
+        "sequence_numbers": list(described["sequences"]),
+        "hive_bins_data_size": described["hive_bins_data_size"],
+        "entries": described["entries"],
+        "pages": described["pages"],
+        "stop": described["stop"],
+        "file_size": os.path.getsize(path),
+        "primary": primary_of_log(path),
+    }
+
+
+def truncation_note(path: str, info: Dict[str, Any]) -> Optional[str]:
+    if not info["truncated"]:
+        return None
+    return "{} is truncated: {} bytes, where its base block states {} ({} + hive bins data size {:#x})".format(
+        path, info["file_size"], BASE_BLOCK_SIZE + info["hive_bins_data_size"], BASE_BLOCK_SIZE,
+        info["hive_bins_data_size"])
+
+
+def kinds_summary(path: str, problems: List[Tuple[str, str, str]]) -> str:
+    """One line counting what could not be read by the kind of its error, most frequent first."""
+    counts: Dict[str, int] = {}
+    for _, _, kind in problems:
+        counts[kind] = counts.get(kind, 0) + 1
+    kinds = sorted(counts.items(), key=lambda item: (-item[1], item[0]))
+    return "{}: {} not read: {}".format(path, plural(len(problems), "part"),
+                                        ", ".join("{} {}".format(count, kind) for kind, count in kinds))
 
 
 def info_work(task: Task, emit: Emit) -> Outcome:
     try:
-        info, read, problems = hive_info(task.path, task.use_logs)
+        if task.path != STDIN and is_log_file(task.path):
+            info: Dict[str, Any] = log_info(task.path)
+            read: Optional[Opened] = None
+            problems: List[Tuple[str, str, str]] = []
+        else:
+            info, read, problems = hive_info(task.path, task.use_logs)
     except CommandError as error:
         return Outcome(task.path, error=str(error))
     except (OSError, ValueError) as error:
@@ -137,14 +182,21 @@ def info_work(task: Task, emit: Emit) -> Outcome:
         lines = ["{}: {}".format(name.replace("_", " "), ", ".join(str(v) for v in value) if isinstance(value, list)
                                  else value) for name, value in info.items()]
         emit(("\n".join(lines) + "\n\n").encode("utf-8", "backslashreplace"))
-    note = dirty_note(task.path, read)
-    return Outcome(task.path, notes=(note,) if note else (), problems=tuple(problems), keys=info["keys"],
-                   values=info["values"])
+    if read is None:
+        return Outcome(task.path)
+    notes = tuple(note for note in (truncation_note(task.path, info), dirty_note(task.path, read)) if note)
+    found = tuple((key, message) for key, message, _ in problems)
+    closing = (kinds_summary(task.path, problems),) if problems else ()
+    if task.options["summary"] and not task.strict:
+        # The summary alone: the parts are counted as skipped without a warning each.
+        return Outcome(task.path, notes=notes, closing=closing, skipped=len(found), keys=info["keys"],
+                       values=info["values"])
+    return Outcome(task.path, notes=notes, problems=found, closing=closing, keys=info["keys"], values=info["values"])
 
 
 def info(run: Run, args: argparse.Namespace) -> None:
     paths = hive_paths(args.hives, run)
-    tasks = [Task(path, not args.no_logs, args.strict, {"json": args.json}) for path in paths]
+    tasks = [Task(path, not args.no_logs, args.strict, {"json": args.json, "summary": args.summary}) for path in paths]
     for_each_hive(run, info_work, tasks, args.jobs)
 
 
@@ -174,13 +226,24 @@ def ls(run: Run, args: argparse.Namespace) -> None:
         run.problem(args.hive, args.path, "values: " + reason(error))
         values = []
     for value in values:
-        run.line("value\t{}\t{}\t{}".format(value.value_type().type_name(), escaped(value.name()), data_text(value)))
+        run.line("value\t{}\t{}\t{}".format(value.value_type().type_name(), value_name(value), data_text(value)))
+
+
+# The name ls shows for the unnamed value; a value stored under this very name is shown quoted.
+DEFAULT_NAME = "(default)"
+
+
+def value_name(value: tarnu.RegistryValue) -> str:
+    """A value's name on one line: (default) for the unnamed value, "(default)" for one stored under that name."""
+    name = value.name()
+    return '"{}"'.format(name) if name == DEFAULT_NAME and not value.is_default() else escaped(name)
 
 
 def get(run: Run, args: argparse.Namespace) -> None:
     key = key_of(run, args)
     try:
-        value = key.value(args.value)
+        # No name, or "", asks for the unnamed value alone; "(default)" finds it or a value stored under that name.
+        value = key.default_value() if args.value is None else key.value(args.value)
     except ValueError as error:
         raise CommandError("{}: key '{}': {}".format(args.hive, args.path, reason(error)))
     if args.raw:
@@ -208,9 +271,14 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
         "info", parents=[common, many], help="base block, counts, dirty or clean, what the logs do",
         description="The base block (version, sequence numbers, dirty or clean, sizes, root), the counts of keys "
                     "and values, the logs beside the hive and what replaying them does (or would do, with "
-                    "--no-logs).")
+                    "--no-logs). A file shorter than its base block states is called truncated. What could not be "
+                    "read is warned about, key by key, then counted by the kind of its error. A transaction log "
+                    "is described on its own: its format, sequence numbers, entries or dirty pages, and the primary "
+                    "beside it.")
     add_hives_argument(p)
     p.add_argument("--json", action="store_true", help="one JSON object per hive")
+    p.add_argument("--summary", action="store_true",
+                   help="of what could not be read, only the count by kind of error (not each part)")
     p.set_defaults(handler=info)
 
     p = commands.add_parser("ls", parents=[common], help="a key's subkeys and values",
@@ -226,7 +294,8 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
                                         "--raw.")
     p.add_argument("hive", metavar="HIVE")
     p.add_argument("path", metavar="PATH", help="the key")
-    p.add_argument("value", nargs="?", default="(default)", metavar="VALUE",
-                   help="the value's name (default: the key's default value)")
+    p.add_argument("value", nargs="?", default=None, metavar="VALUE",
+                   help="the value's name (default, or \"\": the key's unnamed value alone; \"(default)\" finds it or a "
+                        "value stored under that name, the first in list order)")
     p.add_argument("--raw", action="store_true", help="the data bytes as stored")
     p.set_defaults(handler=get)

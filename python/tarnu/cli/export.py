@@ -33,6 +33,8 @@ def export_work(task: Task, emit: Emit) -> Outcome:
         stream = tarnu._export(opened.hive, name=task.path, strict=task.strict, header=False, **options)
     except CommandError as error:
         return Outcome(task.path, error=str(error))
+    except tarnu.KeyNotFoundError as error:
+        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)), missing_key=True)
     except (OSError, ValueError) as error:
         return Outcome(task.path, error="{}: {}".format(task.path, reason(error)))
     problems = []
