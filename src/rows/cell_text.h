@@ -1,0 +1,37 @@
+// How the text formats spell a cell (rows/row.h) by its column's kind: as a JSON value, or as a CSV field (plain or
+// for spreadsheet programs). Decoded data is shown as text, a list of strings or a number, and not at all for the
+// other types and for data that does not decode.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "rows/row.h"
+#include "rows/row_writer.h"
+
+namespace tarnu {
+
+class CellText {
+public:
+    CellText(BinaryText binary, bool spreadsheet) : binary_(binary), spreadsheet_(spreadsheet) {}
+
+    void json(std::string& out, const Cell& cell, CellKind kind);
+    void csv(std::string& out, const Cell& cell, CellKind kind);
+    // The header line of a CSV format with these columns, after the byte-order mark of a spreadsheet CSV.
+    void csv_header(std::string& out, std::span<const Column> columns) const;
+    // A CSV field of text, as this writer writes fields.
+    void csv_field(std::string& out, std::string_view text) const;
+
+private:
+    enum class DataShape : uint8_t { Absent, Text, List, Number };
+    // Decodes the cell's data into `text_`, in the shape it is shown in.
+    DataShape data_text(const Cell& cell);
+    // The text of a cell that is neither null nor data.
+    void append_plain(std::string& out, const Cell& cell, CellKind kind) const;
+
+    BinaryText binary_;
+    bool spreadsheet_;
+    std::string text_, piece_;  // room for a cell's text, kept from cell to cell
+};
+
+}  // namespace tarnu
