@@ -7,6 +7,7 @@
 // part that cannot be read gives an error row where it was met, and the walk goes on.
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 #include "python/binding.h"
 #include "rows/row_source.h"
@@ -64,6 +65,7 @@ struct RecordsFields {
     ExportSource source;
     SharedHive hive;
     std::unique_ptr<LiveRows> rows;
+    std::vector<std::unique_ptr<BatchGroup>> spare;  // groups of batches made, to be filled again
     PyObject* hive_name = nullptr;  // shared by every row
     PyObject* batch = nullptr;      // a list of rows being handed out
     Py_ssize_t next = 0;
@@ -89,8 +91,20 @@ std::optional<std::string_view> name_of(const RecordsFields& fields) {
     return std::string_view(*fields.source.name);
 }
 
-BatchGroup& add_group(std::vector<std::unique_ptr<BatchGroup>>& batch) {
-    return *batch.emplace_back(std::make_unique<BatchGroup>());
+// A group to fill, spare or new.
+std::unique_ptr<BatchGroup> take_group(RecordsFields& fields) {
+    if (fields.spare.empty()) return std::make_unique<BatchGroup>();
+    std::unique_ptr<BatchGroup> group = std::move(fields.spare.back());
+    fields.spare.pop_back();
+    group->decoded.clear();
+    return group;
+}
+
+void add_error(RecordsFields& fields, std::vector<std::unique_ptr<BatchGroup>>& batch, RecordProblem problem,
+               bool has_key) {
+    std::unique_ptr<BatchGroup> item = take_group(fields);
+    item->group.set_error(name_of(fields), std::move(problem), has_key);
+    batch.push_back(std::move(item));
 }
 
 // Without the lock: opens the hive on the first call, then reads keys until the batch holds enough rows or data.
@@ -103,7 +117,7 @@ std::vector<std::unique_ptr<BatchGroup>> read_batch(RecordsFields& fields) {
                               : Result<KeyNode>(hive.error());
         if (!root.ok()) {
             fields.over = true;
-            add_group(batch).group.set_error(name_of(fields), {std::string(), root.error().message()}, false);
+            add_error(fields, batch, {std::string(), root.error().message()}, false);
             return batch;
         }
         fields.hive = std::move(hive).value();
@@ -112,13 +126,14 @@ std::vector<std::unique_ptr<BatchGroup>> read_batch(RecordsFields& fields) {
     }
     size_t rows = 0, data = 0;
     while (rows < kRowsPerBatch && data < kDataPerBatch) {
-        auto item = std::make_unique<BatchGroup>();
+        std::unique_ptr<BatchGroup> item = take_group(fields);
         const bool found = fields.rows->next(item->group);
         // What could not be read comes before the key where it was met.
-        for (RecordProblem& problem : fields.rows->take_problems()) {
-            add_group(batch).group.set_error(name_of(fields), std::move(problem));
+        if (fields.rows->has_problems()) {
+            for (RecordProblem& problem : fields.rows->take_problems()) add_error(fields, batch, std::move(problem), true);
         }
         if (!found) {
+            fields.spare.push_back(std::move(item));
             fields.over = true;
             break;
         }
@@ -142,8 +157,9 @@ PyObject* shared(PyObject* object) {
     return object;
 }
 
-// Makes the Python objects of rows' cells. Rows of one key share their key's text and time: a cell that views the
-// same text, or holds the same time, as the one before it in its column shares its object.
+// Makes the Python objects of rows' cells, one function per column made for its kind. Rows of one key share their
+// key's text and time: a cell that views the same text, or holds the same time, as the one before it in its column
+// shares its object.
 class RecordMaker {
 public:
     explicit RecordMaker(PyObject* hive_name) : hive_name_(hive_name) {}
@@ -157,27 +173,32 @@ public:
     PyObject* record(const Row& row, const std::optional<DecodedValue>& decoded) {
         PyObject* out = PyStructSequence_New(record_type);
         if (out == nullptr) return nullptr;
-        PyObject* raw = nullptr;  // the row's raw bytes, which its decoded data may share
+        static const std::array<Maker, kColumnCount> kMakers = makers(std::make_index_sequence<kColumnCount>());
+        Made made{row, decoded, nullptr};
         for (size_t i = 0; i < kRecordColumns.size; ++i) {
-            const Column column = kRecordColumns.columns[i];
-            PyObject* item = object(row, column, decoded, raw);
+            PyObject* item = kMakers[static_cast<size_t>(kRecordColumns.columns[i])](*this, made);
             if (item == nullptr) {
                 Py_DECREF(out);
                 return nullptr;
             }
-            if (column == Column::Raw) raw = item;
             PyStructSequence_SetItem(out, static_cast<Py_ssize_t>(i), item);
         }
         return out;
     }
 
 private:
+    struct Made {
+        const Row& row;
+        const std::optional<DecodedValue>& decoded;
+        PyObject* raw;  // the row's raw bytes once made, which its decoded data may share
+    };
     struct Last {
         const char* data = nullptr;
         size_t size = 0;
         uint64_t time = 0;
         PyObject* object = nullptr;
     };
+    using Maker = PyObject* (*)(RecordMaker&, Made&);
 
     PyObject* remembered(Column column, const char* data, size_t size, uint64_t time, PyObject* made) {
         Last& last = last_[static_cast<size_t>(column)];
@@ -187,27 +208,42 @@ private:
         return made;
     }
 
-    PyObject* object(const Row& row, Column column, const std::optional<DecodedValue>& decoded, PyObject* raw) {
-        const Cell value = cell(row, column);
+    template <Column C>
+    static PyObject* make(RecordMaker& maker, Made& made) {
+        const Cell value = cell(made.row, C);
         if (value.null) return shared(Py_None);
-        if (column == Column::Hive && hive_name_ != nullptr) return shared(hive_name_);
-        const Last& last = last_[static_cast<size_t>(column)];
-        switch (column_spec(column).kind) {
-            case CellKind::Text:
-                if (last.object != nullptr && last.data == value.text.data() && last.size == value.text.size()) {
-                    return shared(last.object);
-                }
-                return remembered(column, value.text.data(), value.text.size(), 0, new_str(std::string(value.text)));
-            case CellKind::Time:
-                if (last.object != nullptr && last.time == value.number) return shared(last.object);
-                return remembered(column, nullptr, 0, value.number, new_utc_datetime(value.number));
-            case CellKind::Type: return PyLong_FromUnsignedLong(value.type.id);
-            case CellKind::Bytes: return new_bytes(value.bytes);
-            case CellKind::Data: return decoded ? new_value_object(*decoded, raw) : shared(Py_None);
-            case CellKind::Flag: return PyBool_FromLong(value.number != 0 ? 1 : 0);
-            case CellKind::Number: return PyLong_FromUnsignedLongLong(value.number);
+        constexpr CellKind kind = column_spec(C).kind;
+        const Last& last = maker.last_[static_cast<size_t>(C)];
+        if constexpr (C == Column::Hive) {
+            if (maker.hive_name_ != nullptr) return shared(maker.hive_name_);
         }
-        return shared(Py_None);
+        if constexpr (kind == CellKind::Text) {
+            if (last.object != nullptr && last.data == value.text.data() && last.size == value.text.size()) {
+                return shared(last.object);
+            }
+            PyObject* text = PyUnicode_DecodeUTF8(value.text.data(), static_cast<Py_ssize_t>(value.text.size()),
+                                                  "strict");
+            return maker.remembered(C, value.text.data(), value.text.size(), 0, text);
+        } else if constexpr (kind == CellKind::Time) {
+            if (last.object != nullptr && last.time == value.number) return shared(last.object);
+            return maker.remembered(C, nullptr, 0, value.number, new_utc_datetime(value.number));
+        } else if constexpr (kind == CellKind::Type) {
+            return PyLong_FromUnsignedLong(value.type.id);
+        } else if constexpr (kind == CellKind::Bytes) {
+            made.raw = new_bytes(value.bytes);
+            return made.raw;
+        } else if constexpr (kind == CellKind::Data) {
+            return made.decoded ? new_value_object(*made.decoded, made.raw) : shared(Py_None);
+        } else if constexpr (kind == CellKind::Flag) {
+            return PyBool_FromLong(value.number != 0 ? 1 : 0);
+        } else {
+            return PyLong_FromUnsignedLongLong(value.number);
+        }
+    }
+
+    template <size_t... I>
+    static constexpr std::array<Maker, kColumnCount> makers(std::index_sequence<I...>) {
+        return {&make<static_cast<Column>(I)>...};
     }
 
     PyObject* hive_name_;
@@ -239,6 +275,11 @@ PyObject* records_next(PyObject* self) {
                 ++row;
                 return record;
             });
+            // Kept for the next batch, without the data they read.
+            for (auto& item : batch) {
+                item->group.values.clear();
+                fields.spare.push_back(std::move(item));
+            }
             if (fields.batch == nullptr) return nullptr;
         }
         PyObject* row = PyList_GetItem(fields.batch, fields.next++);

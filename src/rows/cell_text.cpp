@@ -1,5 +1,7 @@
 #include "rows/cell_text.h"
 
+#include <utility>
+
 #include "decode/value_data.h"
 #include "rows/text_encode.h"
 
@@ -40,61 +42,52 @@ CellText::DataShape CellText::data_text(const Cell& cell) {
     return DataShape::Absent;
 }
 
-void CellText::append_plain(std::string& out, const Cell& cell, CellKind kind) const {
-    switch (kind) {
-        case CellKind::Text: out += cell.text; break;
-        case CellKind::Time: out += iso8601(cell.number); break;
-        case CellKind::Type: out += cell.type.name(); break;
-        case CellKind::Bytes:
-            if (binary_ == BinaryText::Base64) {
-                append_base64(out, cell.bytes);
-            } else {
-                append_hex(out, cell.bytes);
-            }
-            break;
-        case CellKind::Flag: out += cell.number != 0 ? "true" : "false"; break;
-        case CellKind::Number: out += std::to_string(cell.number); break;
-        case CellKind::Data: break;
+void CellText::append_binary(std::string& out, Bytes bytes) const {
+    if (binary_ == BinaryText::Base64) {
+        append_base64(out, bytes);
+    } else {
+        append_hex(out, bytes);
     }
 }
 
-void CellText::json(std::string& out, const Cell& cell, CellKind kind) {
+template <CellKind Kind>
+void CellText::append_plain(std::string& out, const Cell& cell) const {
+    if constexpr (Kind == CellKind::Text) {
+        out += cell.text;
+    } else if constexpr (Kind == CellKind::Time) {
+        out += iso8601(cell.number);
+    } else if constexpr (Kind == CellKind::Type) {
+        out += cell.type.name();
+    } else if constexpr (Kind == CellKind::Bytes) {
+        append_binary(out, cell.bytes);
+    } else if constexpr (Kind == CellKind::Flag) {
+        out += cell.number != 0 ? "true" : "false";
+    } else if constexpr (Kind == CellKind::Number) {
+        out += std::to_string(cell.number);
+    }
+}
+
+template <CellKind Kind>
+void CellText::json(std::string& out, const Cell& cell) {
     if (cell.null) {
         out += "null";
-        return;
-    }
-    switch (kind) {
-        case CellKind::Text: append_json_string(out, cell.text); return;
-        case CellKind::Data: {
-            // A string in quotes, a list or a number as it is, null for the rest.
-            const DataShape shape = data_text(cell);
-            if (shape == DataShape::Text) {
-                append_json_string(out, text_);
-            } else {
-                out += shape == DataShape::Absent ? std::string_view("null") : std::string_view(text_);
-            }
-            return;
+    } else if constexpr (Kind == CellKind::Text) {
+        append_json_string(out, cell.text);
+    } else if constexpr (Kind == CellKind::Data) {
+        // A string in quotes, a list or a number as it is, null for the rest.
+        const DataShape shape = data_text(cell);
+        if (shape == DataShape::Text) {
+            append_json_string(out, text_);
+        } else {
+            out += shape == DataShape::Absent ? std::string_view("null") : std::string_view(text_);
         }
-        case CellKind::Flag:
-        case CellKind::Number:
-            append_plain(out, cell, kind);
-            return;
-        case CellKind::Time:
-        case CellKind::Type:
-        case CellKind::Bytes:
-            // Text that needs no escapes.
-            out += '"';
-            append_plain(out, cell, kind);
-            out += '"';
-            return;
-    }
-}
-
-void CellText::csv_field(std::string& out, std::string_view text) const {
-    if (spreadsheet_) {
-        append_spreadsheet_field(out, text);
+    } else if constexpr (Kind == CellKind::Flag || Kind == CellKind::Number) {
+        append_plain<Kind>(out, cell);
     } else {
-        append_csv_field(out, text);
+        // Times, type names, hex and base64: text that needs no escapes.
+        out += '"';
+        append_plain<Kind>(out, cell);
+        out += '"';
     }
 }
 
@@ -107,13 +100,20 @@ void CellText::csv_header(std::string& out, std::span<const Column> columns) con
     out += "\r\n";
 }
 
-void CellText::csv(std::string& out, const Cell& cell, CellKind kind) {
-    if (cell.null) return;
-    if (kind == CellKind::Text) {
-        csv_field(out, cell.text);
-        return;
+void CellText::csv_field(std::string& out, std::string_view text) const {
+    if (spreadsheet_) {
+        append_spreadsheet_field(out, text);
+    } else {
+        append_csv_field(out, text);
     }
-    if (kind == CellKind::Data) {
+}
+
+template <CellKind Kind>
+void CellText::csv(std::string& out, const Cell& cell) {
+    if (cell.null) return;
+    if constexpr (Kind == CellKind::Text) {
+        csv_field(out, cell.text);
+    } else if constexpr (Kind == CellKind::Data) {
         // Text and lists as fields, a number as it is, nothing for the rest.
         const DataShape shape = data_text(cell);
         if (shape == DataShape::Text || shape == DataShape::List || (spreadsheet_ && shape == DataShape::Number)) {
@@ -121,16 +121,44 @@ void CellText::csv(std::string& out, const Cell& cell, CellKind kind) {
         } else if (shape == DataShape::Number) {
             out += text_;
         }
-        return;
-    }
-    if (!spreadsheet_) {
+    } else if (!spreadsheet_) {
         // Times, type names, hex, base64, numbers and flags hold nothing that a CSV field quotes.
-        append_plain(out, cell, kind);
-        return;
+        append_plain<Kind>(out, cell);
+    } else {
+        text_.clear();
+        append_plain<Kind>(text_, cell);
+        csv_field(out, text_);
     }
-    text_.clear();
-    append_plain(text_, cell, kind);
-    csv_field(out, text_);
 }
+
+namespace {
+
+template <Column C>
+void json_cell(CellText& text, std::string& out, const Row& row) {
+    text.json<column_spec(C).kind>(out, cell(row, C));
+}
+
+template <Column C>
+void csv_cell(CellText& text, std::string& out, const Row& row) {
+    text.csv<column_spec(C).kind>(out, cell(row, C));
+}
+
+template <size_t... I>
+constexpr std::array<CellSpeller, kColumnCount> json_spellers(std::index_sequence<I...>) {
+    return {&json_cell<static_cast<Column>(I)>...};
+}
+
+template <size_t... I>
+constexpr std::array<CellSpeller, kColumnCount> csv_spellers(std::index_sequence<I...>) {
+    return {&csv_cell<static_cast<Column>(I)>...};
+}
+
+constexpr auto kJsonSpellers = json_spellers(std::make_index_sequence<kColumnCount>());
+constexpr auto kCsvSpellers = csv_spellers(std::make_index_sequence<kColumnCount>());
+
+}  // namespace
+
+CellSpeller json_speller(Column column) { return kJsonSpellers[static_cast<size_t>(column)]; }
+CellSpeller csv_speller(Column column) { return kCsvSpellers[static_cast<size_t>(column)]; }
 
 }  // namespace tarnu

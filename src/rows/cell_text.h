@@ -1,6 +1,9 @@
 // How the text formats spell a cell (rows/row.h) by its column's kind: as a JSON value, or as a CSV field (plain or
 // for spreadsheet programs). Decoded data is shown as text, a list of strings or a number, and not at all for the
 // other types and for data that does not decode.
+//
+// A writer spells a row's columns through `CellSpeller`s, one function per column and format, each made for its
+// column's kind.
 #pragma once
 
 #include <span>
@@ -15,8 +18,11 @@ class CellText {
 public:
     CellText(BinaryText binary, bool spreadsheet) : binary_(binary), spreadsheet_(spreadsheet) {}
 
-    void json(std::string& out, const Cell& cell, CellKind kind);
-    void csv(std::string& out, const Cell& cell, CellKind kind);
+    template <CellKind Kind>
+    void json(std::string& out, const Cell& cell);
+    template <CellKind Kind>
+    void csv(std::string& out, const Cell& cell);
+
     // The header line of a CSV format with these columns, after the byte-order mark of a spreadsheet CSV.
     void csv_header(std::string& out, std::span<const Column> columns) const;
     // A CSV field of text, as this writer writes fields.
@@ -27,11 +33,18 @@ private:
     // Decodes the cell's data into `text_`, in the shape it is shown in.
     DataShape data_text(const Cell& cell);
     // The text of a cell that is neither null nor data.
-    void append_plain(std::string& out, const Cell& cell, CellKind kind) const;
+    template <CellKind Kind>
+    void append_plain(std::string& out, const Cell& cell) const;
+    void append_binary(std::string& out, Bytes bytes) const;
 
     BinaryText binary_;
     bool spreadsheet_;
     std::string text_, piece_;  // room for a cell's text, kept from cell to cell
 };
+
+// Appends the text of one column of `row` to `out`.
+using CellSpeller = void (*)(CellText& text, std::string& out, const Row& row);
+CellSpeller json_speller(Column column);
+CellSpeller csv_speller(Column column);
 
 }  // namespace tarnu

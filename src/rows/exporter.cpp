@@ -24,9 +24,12 @@ void Exporter::add_problems(std::vector<RecordProblem> problems) {
 }
 
 bool Exporter::next_group() {
+    // What the writer could not hold comes before what the sources meet next.
+    if (writer_->has_problems()) add_problems(writer_->take_problems());
     for (; source_ < sources_.size(); ++source_) {
-        const bool found = sources_[source_]->next(group_);
-        add_problems(sources_[source_]->take_problems());
+        RowSource& source = *sources_[source_];
+        const bool found = source.next(group_);
+        if (source.has_problems()) add_problems(source.take_problems());
         // Stopping early ends the format all the same (a timeline writes the keys it has gathered).
         if (stop_at_first_problem_ && skipped_ != 0) return false;
         if (found) {
@@ -50,11 +53,11 @@ bool Exporter::fill(std::string& chunk, size_t target) {
         if (row_ == group_.rows.size()) {
             if (next_group()) continue;
             writer_->end(text);
+            add_problems(writer_->take_problems());
             over_ = true;
             break;
         }
         writer_->row(group_.rows[row_++], text);
-        add_problems(writer_->take_problems());
     }
     if (utf16_) {
         chunk += utf16le_from_utf8(text);

@@ -48,6 +48,7 @@ public:
 
     // What could not be read since the last call, in the order it was met.
     std::vector<RecordProblem> take_problems() { return std::exchange(problems_, {}); }
+    bool has_problems() const { return !problems_.empty(); }
     // Adds a problem of the caller's (a key that a format cannot hold); it counts as a part skipped.
     void add_problem(RecordProblem problem);
 

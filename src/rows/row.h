@@ -38,32 +38,36 @@ enum class CellKind : uint8_t {
     Number,  // in decimal / in decimal / int
 };
 
+// How a column's value varies: the same in every row of a key (a writer may spell it once per key), or by row.
+enum class Varies : uint8_t { ByKey, ByRow };
+
 struct ColumnSpec {
     Column column;
     std::string_view name;
     ColumnSet set;
     CellKind kind;
+    Varies varies;
     std::string_view holds;
 };
 
 inline constexpr ColumnSpec kColumns[] = {
-    {Column::Hive, "hive", ColumnSet::Rows, CellKind::Text, "the hive's name (its path as given); null without one"},
-    {Column::Key, "key", ColumnSet::Rows, CellKind::Text,
+    {Column::Hive, "hive", ColumnSet::Rows, CellKind::Text, Varies::ByKey, "the hive's name (its path as given); null without one"},
+    {Column::Key, "key", ColumnSet::Rows, CellKind::Text, Varies::ByKey,
      "the key's path from the root key (\"\" for the root); null for a recovered value that no key lists"},
-    {Column::LastWritten, "last_written", ColumnSet::Rows, CellKind::Time,
+    {Column::LastWritten, "last_written", ColumnSet::Rows, CellKind::Time, Varies::ByKey,
      "the key's last-written time; null for 0 and past the year 9999"},
-    {Column::Value, "value", ColumnSet::Rows, CellKind::Text,
+    {Column::Value, "value", ColumnSet::Rows, CellKind::Text, Varies::ByRow,
      "the value's name (\"\" for the default value of a live key); null in the row of a key without values"},
-    {Column::Type, "type", ColumnSet::Rows, CellKind::Type, "the value's type; null without a value"},
-    {Column::Raw, "raw", ColumnSet::Rows, CellKind::Bytes,
+    {Column::Type, "type", ColumnSet::Rows, CellKind::Type, Varies::ByRow, "the value's type; null without a value"},
+    {Column::Raw, "raw", ColumnSet::Rows, CellKind::Bytes, Varies::ByRow,
      "the value's data bytes; null without a value and when they cannot be read"},
-    {Column::Data, "data", ColumnSet::Rows, CellKind::Data, "the value's data decoded by its type"},
-    {Column::Deleted, "deleted", ColumnSet::Recovery, CellKind::Flag, "whether recovery found the row"},
-    {Column::PathComplete, "path_complete", ColumnSet::Recovery, CellKind::Flag,
+    {Column::Data, "data", ColumnSet::Rows, CellKind::Data, Varies::ByRow, "the value's data decoded by its type"},
+    {Column::Deleted, "deleted", ColumnSet::Recovery, CellKind::Flag, Varies::ByKey, "whether recovery found the row"},
+    {Column::PathComplete, "path_complete", ColumnSet::Recovery, CellKind::Flag, Varies::ByKey,
      "whether a recovered key's path reaches the root; null in live rows and for values without a key"},
-    {Column::Offset, "offset", ColumnSet::Recovery, CellKind::Number,
+    {Column::Offset, "offset", ColumnSet::Recovery, CellKind::Number, Varies::ByRow,
      "the cell offset of the recovered value, or of the key in its row without values; null in live rows"},
-    {Column::Error, "error", ColumnSet::Records, CellKind::Text,
+    {Column::Error, "error", ColumnSet::Records, CellKind::Text, Varies::ByRow,
      "what could not be read, in an error row (its key says where); null in every other row"},
 };
 
@@ -78,7 +82,7 @@ constexpr bool columns_in_order() {
 }
 static_assert(columns_in_order());
 
-inline const ColumnSpec& column_spec(Column column) { return kColumns[static_cast<size_t>(column)]; }
+constexpr const ColumnSpec& column_spec(Column column) { return kColumns[static_cast<size_t>(column)]; }
 
 // The columns of `sets`, in table order; at most kColumnCount.
 struct ColumnList {
@@ -118,6 +122,52 @@ struct Cell {
     Bytes bytes;            // Bytes, Data
 };
 
-Cell cell(const Row& row, Column column);
+namespace detail {
+
+inline Cell text_cell(const std::optional<std::string_view>& text) {
+    Cell out;
+    out.null = !text.has_value();
+    if (text) out.text = *text;
+    return out;
+}
+
+inline Cell number_cell(bool present, uint64_t number) {
+    Cell out;
+    out.null = !present;
+    out.number = number;
+    return out;
+}
+
+}  // namespace detail
+
+// Where each column's value comes from.
+inline Cell cell(const Row& row, Column column) {
+    using detail::number_cell;
+    using detail::text_cell;
+    switch (column) {
+        case Column::Hive: return text_cell(row.hive);
+        case Column::Key: return text_cell(row.key);
+        case Column::LastWritten: return number_cell(has_time(row.last_written), row.last_written);
+        case Column::Value: return text_cell(row.value);
+        case Column::Type: {
+            Cell out = number_cell(row.value.has_value(), row.type.id);
+            out.type = row.type;
+            return out;
+        }
+        case Column::Raw:
+        case Column::Data: {
+            Cell out;
+            out.null = !row.raw.has_value();
+            out.type = row.type;
+            if (row.raw) out.bytes = *row.raw;
+            return out;
+        }
+        case Column::Deleted: return number_cell(true, row.deleted ? 1 : 0);
+        case Column::PathComplete: return number_cell(row.path_complete.has_value(), row.path_complete.value_or(false));
+        case Column::Offset: return number_cell(row.offset.has_value(), row.offset.value_or(0));
+        case Column::Error: return text_cell(row.error);
+    }
+    return Cell{};
+}
 
 }  // namespace tarnu

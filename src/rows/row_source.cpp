@@ -34,6 +34,7 @@ void RowSource::add_rows(RowGroup& group, const Row& head, ValueNames names) {
         return;
     }
     values_ += group.values.size();
+    group.rows.reserve(group.values.size());
     for (size_t i = 0; i < group.values.size(); ++i) {
         const KeyValue& value = group.values[i];
         Row& row = group.rows.emplace_back(head);
@@ -49,7 +50,9 @@ LiveRows::LiveRows(const Hive& hive, KeyNode start, std::string start_path, std:
 
 bool LiveRows::next(RowGroup& group) {
     std::optional<KeyRecord> key = walk_.next();
-    for (RecordProblem& problem : walk_.take_problems()) add_problem(std::move(problem));
+    if (walk_.has_problems()) {
+        for (RecordProblem& problem : walk_.take_problems()) add_problem(std::move(problem));
+    }
     if (!key) return false;
     group.path = std::move(key->path);
     group.values = std::move(key->values);

@@ -53,6 +53,7 @@ public:
 
     // What could not be read since the last call, in the order it was met.
     std::vector<RecordProblem> take_problems() { return std::exchange(problems_, {}); }
+    bool has_problems() const { return !problems_.empty(); }
     // Keys and value rows handed out, and parts passed over, so far.
     size_t keys() const { return keys_; }
     size_t values() const { return values_; }

@@ -51,6 +51,7 @@ public:
 
     // What a format could not hold, since the last call (a .reg file cannot hold a line break in a name).
     std::vector<RecordProblem> take_problems() { return std::exchange(problems_, {}); }
+    bool has_problems() const { return !problems_.empty(); }
 
 protected:
     std::vector<RecordProblem> problems_;

@@ -72,7 +72,7 @@ public:
         Line line{has_time(row.last_written) ? row.last_written : 0, std::string(*row.key), {}};
         for (size_t i = 0; i < size_; ++i) {
             if (i != 0) line.text += ',';
-            text_.csv(line.text, cell(row, columns_[i]), column_spec(columns_[i]).kind);
+            csv_speller(columns_[i])(text_, line.text, row);
         }
         line.text += "\r\n";
         lines_.push_back(std::move(line));

@@ -6,11 +6,61 @@
 namespace tarnu {
 namespace {
 
-class JsonLinesWriter : public RowWriter {
+// A line per row: each column's text after its lead, then the line's end. A run of columns that vary by key is
+// spelled once per key, at the key's first row, and copied into the key's other rows.
+class LineWriter : public RowWriter {
 public:
-    explicit JsonLinesWriter(const ExportOptions& options)
-        : columns_(export_columns(options)), text_(options.binary, false) {
-        // What comes before each column's value: `{"hive":`, `,"key":`, ...
+    void row(const Row& row, std::string& out) final {
+        for (size_t i = 0; i < columns_.size;) {
+            if (run_end_[i] == i) {
+                out += leads_[i];
+                spell_cell(out, row, i);
+                ++i;
+                continue;
+            }
+            std::string& run = runs_[i];
+            if (row.first_of_key) {
+                run.clear();
+                for (size_t k = i; k < run_end_[i]; ++k) {
+                    run += leads_[k];
+                    spell_cell(run, row, k);
+                }
+            }
+            out += run;
+            i = run_end_[i];
+        }
+        out += line_end_;
+    }
+
+protected:
+    LineWriter(const ExportOptions& options, bool spreadsheet, std::string_view line_end,
+               CellSpeller (*speller)(Column))
+        : columns_(export_columns(options)), text_(options.binary, spreadsheet), line_end_(line_end) {
+        for (size_t i = 0; i < columns_.size; ++i) spellers_[i] = speller(columns_.columns[i]);
+        for (size_t i = columns_.size; i-- > 0;) {
+            const bool by_key = column_spec(columns_.columns[i]).varies == Varies::ByKey;
+            run_end_[i] = !by_key ? i : i + 1 < columns_.size && run_end_[i + 1] != i + 1 ? run_end_[i + 1] : i + 1;
+        }
+    }
+
+    ColumnList columns_;
+    std::array<std::string, kColumnCount> leads_;  // what comes before each column's text
+    CellText text_;
+
+private:
+    void spell_cell(std::string& out, const Row& row, size_t i) { spellers_[i](text_, out, row); }
+
+    std::array<CellSpeller, kColumnCount> spellers_{};
+    std::string_view line_end_;
+    // For a column that varies by key, where its run of such columns ends (past it); for the others, itself.
+    std::array<size_t, kColumnCount> run_end_{};
+    std::array<std::string, kColumnCount> runs_;  // the text of each run, from its first column, for the key
+};
+
+class JsonLinesWriter : public LineWriter {
+public:
+    explicit JsonLinesWriter(const ExportOptions& options) : LineWriter(options, false, "}\n", json_speller) {
+        // `{"hive":`, `,"key":`, ...
         for (size_t i = 0; i < columns_.size; ++i) {
             std::string& lead = leads_[i];
             lead.assign(1, i == 0 ? '{' : ',');
@@ -18,45 +68,20 @@ public:
             lead += ':';
         }
     }
-
-    void row(const Row& row, std::string& out) override {
-        for (size_t i = 0; i < columns_.size; ++i) {
-            const Column column = columns_.columns[i];
-            out += leads_[i];
-            text_.json(out, cell(row, column), column_spec(column).kind);
-        }
-        out += "}\n";
-    }
-
-private:
-    ColumnList columns_;
-    std::array<std::string, kColumnCount> leads_;
-    CellText text_;
 };
 
-class CsvWriter : public RowWriter {
+class CsvWriter : public LineWriter {
 public:
     explicit CsvWriter(const ExportOptions& options)
-        : columns_(export_columns(options)),
-          text_(options.binary, options.spreadsheet),
-          header_(options.header) {}
+        : LineWriter(options, options.spreadsheet, "\r\n", csv_speller), header_(options.header) {
+        for (size_t i = 1; i < columns_.size; ++i) leads_[i].assign(1, ',');
+    }
 
     void begin(std::string& out) override {
         if (header_) text_.csv_header(out, columns_.view());
     }
 
-    void row(const Row& row, std::string& out) override {
-        for (size_t i = 0; i < columns_.size; ++i) {
-            const Column column = columns_.columns[i];
-            if (i != 0) out += ',';
-            text_.csv(out, cell(row, column), column_spec(column).kind);
-        }
-        out += "\r\n";
-    }
-
 private:
-    ColumnList columns_;
-    CellText text_;
     bool header_;
 };
 
