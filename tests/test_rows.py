@@ -264,3 +264,8 @@ def test_recovered_rows_are_written_as_a_stream() -> None:
     row = len(data) * 2 + 200
     assert sum(chunks) > len(names) * len(data) * 2 and max(chunks) < 256 * 1024 + row
     assert stream.recovered_counts() == (0, len(names))
+
+
+def test_ls_shows_no_time_as_the_exports_do(tarnu_command: TarnuCommand, built: Built) -> None:
+    lines = tarnu_command("ls", built.path).stdout.decode().splitlines()
+    assert lines[:3] == ["key\t\tFar", "key\t{}\tLive".format(iso(TIME)), "key\t\tZero"]
