@@ -248,22 +248,26 @@ def test_spreadsheet_csv_from_the_command(tarnu_command: TarnuCommand, built: Bu
     assert tarnu_command("timeline", "--spreadsheet", built.path).returncode == 2
 
 
-def test_recovered_rows_are_written_as_a_stream() -> None:
-    """Many deleted values that name one large free cell: each row repeats its data, and the output comes in chunks
-    of a bounded size however much there is."""
+@pytest.mark.parametrize("listed", [False, True])
+def test_recovered_rows_are_written_as_a_stream(listed: bool) -> None:
+    """Many deleted values that name one large free cell, listed by one deleted key or by none: each row repeats the
+    data, and the output comes in chunks of a bounded size however much there is."""
     b = hb.HiveBuilder()
     data = bytes(range(256)) * 63
     size, cell = b.store_data(data, "cell")
-    names = ["v{}".format(i) for i in range(300)]
-    for name in names:
-        b.free(b.value(name, REG_BINARY, b"", data_size=size, data_offset=cell))
-    b.free(cell)
-    b.key("root", root=True)
+    values = [b.value("v{}".format(i), REG_BINARY, b"", data_size=size, data_offset=cell) for i in range(300)]
+    root = b.key("root", root=True)
+    if listed:
+        b.delete_key(b.key("gone", values=values, parent=root))
+    else:
+        for value in values:
+            b.free(value)
+        b.free(cell)
     stream = tarnu._export(b.build(), "jsonl", sources="recovered")
     chunks = [len(chunk) for chunk in stream]
     row = len(data) * 2 + 200
-    assert sum(chunks) > len(names) * len(data) * 2 and max(chunks) < 256 * 1024 + row
-    assert stream.recovered_counts() == (0, len(names))
+    assert sum(chunks) > len(values) * len(data) * 2 and max(chunks) < 256 * 1024 + row
+    assert stream.recovered_counts() == (int(listed), len(values))
 
 
 def test_ls_shows_no_time_as_the_exports_do(tarnu_command: TarnuCommand, built: Built) -> None:

@@ -44,7 +44,7 @@ bool RecoveredRows::next(RowGroup& group) {
         order_ = recovered_order(*recovery_);
     }
     if (at_ == order_.size()) return false;
-    const RecoveredItem item = order_[at_++];
+    const RecoveredItem item = order_[at_];
     const Recovery& recovery = *recovery_;
     Row head;
     head.hive = hive();
@@ -57,19 +57,33 @@ bool RecoveredRows::next(RowGroup& group) {
         group.values.push_back(read_value(value, group.path));
         add_rows(group, head, ValueNames::Stored);
         group.rows[0].offset = value.offset;
+        ++at_;
         return true;
     }
     const RecoveredKey& key = recovery.keys[item.index];
-    PartialPath path = recovered_key_path(hive_, recovery, key);
-    group.path = std::move(path.path);
+    if (value_ == 0) {
+        path_ = recovered_key_path(hive_, recovery, key);
+        ++keys_;
+    }
+    group.path = path_.path;
     head.key = group.path;
     head.last_written = key.node.last_written;
-    head.path_complete = path.complete;
+    head.path_complete = path_.complete;
     head.offset = key.node.offset;
-    for (size_t index : key.values) group.values.push_back(read_value(recovery.values[index], group.path));
-    ++keys_;
+    if (key.values.empty()) {
+        add_rows(group, head, ValueNames::Stored);
+        ++at_;
+        return true;
+    }
+    const RecoveredValue& value = recovery.values[key.values[value_]];
+    group.values.push_back(read_value(value, group.path));
     add_rows(group, head, ValueNames::Stored);
-    for (size_t i = 0; i < key.values.size(); ++i) group.rows[i].offset = recovery.values[key.values[i]].offset;
+    group.rows[0].first_of_key = value_ == 0;
+    group.rows[0].offset = value.offset;
+    if (++value_ == key.values.size()) {
+        value_ = 0;
+        ++at_;
+    }
     return true;
 }
 

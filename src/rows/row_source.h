@@ -5,7 +5,8 @@
 // - `RecoveredRows`: what recovery finds in the free cells (recovery/recovery.h), in cell-offset order as
 //   `Hive.deleted()` gives it: a deleted key with one row per value its value list still names, or one row without
 //   a value; a value that no recovered key lists in a row of its own with key null. Recovery runs at the first
-//   call; each value's data is read when its key's rows are made.
+//   call; it hands out one row at a time, each value's data read as its row is made, so that no more than one
+//   value's data is held however many values name the same cells.
 //
 // A source fills a `RowGroup` that the caller keeps in place while the rows are read. What could not be read becomes
 // a `RecordProblem`, kept for the caller; counts say what was handed out.
@@ -110,7 +111,9 @@ private:
     const Hive& hive_;
     std::optional<Recovery> recovery_;
     std::vector<RecoveredItem> order_;
-    size_t at_ = 0;
+    size_t at_ = 0;     // the next item of `order_`
+    size_t value_ = 0;  // the next value of the key at `at_`, once its first row is out
+    PartialPath path_;  // of the key at `at_`
 };
 
 }  // namespace tarnu
