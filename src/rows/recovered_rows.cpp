@@ -49,12 +49,12 @@ bool RecoveredRows::next(RowGroup& group) {
     Row head;
     head.hive = hive();
     head.deleted = true;
-    group.values.clear();
+    group.key.values.clear();
     if (!item.is_key) {
         // A value that no recovered key lists: a row of its own, without a key.
         const RecoveredValue& value = recovery.values[item.index];
-        group.path.clear();
-        group.values.push_back(read_value(value, group.path));
+        group.key.path.clear();
+        group.key.values.push_back(read_value(value, group.key.path));
         add_rows(group, head, ValueNames::Stored);
         group.rows[0].offset = value.offset;
         ++at_;
@@ -65,8 +65,8 @@ bool RecoveredRows::next(RowGroup& group) {
         path_ = recovered_key_path(hive_, recovery, key);
         ++keys_;
     }
-    group.path = path_.path;
-    head.key = group.path;
+    group.key.path = path_.path;
+    head.key = group.key.path;
     head.last_written = key.node.last_written;
     head.path_complete = path_.complete;
     head.offset = key.node.offset;
@@ -76,7 +76,7 @@ bool RecoveredRows::next(RowGroup& group) {
         return true;
     }
     const RecoveredValue& value = recovery.values[key.values[value_]];
-    group.values.push_back(read_value(value, group.path));
+    group.key.values.push_back(read_value(value, group.key.path));
     add_rows(group, head, ValueNames::Stored);
     group.rows[0].first_of_key = value_ == 0;
     group.rows[0].offset = value.offset;

@@ -11,13 +11,13 @@ size_t RowGroup::data_size() const {
 }
 
 void RowGroup::set_error(std::optional<std::string_view> hive, RecordProblem problem, bool has_key) {
-    path = std::move(problem.path);
+    key.path = std::move(problem.path);
+    key.values.clear();
     error = std::move(problem.message);
-    values.clear();
     rows.clear();
     Row row;
     row.hive = hive;
-    if (has_key) row.key = path;
+    if (has_key) row.key = key.path;
     row.error = error;
     rows.push_back(row);
 }
@@ -29,14 +29,14 @@ void RowSource::add_problem(RecordProblem problem) {
 
 void RowSource::add_rows(RowGroup& group, const Row& head, ValueNames names) {
     group.rows.clear();
-    if (group.values.empty()) {
+    if (group.key.values.empty()) {
         group.rows.push_back(head);
         return;
     }
-    values_ += group.values.size();
-    group.rows.reserve(group.values.size());
-    for (size_t i = 0; i < group.values.size(); ++i) {
-        const KeyValue& value = group.values[i];
+    values_ += group.key.values.size();
+    group.rows.reserve(group.key.values.size());
+    for (size_t i = 0; i < group.key.values.size(); ++i) {
+        const KeyValue& value = group.key.values[i];
         Row& row = group.rows.emplace_back(head);
         row.first_of_key = i == 0;
         row.value = names == ValueNames::Live ? record_value_name(value.key) : std::string_view(value.key.name);
@@ -49,17 +49,15 @@ LiveRows::LiveRows(const Hive& hive, KeyNode start, std::string start_path, std:
     : RowSource(std::move(hive_name)), walk_(hive, std::move(start), std::move(start_path)) {}
 
 bool LiveRows::next(RowGroup& group) {
-    std::optional<KeyRecord> key = walk_.next();
+    const bool found = walk_.next(group.key);
     if (walk_.has_problems()) {
         for (RecordProblem& problem : walk_.take_problems()) add_problem(std::move(problem));
     }
-    if (!key) return false;
-    group.path = std::move(key->path);
-    group.values = std::move(key->values);
+    if (!found) return false;
     Row head;
     head.hive = hive();
-    head.key = group.path;
-    head.last_written = key->last_written;
+    head.key = group.key.path;
+    head.last_written = group.key.last_written;
     ++keys_;
     add_rows(group, head, ValueNames::Live);
     return true;

@@ -25,11 +25,11 @@
 
 namespace tarnu {
 
-// The rows of one key and what they view. It does not move: its rows view its own members.
+// The rows of one key and what they view: the key's path and values, or the message of an error row. It does not
+// move: its rows view its own members.
 struct RowGroup {
-    std::string path;
+    KeyRecord key;
     std::string error;
-    std::vector<KeyValue> values;
     std::vector<Row> rows;
 
     RowGroup() = default;
@@ -68,7 +68,7 @@ protected:
     // How a row names a value: as live rows do ("" for the default value), or by its stored name, as the rows of
     // recovery always have ("(default)" for the unnamed value).
     enum class ValueNames : uint8_t { Live, Stored };
-    // The rows of `group.values`: `head` (the key's columns) alone when there are none, else one per value.
+    // The rows of `group.key.values`: `head` (the key's columns) alone when there are none, else one per value.
     void add_rows(RowGroup& group, const Row& head, ValueNames names);
 
     size_t keys_ = 0, values_ = 0;
