@@ -50,14 +50,24 @@ void CellText::append_binary(std::string& out, Bytes bytes) const {
     }
 }
 
+CellText::CellText(BinaryText binary, bool spreadsheet) : binary_(binary), spreadsheet_(spreadsheet) {
+    for (uint32_t id = 0; id < known_type_names_.size(); ++id) known_type_names_[id] = ValueType{id}.name();
+}
+
+std::string_view CellText::type_name(ValueType type) {
+    if (type.known()) return known_type_names_[type.id];
+    type_name_ = type.name();
+    return type_name_;
+}
+
 template <CellKind Kind>
-void CellText::append_plain(std::string& out, const Cell& cell) const {
+void CellText::append_plain(std::string& out, const Cell& cell) {
     if constexpr (Kind == CellKind::Text) {
         out += cell.text;
     } else if constexpr (Kind == CellKind::Time) {
         out += iso8601(cell.number);
     } else if constexpr (Kind == CellKind::Type) {
-        out += cell.type.name();
+        out += type_name(cell.type);
     } else if constexpr (Kind == CellKind::Bytes) {
         append_binary(out, cell.bytes);
     } else if constexpr (Kind == CellKind::Flag) {

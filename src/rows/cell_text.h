@@ -6,6 +6,7 @@
 // column's kind.
 #pragma once
 
+#include <array>
 #include <span>
 #include <string>
 
@@ -16,7 +17,7 @@ namespace tarnu {
 
 class CellText {
 public:
-    CellText(BinaryText binary, bool spreadsheet) : binary_(binary), spreadsheet_(spreadsheet) {}
+    CellText(BinaryText binary, bool spreadsheet);
 
     template <CellKind Kind>
     void json(std::string& out, const Cell& cell);
@@ -34,12 +35,16 @@ private:
     DataShape data_text(const Cell& cell);
     // The text of a cell that is neither null nor data.
     template <CellKind Kind>
-    void append_plain(std::string& out, const Cell& cell) const;
+    void append_plain(std::string& out, const Cell& cell);
     void append_binary(std::string& out, Bytes bytes) const;
+    // The name of `type`: made once for the known types.
+    std::string_view type_name(ValueType type);
 
     BinaryText binary_;
     bool spreadsheet_;
     std::string text_, piece_;  // room for a cell's text, kept from cell to cell
+    std::array<std::string, kRegQword + 1> known_type_names_;
+    std::string type_name_;  // of an unknown type
 };
 
 // Appends the text of one column of `row` to `out`.

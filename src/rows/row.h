@@ -38,8 +38,9 @@ enum class CellKind : uint8_t {
     Number,  // in decimal / in decimal / int
 };
 
-// How a column's value varies: the same in every row of a key (a writer may spell it once per key), or by row.
-enum class Varies : uint8_t { ByKey, ByRow };
+// How a column's value varies: the same in every row of a source, the same in every row of a key, or by row. A
+// writer may spell it once per source, or once per key.
+enum class Varies : uint8_t { BySource, ByKey, ByRow };
 
 struct ColumnSpec {
     Column column;
@@ -51,7 +52,7 @@ struct ColumnSpec {
 };
 
 inline constexpr ColumnSpec kColumns[] = {
-    {Column::Hive, "hive", ColumnSet::Rows, CellKind::Text, Varies::ByKey, "the hive's name (its path as given); null without one"},
+    {Column::Hive, "hive", ColumnSet::Rows, CellKind::Text, Varies::BySource, "the hive's name (its path as given); null without one"},
     {Column::Key, "key", ColumnSet::Rows, CellKind::Text, Varies::ByKey,
      "the key's path from the root key (\"\" for the root); null for a recovered value that no key lists"},
     {Column::LastWritten, "last_written", ColumnSet::Rows, CellKind::Time, Varies::ByKey,

@@ -6,8 +6,9 @@
 namespace tarnu {
 namespace {
 
-// A line per row: each column's text after its lead, then the line's end. A run of columns that vary by key is
-// spelled once per key, at the key's first row, and copied into the key's other rows.
+// A line per row: each column's text after its lead, then the line's end. A run of columns that vary by key (or
+// by source) is spelled once per key, at the key's first row, and copied into the key's other rows; a column that
+// varies by source is spelled again only when its value is another.
 class LineWriter : public RowWriter {
 public:
     void row(const Row& row, std::string& out) final {
@@ -38,7 +39,9 @@ protected:
         : columns_(export_columns(options)), text_(options.binary, spreadsheet), line_end_(line_end) {
         for (size_t i = 0; i < columns_.size; ++i) spellers_[i] = speller(columns_.columns[i]);
         for (size_t i = columns_.size; i-- > 0;) {
-            const bool by_key = column_spec(columns_.columns[i]).varies == Varies::ByKey;
+            const Varies varies = column_spec(columns_.columns[i]).varies;
+            by_source_[i] = varies == Varies::BySource;
+            const bool by_key = varies != Varies::ByRow;
             run_end_[i] = !by_key ? i : i + 1 < columns_.size && run_end_[i + 1] != i + 1 ? run_end_[i + 1] : i + 1;
         }
     }
@@ -48,7 +51,35 @@ protected:
     CellText text_;
 
 private:
-    void spell_cell(std::string& out, const Row& row, size_t i) { spellers_[i](text_, out, row); }
+    void spell_cell(std::string& out, const Row& row, size_t i) {
+        if (!by_source_[i]) {
+            spellers_[i](text_, out, row);
+            return;
+        }
+        Remembered& remembered = remembered_[i];
+        const Cell now = cell(row, columns_.columns[i]);
+        if (!remembered.valid || !same_cell(remembered.cell, now)) {
+            remembered.text.clear();
+            spellers_[i](text_, remembered.text, row);
+            remembered.cell = now;
+            remembered.valid = true;
+        }
+        out += remembered.text;
+    }
+
+    static bool same_cell(const Cell& a, const Cell& b) {
+        return a.null == b.null && a.text.data() == b.text.data() && a.text.size() == b.text.size() &&
+               a.number == b.number;
+    }
+
+    // The text of a column that varies by source, and the cell it was spelled from.
+    struct Remembered {
+        Cell cell;
+        std::string text;
+        bool valid = false;
+    };
+    std::array<bool, kColumnCount> by_source_{};
+    std::array<Remembered, kColumnCount> remembered_;
 
     std::array<CellSpeller, kColumnCount> spellers_{};
     std::string_view line_end_;
