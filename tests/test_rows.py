@@ -164,7 +164,8 @@ def test_timelines_hold_every_key_and_its_time(built: Built, sources: Sources) -
     keys = [key for key in built.keys if sources == "live+recovered" or key[2] == (sources == "recovered")]
     bodyfile = b"".join(tarnu._export(built.path, "bodyfile", sources=sources)).decode("utf-8")
     assert bodyfile.split("\n") == ["0|{}:\\{}{}|0|0|0|0|0|0|{}|0|0".format(
-        built.path, path, " (deleted)" if deleted else "", unix_seconds(time)) for path, time, deleted, _ in keys] + [""]
+        built.path, path, " (deleted)" if deleted else "", unix_seconds(time))
+        for path, time, deleted, _ in keys] + [""]
     table = list(csv.reader(io.StringIO(b"".join(tarnu._export(built.path, "timeline-csv", sources=sources))
                                         .decode("utf-8"), newline="")))
     extra = ["deleted", "path_complete"] if sources != "live" else []

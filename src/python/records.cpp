@@ -32,9 +32,12 @@ const ColumnList kRecordColumns = columns_of({ColumnSet::Rows, ColumnSet::Record
 const char* record_field_doc(Column column) {
     switch (column) {
         case Column::Hive: return "the hive's path as given (or the name passed), None for bytes without a name";
-        case Column::Key: return "the key's path from the root key (\"\" for the root), None when the hive could not be opened";
-        case Column::LastWritten: return "the key's last-written time as a datetime in UTC, None for 0 or past the year 9999";
-        case Column::Value: return "the value's name (\"\" for the default value), None in the row of a key without values";
+        case Column::Key:
+            return "the key's path from the root key (\"\" for the root), None when the hive could not be opened";
+        case Column::LastWritten:
+            return "the key's last-written time as a datetime in UTC, None for 0 or past the year 9999";
+        case Column::Value:
+            return "the value's name (\"\" for the default value), None in the row of a key without values";
         case Column::Type: return "the value's type number (1 for REG_SZ, ...), None without a value";
         case Column::Raw: return "the value's data bytes, None without a value or when they could not be read";
         case Column::Data:
@@ -131,7 +134,9 @@ std::vector<std::unique_ptr<BatchGroup>> read_batch(RecordsFields& fields) {
         const bool found = fields.rows->next(item->group);
         // What could not be read comes before the key where it was met.
         if (fields.rows->has_problems()) {
-            for (RecordProblem& problem : fields.rows->take_problems()) add_error(fields, batch, std::move(problem), true);
+            for (RecordProblem& problem : fields.rows->take_problems()) {
+                add_error(fields, batch, std::move(problem), true);
+            }
         }
         if (!found) {
             fields.spare.push_back(std::move(item));

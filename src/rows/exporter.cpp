@@ -9,7 +9,8 @@ Exporter::Exporter(const Hive& hive, KeyNode start, std::string start_path, cons
       stop_at_first_problem_(options.stop_at_first_problem),
       utf16_(options.format == ExportFormat::Reg) {
     if (options.sources != RowSources::Recovered) {
-        sources_.push_back(std::make_unique<LiveRows>(hive, std::move(start), std::move(start_path), options.hive_name));
+        sources_.push_back(
+            std::make_unique<LiveRows>(hive, std::move(start), std::move(start_path), options.hive_name));
         live_ = sources_.back().get();
     }
     if (options.sources != RowSources::Live) {

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -52,7 +53,8 @@ struct ColumnSpec {
 };
 
 inline constexpr ColumnSpec kColumns[] = {
-    {Column::Hive, "hive", ColumnSet::Rows, CellKind::Text, Varies::BySource, "the hive's name (its path as given); null without one"},
+    {Column::Hive, "hive", ColumnSet::Rows, CellKind::Text, Varies::BySource,
+     "the hive's name (its path as given); null without one"},
     {Column::Key, "key", ColumnSet::Rows, CellKind::Text, Varies::ByKey,
      "the key's path from the root key (\"\" for the root); null for a recovered value that no key lists"},
     {Column::LastWritten, "last_written", ColumnSet::Rows, CellKind::Time, Varies::ByKey,

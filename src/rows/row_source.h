@@ -49,7 +49,8 @@ public:
     RowSource(const RowSource&) = delete;
     RowSource& operator=(const RowSource&) = delete;
 
-    // Fills `group` with the rows of the next key, or of a value without one; false once the source is over.
+    // Fills `group` with the next rows: those of a key (the live walk), or one row (recovery); false once the
+    // source is over. The rows of one key follow each other, the first marked `first_of_key`.
     virtual bool next(RowGroup& group) = 0;
 
     // What could not be read since the last call, in the order it was met.
