@@ -2,12 +2,12 @@
 // of one recovery (and through it of the hive), so it outlives the Hive object; the recovery never changes once
 // made. Keys answer like RegistryKey where that makes sense; values read their data when asked, and give None for
 // data that is no longer available.
-#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "python/binding.h"
 #include "recovery/recovery.h"
+#include "rows/row_source.h"
 #include "utils/format.h"
 
 namespace tarnu::py {
@@ -237,22 +237,10 @@ PyObject* deleted_records(const SharedHive& hive) {
         recovered->recovery = recover_deleted(*hive);
     }
     const SharedRecovered share = std::move(recovered);
-    const Recovery& recovery = share->recovery;
 
-    // Keys and the values that no key lists, merged in offset order.
-    struct Item {
-        uint32_t offset;
-        bool is_key;
-        size_t index;
-    };
-    std::vector<Item> items;
-    items.reserve(recovery.keys.size() + recovery.values.size());
-    for (size_t i = 0; i < recovery.keys.size(); ++i) items.push_back(Item{recovery.keys[i].node.offset, true, i});
-    for (size_t i = 0; i < recovery.values.size(); ++i) {
-        if (!recovery.values[i].listed) items.push_back(Item{recovery.values[i].offset, false, i});
-    }
-    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.offset < b.offset; });
-    return new_list(items, [&](const Item& item) {
+    // Keys and the values that no key lists, in offset order, as the rows of recovery have them.
+    std::vector<RecoveredItem> items = recovered_order(share->recovery);
+    return new_list(items, [&](const RecoveredItem& item) {
         return item.is_key ? new_deleted_key(share, item.index) : new_deleted_value(share, item.index);
     });
 }

@@ -32,9 +32,9 @@ def iso_time(filetime: int) -> Optional[str]:
 
 
 def filetime_text(filetime: int) -> str:
-    """A time to show: ISO-8601 as the exports write it; "" for 0, the number itself past the year 9999."""
+    """A time to show: ISO-8601 as the exports write it; "" where they write null (0 and past the year 9999)."""
     text = iso_time(filetime)
-    return text if text is not None else "" if filetime == 0 else str(filetime)
+    return text if text is not None else ""
 
 
 def escaped(text: str) -> str:

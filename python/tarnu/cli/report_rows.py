@@ -15,8 +15,6 @@ from typing import Any, Dict, Iterable, List, Sequence, Tuple
 
 from tarnu.reports import Report, record_fields
 
-from .deleted import csv_field
-
 COLUMNS = ("hive", "artifact", "key", "time", "fields")
 CSV_HEADER = ",".join(COLUMNS) + "\r\n"
 
@@ -37,6 +35,17 @@ def plain(value: Any) -> Any:
     if isinstance(value, dict):
         return {str(name): plain(item) for name, item in value.items()}
     return value
+
+
+def csv_field(value: Any) -> str:
+    """A cell of CSV as dump writes it: empty for null, true/false, a list as its JSON array."""
+    if value is None:
+        return ""
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, list):
+        return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
+    return str(value)
 
 
 def row(hive: str, report: Report, record: Any) -> Dict[str, Any]:
