@@ -1,0 +1,408 @@
+#include "rows/arrow_batch.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "decode/value_data.h"
+#include "utils/text.h"
+
+namespace tarnu {
+namespace {
+
+// The most room a buffer keeps for the next batch: what it held in the last one, up to this, so that a batch's
+// buffers rarely grow by copying while one huge value reserves nothing for the batches after it.
+constexpr size_t kMostKept = size_t{8} << 20;
+
+// What a row adds besides the text and data it carries: every field's offset or value, validity bits, the name of
+// a type.
+constexpr size_t kFixedRowBytes = 128;
+
+// Microseconds between 1601 (the FILETIME epoch) and 1970.
+constexpr int64_t kUnixEpochMicroseconds = 11644473600000000;
+
+template <typename Buffer>
+void start_again(Buffer& buffer, size_t last_size) {
+    buffer = {};
+    buffer.reserve(std::min(last_size, kMostKept / sizeof(buffer[0])));
+}
+
+// Variable-size items (utf8, large_utf8, large_binary): validity, offsets, data.
+template <typename Offset>
+class VariableField {
+public:
+    VariableField() { offsets_.push_back(0); }
+
+    size_t add(std::string_view text) {
+        data_.append(text);
+        return close(text.size());
+    }
+    size_t add_null() { return valid_.push(false) + push_offset(); }
+    // For an item written straight into `data()`: ends it once `added` bytes were appended.
+    std::string& data() { return data_; }
+    size_t close(size_t added) { return valid_.push(true) + push_offset() + added; }
+    size_t size() const { return offsets_.size() - 1; }
+
+    void finish(ArrowArray& out) {
+        auto parts = std::make_unique<ArrayParts>();
+        const size_t length = size();
+        const int64_t nulls = parts->add_validity(valid_, length);
+        parts->add_buffer(std::exchange(offsets_, {}));
+        start_again(offsets_, length + 1);
+        offsets_.push_back(0);
+        const size_t data_size = data_.size();
+        parts->add_buffer(std::exchange(data_, {}));
+        start_again(data_, data_size);
+        export_array(out, std::move(parts), static_cast<int64_t>(length), nulls);
+    }
+
+private:
+    size_t push_offset() {
+        offsets_.push_back(static_cast<Offset>(data_.size()));
+        return sizeof(Offset);
+    }
+
+    BitBuffer valid_;
+    std::vector<Offset> offsets_;
+    std::string data_;
+};
+
+// Fixed-width values: validity, values.
+template <typename T>
+class FixedField {
+public:
+    size_t add(T value) {
+        values_.push_back(value);
+        return valid_.push(true) + sizeof(T);
+    }
+    size_t add_null() {
+        values_.push_back(T{});
+        return valid_.push(false) + sizeof(T);
+    }
+
+    // The array's parts, for a caller that adds a dictionary before handing them out.
+    std::unique_ptr<ArrayParts> take(int64_t& length, int64_t& nulls) {
+        auto parts = std::make_unique<ArrayParts>();
+        length = static_cast<int64_t>(values_.size());
+        nulls = parts->add_validity(valid_, values_.size());
+        const size_t size = values_.size();
+        parts->add_buffer(std::exchange(values_, {}));
+        start_again(values_, size);
+        return parts;
+    }
+    void finish(ArrowArray& out) {
+        int64_t length = 0, nulls = 0;
+        std::unique_ptr<ArrayParts> parts = take(length, nulls);
+        export_array(out, std::move(parts), length, nulls);
+    }
+
+private:
+    BitBuffer valid_;
+    std::vector<T> values_;
+};
+
+// Booleans: validity, values as bits.
+class FlagField {
+public:
+    size_t add(std::optional<bool> flag) { return valid_.push(flag.has_value()) + values_.push(flag.value_or(false)); }
+    void finish(ArrowArray& out) {
+        auto parts = std::make_unique<ArrayParts>();
+        const size_t length = values_.size();
+        const int64_t nulls = parts->add_validity(valid_, length);
+        parts->add_buffer(values_.take(length));
+        export_array(out, std::move(parts), static_cast<int64_t>(length), nulls);
+    }
+
+private:
+    BitBuffer valid_, values_;
+};
+
+// A list of large_utf8 items per row: validity, int32 offsets into the items, the items.
+class TextListField {
+public:
+    TextListField() { offsets_.push_back(0); }
+    size_t add_null() { return valid_.push(false) + push_offset(); }
+    // Appends an item of the row's list, written by `write` into the string it is given; returns the bytes added.
+    template <typename Write>
+    size_t add_item(Write&& write) {
+        std::string& data = items_.data();
+        const size_t before = data.size();
+        write(data);
+        return items_.close(data.size() - before);
+    }
+    // Ends the row's list.
+    size_t close() { return valid_.push(true) + push_offset(); }
+
+    void finish(ArrowArray& out) {
+        auto parts = std::make_unique<ArrayParts>();
+        const size_t length = offsets_.size() - 1;
+        const int64_t nulls = parts->add_validity(valid_, length);
+        parts->add_buffer(std::exchange(offsets_, {}));
+        start_again(offsets_, length + 1);
+        offsets_.push_back(0);
+        items_.finish(parts->add_child());
+        export_array(out, std::move(parts), static_cast<int64_t>(length), nulls);
+    }
+
+private:
+    size_t push_offset() {
+        offsets_.push_back(static_cast<int32_t>(items_.size()));
+        return sizeof(int32_t);
+    }
+
+    BitBuffer valid_;
+    std::vector<int32_t> offsets_;
+    VariableField<int64_t> items_;
+};
+
+// One column of the row model, as one field or more.
+class ColumnField {
+public:
+    explicit ColumnField(Column column) : column_(column) {}
+    virtual ~ColumnField() = default;
+    ColumnField(const ColumnField&) = delete;
+    ColumnField& operator=(const ColumnField&) = delete;
+
+    // Appends the column's value in `row`; returns the bytes the buffers grew by.
+    virtual size_t add(const Row& row) = 0;
+    // Appends its fields to `fields`.
+    virtual void describe(std::vector<ArrowField>& fields) const = 0;
+    // Adds one array per field to `batch`, and starts again.
+    virtual void finish(ArrayParts& batch) = 0;
+    // Bytes that every batch carries however many rows it has.
+    virtual size_t batch_bytes() const { return 0; }
+
+protected:
+    Cell value(const Row& row) const { return cell(row, column_); }
+    std::string name() const { return std::string(column_spec(column_).name); }
+
+    Column column_;
+};
+
+class TextColumn final : public ColumnField {
+public:
+    using ColumnField::ColumnField;
+    size_t add(const Row& row) override {
+        const Cell text = value(row);
+        return text.null ? field_.add_null() : field_.add(text.text);
+    }
+    void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "u"}); }
+    void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
+
+private:
+    VariableField<int32_t> field_;
+};
+
+// Text that is the same in every row of a source: int32 indices into a dictionary of that one text.
+class SourceTextColumn final : public ColumnField {
+public:
+    SourceTextColumn(Column column, std::optional<std::string> text) : ColumnField(column), text_(std::move(text)) {}
+    size_t add(const Row& row) override { return value(row).null ? indices_.add_null() : indices_.add(0); }
+    void describe(std::vector<ArrowField>& fields) const override {
+        fields.push_back({name(), "i", true, {}, {ArrowField{"", "u"}}});
+    }
+    void finish(ArrayParts& batch) override {
+        ArrowArray& out = batch.add_child();
+        int64_t length = 0, nulls = 0;
+        std::unique_ptr<ArrayParts> parts = indices_.take(length, nulls);
+        VariableField<int32_t> dictionary;
+        if (text_) dictionary.add(*text_);
+        dictionary.finish(parts->dictionary());
+        export_array(out, std::move(parts), length, nulls);
+    }
+    size_t batch_bytes() const override { return (text_ ? text_->size() + 1 : 0) + 2 * sizeof(int32_t); }
+
+private:
+    std::optional<std::string> text_;
+    FixedField<int32_t> indices_;
+};
+
+class TimeColumn final : public ColumnField {
+public:
+    using ColumnField::ColumnField;
+    size_t add(const Row& row) override {
+        const Cell time = value(row);
+        if (time.null) return field_.add_null();
+        return field_.add(static_cast<int64_t>(time.number / 10) - kUnixEpochMicroseconds);
+    }
+    void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "tsu:UTC"}); }
+    void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
+
+private:
+    FixedField<int64_t> field_;
+};
+
+// The type's name; the names of the known types are made once.
+class TypeColumn final : public ColumnField {
+public:
+    explicit TypeColumn(Column column) : ColumnField(column) {
+        for (uint32_t id = 0; id < known_.size(); ++id) known_[id] = ValueType{id}.name();
+    }
+    size_t add(const Row& row) override {
+        const Cell type = value(row);
+        if (type.null) return field_.add_null();
+        return field_.add(type.type.known() ? std::string_view(known_[type.type.id]) : type.type.name());
+    }
+    void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "u"}); }
+    void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
+
+private:
+    std::array<std::string, kRegQword + 1> known_;
+    VariableField<int32_t> field_;
+};
+
+class BytesColumn final : public ColumnField {
+public:
+    using ColumnField::ColumnField;
+    size_t add(const Row& row) override {
+        const Cell bytes = value(row);
+        if (bytes.null) return field_.add_null();
+        return field_.add(std::string_view(reinterpret_cast<const char*>(bytes.bytes.data()), bytes.bytes.size()));
+    }
+    void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "Z"}); }
+    void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
+
+private:
+    VariableField<int64_t> field_;
+};
+
+// The decoded data in the field of its shape: text, a list of texts, or a number.
+class DataColumn final : public ColumnField {
+public:
+    using ColumnField::ColumnField;
+    size_t add(const Row& row) override {
+        const Cell data = value(row);
+        std::optional<DecodedValue> decoded;
+        if (!data.null) {
+            auto result = decode_value_data(data.type, data.bytes);
+            if (result.ok()) decoded = std::move(result).value();
+        }
+        const ValueDataKind kind = decoded ? decoded->kind : ValueDataKind::None;
+        size_t added = 0;
+        if (kind == ValueDataKind::String || kind == ValueDataKind::ExpandString) {
+            std::string& out = text_.data();
+            const size_t before = out.size();
+            append_utf8(decoded->text, out);
+            added += text_.close(out.size() - before);
+        } else {
+            added += text_.add_null();
+        }
+        if (kind == ValueDataKind::MultiString) {
+            for_each_piece(decoded->text, [&](const StoredText& piece) {
+                added += list_.add_item([&](std::string& out) { append_utf8(piece, out); });
+                return true;
+            });
+            added += list_.close();
+        } else {
+            added += list_.add_null();
+        }
+        const bool number = kind == ValueDataKind::Dword || kind == ValueDataKind::DwordBigEndian ||
+                            kind == ValueDataKind::Qword;
+        added += number ? number_.add(decoded->number) : number_.add_null();
+        return added;
+    }
+    void describe(std::vector<ArrowField>& fields) const override {
+        fields.push_back({name() + "_text", "U"});
+        fields.push_back({name() + "_list", "+l", true, {ArrowField{"item", "U", false}}});
+        fields.push_back({name() + "_number", "L"});
+    }
+    void finish(ArrayParts& batch) override {
+        text_.finish(batch.add_child());
+        list_.finish(batch.add_child());
+        number_.finish(batch.add_child());
+    }
+
+private:
+    VariableField<int64_t> text_;
+    TextListField list_;
+    FixedField<uint64_t> number_;
+};
+
+class FlagColumn final : public ColumnField {
+public:
+    using ColumnField::ColumnField;
+    size_t add(const Row& row) override {
+        const Cell flag = value(row);
+        return field_.add(flag.null ? std::nullopt : std::optional<bool>(flag.number != 0));
+    }
+    void describe(std::vector<ArrowField>& fields) const override {
+        fields.push_back({name(), "b", column_ != Column::Deleted});
+    }
+    void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
+
+private:
+    FlagField field_;
+};
+
+class NumberColumn final : public ColumnField {
+public:
+    using ColumnField::ColumnField;
+    size_t add(const Row& row) override {
+        const Cell number = value(row);
+        return number.null ? field_.add_null() : field_.add(static_cast<uint32_t>(number.number));
+    }
+    void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "I"}); }
+    void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
+
+private:
+    FixedField<uint32_t> field_;
+};
+
+std::unique_ptr<ColumnField> make_field(Column column, const std::optional<std::string>& hive_name) {
+    const ColumnSpec& spec = column_spec(column);
+    switch (spec.kind) {
+        case CellKind::Text:
+            if (spec.varies == Varies::BySource) return std::make_unique<SourceTextColumn>(column, hive_name);
+            return std::make_unique<TextColumn>(column);
+        case CellKind::Time: return std::make_unique<TimeColumn>(column);
+        case CellKind::Type: return std::make_unique<TypeColumn>(column);
+        case CellKind::Bytes: return std::make_unique<BytesColumn>(column);
+        case CellKind::Data: return std::make_unique<DataColumn>(column);
+        case CellKind::Flag: return std::make_unique<FlagColumn>(column);
+        case CellKind::Number: return std::make_unique<NumberColumn>(column);
+    }
+    return std::make_unique<TextColumn>(column);
+}
+
+}  // namespace
+
+struct ArrowBatchWriter::Builders {
+    std::vector<std::unique_ptr<ColumnField>> fields;
+    size_t batch_bytes = 0;
+};
+
+ArrowBatchWriter::ArrowBatchWriter(std::span<const Column> columns, std::optional<std::string> hive_name)
+    : schema_{"", "+s", false}, columns_(columns.begin(), columns.end()), builders_(std::make_unique<Builders>()) {
+    for (Column column : columns_) {
+        builders_->fields.push_back(make_field(column, hive_name));
+        builders_->fields.back()->describe(schema_.children);
+        builders_->batch_bytes += builders_->fields.back()->batch_bytes();
+    }
+    bytes_ = builders_->batch_bytes;
+}
+
+ArrowBatchWriter::~ArrowBatchWriter() = default;
+
+void ArrowBatchWriter::add(const Row& row) {
+    for (const auto& field : builders_->fields) bytes_ += field->add(row);
+    ++rows_;
+}
+
+size_t ArrowBatchWriter::row_bound(const Row& row) {
+    // Decoded data takes at most 3 bytes of UTF-8 for every 2 bytes of stored text, and a list adds 8 bytes of
+    // offset for each item, which holds at least a character and its terminator (4 bytes).
+    const size_t raw = row.raw ? row.raw->size() : 0;
+    return kFixedRowBytes + row.key.value_or("").size() + row.value.value_or("").size() +
+           row.error.value_or("").size() + raw + 2 * raw + 2 * raw;
+}
+
+void ArrowBatchWriter::finish(ArrowArray& out) {
+    auto parts = std::make_unique<ArrayParts>();
+    parts->add_all_valid();
+    for (const auto& field : builders_->fields) field->finish(*parts);
+    export_array(out, std::move(parts), static_cast<int64_t>(rows_), 0);
+    rows_ = 0;
+    bytes_ = builders_->batch_bytes;
+}
+
+}  // namespace tarnu
