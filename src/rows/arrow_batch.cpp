@@ -389,11 +389,12 @@ void ArrowBatchWriter::add(const Row& row) {
 }
 
 size_t ArrowBatchWriter::row_bound(const Row& row) {
-    // Decoded data takes at most 3 bytes of UTF-8 for every 2 bytes of stored text, and a list adds 8 bytes of
-    // offset for each item, which holds at least a character and its terminator (4 bytes).
+    // Besides the raw bytes, decoded data takes at most 5 bytes for each stored byte: its text 1.5 (3 bytes of UTF-8
+    // for 2 of UTF-16), and a list 8 bytes of offset for each item, which takes at least 2 stored bytes (a character
+    // and its terminator, in UTF-8) or 4 (in UTF-16).
     const size_t raw = row.raw ? row.raw->size() : 0;
     return kFixedRowBytes + row.key.value_or("").size() + row.value.value_or("").size() +
-           row.error.value_or("").size() + raw + 2 * raw + 2 * raw;
+           row.error.value_or("").size() + raw * 6;
 }
 
 void ArrowBatchWriter::finish(ArrowArray& out) {
