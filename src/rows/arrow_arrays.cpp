@@ -1,5 +1,7 @@
 #include "rows/arrow_arrays.h"
 
+#include <algorithm>
+
 namespace tarnu {
 namespace {
 
@@ -49,23 +51,89 @@ void export_schema(const ArrowField& field, ArrowSchema& out) {
     out.private_data = parts.release();
 }
 
-std::vector<uint8_t> BitBuffer::take(size_t reserve) {
-    std::vector<uint8_t> out = std::move(bytes_);
-    bytes_ = {};
-    bytes_.reserve((reserve + 7) / 8);
-    size_ = ones_ = 0;
+namespace {
+
+// The most room a buffer keeps for the next batch: what it held in the last one, up to this, so that a batch's
+// buffers rarely grow by copying while one huge value reserves nothing for the batches after it.
+constexpr size_t kMostKept = size_t{8} << 20;
+// What the pool keeps: buffers from the size that malloc takes from the system on its own up to the budget of a
+// large batch, and in all about what two threads' batches in flight hold (the pool never gives memory back).
+constexpr size_t kLeastPooled = size_t{64} << 10;
+constexpr size_t kMostPooled = size_t{32} << 20;
+constexpr size_t kMostKeptInPool = size_t{64} << 20;
+constexpr size_t kMostBuffersPerSlot = 4;
+
+}  // namespace
+
+BufferPool& BufferPool::shared() {
+    // Never destroyed: batches may be released after the process's statics are gone.
+    static auto* pool = new BufferPool();
+    return *pool;
+}
+
+std::string BufferPool::take(size_t slot, size_t wanted) {
+    std::string out;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (slot < spare_.size() && !spare_[slot].empty()) {
+            out = std::move(spare_[slot].back());
+            spare_[slot].pop_back();
+            kept_ -= out.capacity();
+        }
+    }
+    out.clear();
+    out.reserve(wanted);
     return out;
 }
 
-int64_t ArrayParts::add_validity(BitBuffer& valid, size_t reserve) {
-    const auto nulls = static_cast<int64_t>(valid.size() - valid.ones());
-    if (nulls == 0) {
-        (void)valid.take(reserve);
-        buffers_.push_back(nullptr);
-    } else {
-        add_buffer(valid.take(reserve));
+void BufferPool::give(size_t slot, std::string buffer) {
+    const size_t capacity = buffer.capacity();
+    if (capacity < kLeastPooled || capacity > kMostPooled) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (slot >= spare_.size()) spare_.resize(slot + 1);
+    std::vector<std::string>& spare = spare_[slot];
+    if (kept_ + capacity > kMostKeptInPool || spare.size() == kMostBuffersPerSlot) return;
+    kept_ += capacity;
+    // The largest last, to be taken first.
+    spare.push_back(std::move(buffer));
+    for (size_t i = spare.size() - 1; i > 0 && spare[i - 1].capacity() > spare[i].capacity(); --i) {
+        std::swap(spare[i - 1], spare[i]);
     }
-    return nulls;
+}
+
+void PooledBytes::reserve(size_t size) {
+    if (bytes_.capacity() >= size) return;
+    std::string room = BufferPool::shared().take(slot_, size);
+    room.append(bytes_);
+    BufferPool::shared().give(slot_, std::exchange(bytes_, std::move(room)));
+}
+
+void PooledBytes::hand_to(ArrayParts& parts) {
+    const size_t size = bytes_.size();
+    parts.add_buffer(std::exchange(bytes_, BufferPool::shared().take(slot_, std::min(size, kMostKept))), slot_);
+}
+
+void BitBuffer::hand_to(ArrayParts& parts) {
+    bytes_.hand_to(parts);
+    size_ = ones_ = 0;
+}
+
+int64_t BitBuffer::hand_validity_to(ArrayParts& parts) {
+    const auto nulls = static_cast<int64_t>(size_ - ones_);
+    if (nulls != 0) {
+        hand_to(parts);
+        return nulls;
+    }
+    bytes_.bytes().clear();
+    size_ = ones_ = 0;
+    parts.add_all_valid();
+    return 0;
+}
+
+void ArrayParts::add_buffer(std::string bytes, size_t slot) {
+    auto held = std::make_unique<Held>(std::move(bytes), slot);
+    buffers_.push_back(held->bytes.empty() ? static_cast<const void*>(kNothing) : held->bytes.data());
+    held_.push_back(std::move(held));
 }
 
 ArrowArray& ArrayParts::add_child() {

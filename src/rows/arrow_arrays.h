@@ -1,5 +1,7 @@
 // Arrays and schemas handed out through the Arrow C data interface (rows/arrow_abi.h), owned by what they carry:
 // - `ArrowField` describes a field's type as a tree, and `export_schema` makes its ArrowSchema;
+// - `BufferPool` keeps the buffers of released batches for the next ones, and `PooledBytes` is a buffer being
+//   written, taken from the pool, that goes back to it once the batch that carries it is released;
 // - `BitBuffer` builds a validity bitmap or a column of booleans;
 // - `ArrayParts` collects what one array owns (its buffers, children and dictionary), and `export_array` hands it
 //   out as an ArrowArray whose release callback frees it all, children first.
@@ -9,8 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -29,14 +31,60 @@ struct ArrowField {
 // Fills `out` with the schema of `field`; its release callback frees what it holds.
 void export_schema(const ArrowField& field, ArrowSchema& out);
 
+// Memory written once is the process's own: a batch written into the buffers of batches released before it takes
+// no page faults and no calls into the system, which would also make threads wait on each other. The process keeps
+// the buffers of released batches, up to a total worth keeping, for the batches after them, by slot: a buffer's
+// place among those of a batch (the same in every batch of the same columns), so that each buffer comes back to a
+// place that needs about as much room. Any thread may give one back or take one.
+class BufferPool {
+public:
+    static BufferPool& shared();
+    // An empty buffer of `slot` with room for `wanted` bytes: the largest kept, or a new one.
+    std::string take(size_t slot, size_t wanted);
+    void give(size_t slot, std::string buffer);
+
+private:
+    std::mutex mutex_;
+    std::vector<std::vector<std::string>> spare_;  // by slot
+    size_t kept_ = 0;                              // the capacity of `spare_`
+};
+
+// Numbers the buffers of a batch's fields as they are made, in the same order for every batch of the same columns.
+struct BufferSlots {
+    size_t next = 0;
+};
+
+class ArrayParts;
+
+class PooledBytes {
+public:
+    explicit PooledBytes(BufferSlots& slots) : slot_(slots.next++) {}
+    std::string& bytes() { return bytes_; }
+    const std::string& bytes() const { return bytes_; }
+    template <typename T>
+    void push(T value) {
+        bytes_.append(reinterpret_cast<const char*>(&value), sizeof(T));
+    }
+    // Makes room for `size` bytes in all.
+    void reserve(size_t size);
+    // Hands the bytes to `parts` as its next buffer and starts again empty, with room for as many.
+    void hand_to(ArrayParts& parts);
+
+private:
+    size_t slot_;
+    std::string bytes_;
+};
+
 class BitBuffer {
 public:
+    explicit BitBuffer(BufferSlots& slots) : bytes_(slots) {}
     // Appends a bit; returns the bytes the bitmap grew by (0 or 1).
     size_t push(bool bit) {
+        std::string& bytes = bytes_.bytes();
         const size_t grown = size_ % 8 == 0 ? 1 : 0;
-        if (grown != 0) bytes_.push_back(0);
+        if (grown != 0) bytes.push_back(0);
         if (bit) {
-            bytes_.back() = static_cast<uint8_t>(bytes_.back() | (1u << (size_ % 8)));
+            bytes.back() = static_cast<char>(static_cast<uint8_t>(bytes.back()) | (1u << (size_ % 8)));
             ++ones_;
         }
         ++size_;
@@ -44,26 +92,20 @@ public:
     }
     size_t size() const { return size_; }
     size_t ones() const { return ones_; }
-    // Hands the bitmap over and starts again empty, with room for `reserve` bits.
-    std::vector<uint8_t> take(size_t reserve);
+    // Hands the bits to `parts` as its next buffer and starts again empty.
+    void hand_to(ArrayParts& parts);
+    // The same as a validity bitmap, left out when every bit is set; returns the count of bits not set.
+    int64_t hand_validity_to(ArrayParts& parts);
 
 private:
-    std::vector<uint8_t> bytes_;
+    PooledBytes bytes_;
     size_t size_ = 0, ones_ = 0;
 };
 
 class ArrayParts {
 public:
-    // Keeps `buffer` (a vector or a string) as the array's next buffer.
-    template <typename Buffer>
-    void add_buffer(Buffer&& buffer) {
-        auto held = std::make_unique<Held<std::decay_t<Buffer>>>(std::forward<Buffer>(buffer));
-        buffers_.push_back(held->value.empty() ? static_cast<const void*>(kNothing) : held->value.data());
-        held_.push_back(std::move(held));
-    }
-    // A validity bitmap, left out when nothing is null; `valid` starts again with room for `reserve` bits. Returns
-    // the null count.
-    int64_t add_validity(BitBuffer& valid, size_t reserve);
+    // Keeps `bytes` as the array's next buffer, to be given back to the pool at `slot` once the array is released.
+    void add_buffer(std::string bytes, size_t slot);
     // A validity bitmap left out: nothing is null.
     void add_all_valid() { buffers_.push_back(nullptr); }
     // A child array for the caller to fill.
@@ -75,18 +117,18 @@ private:
     friend void export_array(ArrowArray& out, std::unique_ptr<ArrayParts> parts, int64_t length, int64_t null_count);
     friend void release_array(ArrowArray* array);
 
-    struct HeldBase {
-        virtual ~HeldBase() = default;
-    };
-    template <typename T>
-    struct Held final : HeldBase {
-        explicit Held(T&& taken) : value(std::move(taken)) {}
-        T value;
+    struct Held {
+        std::string bytes;
+        size_t slot;
+        Held(std::string taken, size_t at) : bytes(std::move(taken)), slot(at) {}
+        ~Held() { BufferPool::shared().give(slot, std::move(bytes)); }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
     };
     // The address of an empty buffer.
     alignas(64) static const uint8_t kNothing[64];
 
-    std::vector<std::unique_ptr<HeldBase>> held_;
+    std::vector<std::unique_ptr<Held>> held_;
     std::vector<const void*> buffers_;
     std::vector<std::unique_ptr<ArrowArray>> children_;
     std::vector<ArrowArray*> child_pointers_;

@@ -10,10 +10,6 @@
 namespace tarnu {
 namespace {
 
-// The most room a buffer keeps for the next batch: what it held in the last one, up to this, so that a batch's
-// buffers rarely grow by copying while one huge value reserves nothing for the batches after it.
-constexpr size_t kMostKept = size_t{8} << 20;
-
 // What a row adds besides the text and data it carries: every field's offset or value, validity bits, the name of
 // a type.
 constexpr size_t kFixedRowBytes = 128;
@@ -21,73 +17,70 @@ constexpr size_t kFixedRowBytes = 128;
 // Microseconds between 1601 (the FILETIME epoch) and 1970.
 constexpr int64_t kUnixEpochMicroseconds = 11644473600000000;
 
-template <typename Buffer>
-void start_again(Buffer& buffer, size_t last_size) {
-    buffer = {};
-    buffer.reserve(std::min(last_size, kMostKept / sizeof(buffer[0])));
-}
-
 // Variable-size items (utf8, large_utf8, large_binary): validity, offsets, data.
 template <typename Offset>
 class VariableField {
 public:
-    VariableField() { offsets_.push_back(0); }
+    explicit VariableField(BufferSlots& slots) : valid_(slots), offsets_(slots), data_(slots) {
+        offsets_.push(Offset{0});
+    }
 
     size_t add(std::string_view text) {
-        data_.append(text);
+        data_.bytes().append(text);
         return close(text.size());
     }
     size_t add_null() { return valid_.push(false) + push_offset(); }
     // For an item written straight into `data()`: ends it once `added` bytes were appended.
-    std::string& data() { return data_; }
+    std::string& data() { return data_.bytes(); }
     size_t close(size_t added) { return valid_.push(true) + push_offset() + added; }
-    size_t size() const { return offsets_.size() - 1; }
+    size_t size() const { return size_; }
+    void reserve(size_t rows, size_t bytes) {
+        offsets_.reserve((rows + 1) * sizeof(Offset));
+        data_.reserve(bytes);
+    }
 
     void finish(ArrowArray& out) {
         auto parts = std::make_unique<ArrayParts>();
-        const size_t length = size();
-        const int64_t nulls = parts->add_validity(valid_, length);
-        parts->add_buffer(std::exchange(offsets_, {}));
-        start_again(offsets_, length + 1);
-        offsets_.push_back(0);
-        const size_t data_size = data_.size();
-        parts->add_buffer(std::exchange(data_, {}));
-        start_again(data_, data_size);
-        export_array(out, std::move(parts), static_cast<int64_t>(length), nulls);
+        const int64_t nulls = valid_.hand_validity_to(*parts);
+        offsets_.hand_to(*parts);
+        data_.hand_to(*parts);
+        offsets_.push(Offset{0});
+        export_array(out, std::move(parts), static_cast<int64_t>(std::exchange(size_, 0)), nulls);
     }
 
 private:
     size_t push_offset() {
-        offsets_.push_back(static_cast<Offset>(data_.size()));
+        offsets_.push(static_cast<Offset>(data_.bytes().size()));
+        ++size_;
         return sizeof(Offset);
     }
 
     BitBuffer valid_;
-    std::vector<Offset> offsets_;
-    std::string data_;
+    PooledBytes offsets_, data_;
+    size_t size_ = 0;
 };
 
 // Fixed-width values: validity, values.
 template <typename T>
 class FixedField {
 public:
+    explicit FixedField(BufferSlots& slots) : valid_(slots), values_(slots) {}
     size_t add(T value) {
-        values_.push_back(value);
+        values_.push(value);
         return valid_.push(true) + sizeof(T);
     }
     size_t add_null() {
-        values_.push_back(T{});
+        values_.push(T{});
         return valid_.push(false) + sizeof(T);
     }
+    void reserve(size_t rows, size_t) { values_.reserve(rows * sizeof(T)); }
 
     // The array's parts, for a caller that adds a dictionary before handing them out.
     std::unique_ptr<ArrayParts> take(int64_t& length, int64_t& nulls) {
         auto parts = std::make_unique<ArrayParts>();
-        length = static_cast<int64_t>(values_.size());
-        nulls = parts->add_validity(valid_, values_.size());
-        const size_t size = values_.size();
-        parts->add_buffer(std::exchange(values_, {}));
-        start_again(values_, size);
+        length = static_cast<int64_t>(values_.bytes().size() / sizeof(T));
+        nulls = valid_.hand_validity_to(*parts);
+        values_.hand_to(*parts);
         return parts;
     }
     void finish(ArrowArray& out) {
@@ -98,19 +91,20 @@ public:
 
 private:
     BitBuffer valid_;
-    std::vector<T> values_;
+    PooledBytes values_;
 };
 
 // Booleans: validity, values as bits.
 class FlagField {
 public:
+    explicit FlagField(BufferSlots& slots) : valid_(slots), values_(slots) {}
     size_t add(std::optional<bool> flag) { return valid_.push(flag.has_value()) + values_.push(flag.value_or(false)); }
     void finish(ArrowArray& out) {
         auto parts = std::make_unique<ArrayParts>();
-        const size_t length = values_.size();
-        const int64_t nulls = parts->add_validity(valid_, length);
-        parts->add_buffer(values_.take(length));
-        export_array(out, std::move(parts), static_cast<int64_t>(length), nulls);
+        const auto length = static_cast<int64_t>(values_.size());
+        const int64_t nulls = valid_.hand_validity_to(*parts);
+        values_.hand_to(*parts);
+        export_array(out, std::move(parts), length, nulls);
     }
 
 private:
@@ -120,7 +114,7 @@ private:
 // A list of large_utf8 items per row: validity, int32 offsets into the items, the items.
 class TextListField {
 public:
-    TextListField() { offsets_.push_back(0); }
+    explicit TextListField(BufferSlots& slots) : valid_(slots), offsets_(slots), items_(slots) { offsets_.push(0); }
     size_t add_null() { return valid_.push(false) + push_offset(); }
     // Appends an item of the row's list, written by `write` into the string it is given; returns the bytes added.
     template <typename Write>
@@ -132,27 +126,31 @@ public:
     }
     // Ends the row's list.
     size_t close() { return valid_.push(true) + push_offset(); }
+    void reserve(size_t rows, size_t bytes) {
+        offsets_.reserve((rows + 1) * sizeof(int32_t));
+        items_.reserve(0, bytes);
+    }
 
     void finish(ArrowArray& out) {
         auto parts = std::make_unique<ArrayParts>();
-        const size_t length = offsets_.size() - 1;
-        const int64_t nulls = parts->add_validity(valid_, length);
-        parts->add_buffer(std::exchange(offsets_, {}));
-        start_again(offsets_, length + 1);
-        offsets_.push_back(0);
+        const int64_t nulls = valid_.hand_validity_to(*parts);
+        offsets_.hand_to(*parts);
+        offsets_.push(0);
         items_.finish(parts->add_child());
-        export_array(out, std::move(parts), static_cast<int64_t>(length), nulls);
+        export_array(out, std::move(parts), static_cast<int64_t>(std::exchange(size_, 0)), nulls);
     }
 
 private:
     size_t push_offset() {
-        offsets_.push_back(static_cast<int32_t>(items_.size()));
+        offsets_.push(static_cast<int32_t>(items_.size()));
+        ++size_;
         return sizeof(int32_t);
     }
 
     BitBuffer valid_;
-    std::vector<int32_t> offsets_;
+    PooledBytes offsets_;
     VariableField<int64_t> items_;
+    size_t size_ = 0;
 };
 
 // One column of the row model, as one field or more.
@@ -171,6 +169,8 @@ public:
     virtual void finish(ArrayParts& batch) = 0;
     // Bytes that every batch carries however many rows it has.
     virtual size_t batch_bytes() const { return 0; }
+    // Makes room for a batch of `rows` rows and `bytes` bytes of text or data in each buffer of them.
+    virtual void reserve(size_t rows, size_t bytes) = 0;
 
 protected:
     Cell value(const Row& row) const { return cell(row, column_); }
@@ -181,12 +181,13 @@ protected:
 
 class TextColumn final : public ColumnField {
 public:
-    using ColumnField::ColumnField;
+    TextColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
         const Cell text = value(row);
         return text.null ? field_.add_null() : field_.add(text.text);
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "u"}); }
+    void reserve(size_t rows, size_t bytes) override { field_.reserve(rows, bytes); }
     void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
 
 private:
@@ -196,18 +197,19 @@ private:
 // Text that is the same in every row of a source: int32 indices into a dictionary of that one text.
 class SourceTextColumn final : public ColumnField {
 public:
-    SourceTextColumn(Column column, std::optional<std::string> text) : ColumnField(column), text_(std::move(text)) {}
+    SourceTextColumn(Column column, std::optional<std::string> text, BufferSlots& slots)
+        : ColumnField(column), text_(std::move(text)), indices_(slots), dictionary_(slots) {}
     size_t add(const Row& row) override { return value(row).null ? indices_.add_null() : indices_.add(0); }
     void describe(std::vector<ArrowField>& fields) const override {
         fields.push_back({name(), "i", true, {}, {ArrowField{"", "u"}}});
     }
+    void reserve(size_t rows, size_t bytes) override { indices_.reserve(rows, bytes); }
     void finish(ArrayParts& batch) override {
         ArrowArray& out = batch.add_child();
         int64_t length = 0, nulls = 0;
         std::unique_ptr<ArrayParts> parts = indices_.take(length, nulls);
-        VariableField<int32_t> dictionary;
-        if (text_) dictionary.add(*text_);
-        dictionary.finish(parts->dictionary());
+        if (text_) dictionary_.add(*text_);
+        dictionary_.finish(parts->dictionary());
         export_array(out, std::move(parts), length, nulls);
     }
     size_t batch_bytes() const override { return (text_ ? text_->size() + 1 : 0) + 2 * sizeof(int32_t); }
@@ -215,17 +217,19 @@ public:
 private:
     std::optional<std::string> text_;
     FixedField<int32_t> indices_;
+    VariableField<int32_t> dictionary_;
 };
 
 class TimeColumn final : public ColumnField {
 public:
-    using ColumnField::ColumnField;
+    TimeColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
         const Cell time = value(row);
         if (time.null) return field_.add_null();
         return field_.add(static_cast<int64_t>(time.number / 10) - kUnixEpochMicroseconds);
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "tsu:UTC"}); }
+    void reserve(size_t rows, size_t bytes) override { field_.reserve(rows, bytes); }
     void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
 
 private:
@@ -235,7 +239,7 @@ private:
 // The type's name; the names of the known types are made once.
 class TypeColumn final : public ColumnField {
 public:
-    explicit TypeColumn(Column column) : ColumnField(column) {
+    TypeColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {
         for (uint32_t id = 0; id < known_.size(); ++id) known_[id] = ValueType{id}.name();
     }
     size_t add(const Row& row) override {
@@ -244,6 +248,7 @@ public:
         return field_.add(type.type.known() ? std::string_view(known_[type.type.id]) : type.type.name());
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "u"}); }
+    void reserve(size_t rows, size_t bytes) override { field_.reserve(rows, bytes); }
     void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
 
 private:
@@ -253,13 +258,14 @@ private:
 
 class BytesColumn final : public ColumnField {
 public:
-    using ColumnField::ColumnField;
+    BytesColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
         const Cell bytes = value(row);
         if (bytes.null) return field_.add_null();
         return field_.add(std::string_view(reinterpret_cast<const char*>(bytes.bytes.data()), bytes.bytes.size()));
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "Z"}); }
+    void reserve(size_t rows, size_t bytes) override { field_.reserve(rows, bytes); }
     void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
 
 private:
@@ -269,7 +275,7 @@ private:
 // The decoded data in the field of its shape: text, a list of texts, or a number.
 class DataColumn final : public ColumnField {
 public:
-    using ColumnField::ColumnField;
+    DataColumn(Column column, BufferSlots& slots) : ColumnField(column), text_(slots), list_(slots), number_(slots) {}
     size_t add(const Row& row) override {
         const Cell data = value(row);
         std::optional<DecodedValue> decoded;
@@ -306,6 +312,11 @@ public:
         fields.push_back({name() + "_list", "+l", true, {ArrowField{"item", "U", false}}});
         fields.push_back({name() + "_number", "L"});
     }
+    void reserve(size_t rows, size_t bytes) override {
+        text_.reserve(rows, bytes);
+        list_.reserve(rows, bytes);
+        number_.reserve(rows, bytes);
+    }
     void finish(ArrayParts& batch) override {
         text_.finish(batch.add_child());
         list_.finish(batch.add_child());
@@ -320,7 +331,7 @@ private:
 
 class FlagColumn final : public ColumnField {
 public:
-    using ColumnField::ColumnField;
+    FlagColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
         const Cell flag = value(row);
         return field_.add(flag.null ? std::nullopt : std::optional<bool>(flag.number != 0));
@@ -328,6 +339,7 @@ public:
     void describe(std::vector<ArrowField>& fields) const override {
         fields.push_back({name(), "b", column_ != Column::Deleted});
     }
+    void reserve(size_t rows, size_t bytes) override { (void)rows, (void)bytes; }
     void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
 
 private:
@@ -336,32 +348,34 @@ private:
 
 class NumberColumn final : public ColumnField {
 public:
-    using ColumnField::ColumnField;
+    NumberColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
         const Cell number = value(row);
         return number.null ? field_.add_null() : field_.add(static_cast<uint32_t>(number.number));
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "I"}); }
+    void reserve(size_t rows, size_t bytes) override { field_.reserve(rows, bytes); }
     void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
 
 private:
     FixedField<uint32_t> field_;
 };
 
-std::unique_ptr<ColumnField> make_field(Column column, const std::optional<std::string>& hive_name) {
+std::unique_ptr<ColumnField> make_field(Column column, const std::optional<std::string>& hive_name,
+                                        BufferSlots& slots) {
     const ColumnSpec& spec = column_spec(column);
     switch (spec.kind) {
         case CellKind::Text:
-            if (spec.varies == Varies::BySource) return std::make_unique<SourceTextColumn>(column, hive_name);
-            return std::make_unique<TextColumn>(column);
-        case CellKind::Time: return std::make_unique<TimeColumn>(column);
-        case CellKind::Type: return std::make_unique<TypeColumn>(column);
-        case CellKind::Bytes: return std::make_unique<BytesColumn>(column);
-        case CellKind::Data: return std::make_unique<DataColumn>(column);
-        case CellKind::Flag: return std::make_unique<FlagColumn>(column);
-        case CellKind::Number: return std::make_unique<NumberColumn>(column);
+            if (spec.varies == Varies::BySource) return std::make_unique<SourceTextColumn>(column, hive_name, slots);
+            return std::make_unique<TextColumn>(column, slots);
+        case CellKind::Time: return std::make_unique<TimeColumn>(column, slots);
+        case CellKind::Type: return std::make_unique<TypeColumn>(column, slots);
+        case CellKind::Bytes: return std::make_unique<BytesColumn>(column, slots);
+        case CellKind::Data: return std::make_unique<DataColumn>(column, slots);
+        case CellKind::Flag: return std::make_unique<FlagColumn>(column, slots);
+        case CellKind::Number: return std::make_unique<NumberColumn>(column, slots);
     }
-    return std::make_unique<TextColumn>(column);
+    return std::make_unique<TextColumn>(column, slots);
 }
 
 }  // namespace
@@ -373,8 +387,9 @@ struct ArrowBatchWriter::Builders {
 
 ArrowBatchWriter::ArrowBatchWriter(std::span<const Column> columns, std::optional<std::string> hive_name)
     : schema_{"", "+s", false}, columns_(columns.begin(), columns.end()), builders_(std::make_unique<Builders>()) {
+    BufferSlots slots;
     for (Column column : columns_) {
-        builders_->fields.push_back(make_field(column, hive_name));
+        builders_->fields.push_back(make_field(column, hive_name, slots));
         builders_->fields.back()->describe(schema_.children);
         builders_->batch_bytes += builders_->fields.back()->batch_bytes();
     }
@@ -382,6 +397,10 @@ ArrowBatchWriter::ArrowBatchWriter(std::span<const Column> columns, std::optiona
 }
 
 ArrowBatchWriter::~ArrowBatchWriter() = default;
+
+void ArrowBatchWriter::reserve(size_t rows, size_t bytes) {
+    for (const auto& field : builders_->fields) field->reserve(rows, bytes);
+}
 
 void ArrowBatchWriter::add(const Row& row) {
     for (const auto& field : builders_->fields) bytes_ += field->add(row);

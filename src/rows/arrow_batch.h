@@ -39,6 +39,10 @@ public:
     // The schema of the batches: a struct of the fields.
     const ArrowField& schema() const { return schema_; }
 
+    // Makes room for a batch of `rows` rows with `bytes` bytes of text or data in each column: room that is only
+    // taken from the system, and so costs nothing, until it is written.
+    void reserve(size_t rows, size_t bytes);
+
     void add(const Row& row);
     // The most bytes that `row` adds to the batch's buffers.
     static size_t row_bound(const Row& row);

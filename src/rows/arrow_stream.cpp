@@ -1,6 +1,7 @@
 #include "rows/arrow_stream.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -12,6 +13,11 @@
 
 namespace tarnu {
 namespace {
+
+// The room made for the first batch: as many rows as its budget holds of the smallest rows, and its budget in each
+// column of text or data, up to a size that is never worth more.
+constexpr size_t kLeastRowBytes = 48;
+constexpr size_t kMostReserved = size_t{2} << 20;
 
 // The key the live walk starts at, and its path.
 Result<std::pair<KeyNode, std::string>> start_key(const Hive& hive, const std::string& path) {
@@ -35,7 +41,11 @@ ColumnList arrow_columns(RowSources sources) {
 ArrowRows::ArrowRows(HiveOpener open, ArrowRowsOptions options)
     : open_(std::move(open)),
       options_(std::move(options)),
-      writer_(arrow_columns(options_.sources).view(), options_.hive_name) {}
+      writer_(arrow_columns(options_.sources).view(), options_.hive_name) {
+    // The first batch is written into room made for it at once, rather than grown into by copies.
+    writer_.reserve(std::min(options_.batch_rows, options_.batch_bytes / kLeastRowBytes + 1),
+                    std::min(options_.batch_bytes, kMostReserved));
+}
 
 void ArrowRows::start() {
     started_ = true;
