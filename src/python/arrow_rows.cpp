@@ -67,22 +67,28 @@ void without_interpreter_lock(void (*work)(void*), void* context) {
     PyGILState_Release(state);
 }
 
-constexpr const char* kStreamCapsule = "arrow_array_stream";
-constexpr const char* kSchemaCapsule = "arrow_schema";
+constexpr char kStreamCapsule[] = "arrow_array_stream";
+constexpr char kSchemaCapsule[] = "arrow_schema";
 
 // A capsule's struct is released unless its consumer has taken it (and cleared its release callback).
-void release_stream_capsule(PyObject* capsule) {
-    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, kStreamCapsule));
-    if (stream == nullptr) return PyErr_Clear();
-    if (stream->release != nullptr) stream->release(stream);
-    delete stream;
+template <typename T, const char* Name>
+void release_capsule(PyObject* capsule) {
+    auto* item = static_cast<T*>(PyCapsule_GetPointer(capsule, Name));
+    if (item == nullptr) return PyErr_Clear();
+    if (item->release != nullptr) item->release(item);
+    delete item;
 }
 
-void release_schema_capsule(PyObject* capsule) {
-    auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, kSchemaCapsule));
-    if (schema == nullptr) return PyErr_Clear();
-    if (schema->release != nullptr) schema->release(schema);
-    delete schema;
+// A capsule named `Name` holding `item`, or nullptr with the exception set and `item` released.
+template <typename T, const char* Name>
+PyObject* new_capsule(std::unique_ptr<T> item) {
+    PyObject* capsule = PyCapsule_New(item.get(), Name, release_capsule<T, Name>);
+    if (capsule == nullptr) {
+        item->release(item.get());
+        return nullptr;
+    }
+    item.release();
+    return capsule;
 }
 
 PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -95,13 +101,7 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
         fields.counts = rows->counts();
         auto stream = std::make_unique<ArrowArrayStream>();
         export_arrow_stream(std::move(rows), without_interpreter_lock, *stream);
-        PyObject* capsule = PyCapsule_New(stream.get(), kStreamCapsule, release_stream_capsule);
-        if (capsule == nullptr) {
-            stream->release(stream.get());
-            return nullptr;
-        }
-        stream.release();
-        return capsule;
+        return new_capsule<ArrowArrayStream, kStreamCapsule>(std::move(stream));
     });
 }
 
@@ -111,13 +111,7 @@ PyObject* arrow_c_schema(PyObject* self, PyObject*) {
         const ArrowBatchWriter writer(arrow_columns(fields.options.sources).view(), fields.options.hive_name);
         auto schema = std::make_unique<ArrowSchema>();
         export_schema(writer.schema(), *schema);
-        PyObject* capsule = PyCapsule_New(schema.get(), kSchemaCapsule, release_schema_capsule);
-        if (capsule == nullptr) {
-            schema->release(schema.get());
-            return nullptr;
-        }
-        schema.release();
-        return capsule;
+        return new_capsule<ArrowSchema, kSchemaCapsule>(std::move(schema));
     });
 }
 

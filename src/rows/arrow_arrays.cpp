@@ -13,14 +13,20 @@ struct SchemaParts {
     std::unique_ptr<ArrowSchema> dictionary;
 };
 
-void release_schema(ArrowSchema* schema) {
-    auto* parts = static_cast<SchemaParts*>(schema->private_data);
-    for (ArrowSchema* child : parts->child_pointers) {
+// Releases what a schema or an array owns, its children first, and marks it released.
+template <typename Node, typename Parts>
+void release_owned(Node* node, Parts* parts, const std::vector<Node*>& children, Node* dictionary) {
+    for (Node* child : children) {
         if (child->release != nullptr) child->release(child);
     }
-    if (parts->dictionary && parts->dictionary->release != nullptr) parts->dictionary->release(parts->dictionary.get());
+    if (dictionary != nullptr && dictionary->release != nullptr) dictionary->release(dictionary);
     delete parts;
-    schema->release = nullptr;
+    node->release = nullptr;
+}
+
+void release_schema(ArrowSchema* schema) {
+    auto* parts = static_cast<SchemaParts*>(schema->private_data);
+    release_owned(schema, parts, parts->child_pointers, parts->dictionary.get());
 }
 
 }  // namespace
@@ -149,12 +155,7 @@ ArrowArray& ArrayParts::dictionary() {
 
 void release_array(ArrowArray* array) {
     auto* parts = static_cast<ArrayParts*>(array->private_data);
-    for (ArrowArray* child : parts->child_pointers_) {
-        if (child->release != nullptr) child->release(child);
-    }
-    if (parts->dictionary_ && parts->dictionary_->release != nullptr) parts->dictionary_->release(parts->dictionary_.get());
-    delete parts;
-    array->release = nullptr;
+    release_owned(array, parts, parts->child_pointers_, parts->dictionary_.get());
 }
 
 void export_array(ArrowArray& out, std::unique_ptr<ArrayParts> parts, int64_t length, int64_t null_count) {

@@ -11,9 +11,9 @@ import tarnu
 import tarnu.reports
 
 from . import parquet, report_rows
-from .hives import Emit, Outcome, Task, for_each_hive
-from .inputs import add_hives_argument, add_output_argument, dirty_note, hive_paths, open_hive
-from .run import EXIT_USAGE, CommandError, Run, reason
+from .hives import Emit, Outcome, Task, for_each_hive, started
+from .inputs import Opened, add_hives_argument, add_output_argument, dirty_note, hive_paths, open_hive
+from .run import EXIT_USAGE, CommandError, Run
 
 # The root key that a .reg file names before the hive's own root, unless --prefix says otherwise.
 DEFAULT_REG_ROOT = "HKEY_LOCAL_MACHINE"
@@ -25,15 +25,14 @@ def export_work(task: Task, emit: Emit) -> Outcome:
     recovery's when it is the only source."""
     options = dict(task.options)
     artifacts = options.pop("artifacts", False)
-    try:
+    def start() -> Tuple[Opened, Any]:
         opened = open_hive(task.path, task.use_logs)
-        stream = tarnu._export(opened.hive, name=task.path, strict=task.strict, header=False, **options)
-    except CommandError as error:
-        return Outcome(task.path, error=str(error))
-    except tarnu.KeyNotFoundError as error:
-        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)), missing_key=True)
-    except (OSError, ValueError) as error:
-        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)))
+        return opened, tarnu._export(opened.hive, name=task.path, strict=task.strict, header=False, **options)
+
+    begun = started(task, start)
+    if isinstance(begun, Outcome):
+        return begun
+    opened, stream = begun
     problems = []
     for chunk in stream:
         emit(chunk)

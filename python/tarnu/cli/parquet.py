@@ -14,8 +14,8 @@ from typing import Any, List, Tuple
 
 import tarnu
 
-from .hives import Emit, Outcome, Task, for_each_hive
-from .inputs import STDIN, dirty_note, hive_paths, open_hive
+from .hives import Emit, Outcome, Task, for_each_hive, started
+from .inputs import STDIN, Opened, dirty_note, hive_paths, open_hive
 from .run import EXIT_USAGE, CommandError, Run, _is_hive, reason
 
 INSTALL_HINT = "--format parquet needs pyarrow: pip install 'tarnu[parquet]'"
@@ -60,16 +60,16 @@ def parquet_work(task: Task, emit: Emit) -> Outcome:
     import pyarrow.parquet
 
     key = task.options["key"]
-    try:
+
+    def start() -> Opened:
         opened = open_hive(task.path, task.use_logs)
         if key:
             opened.hive.key(key)
-    except CommandError as error:
-        return Outcome(task.path, error=str(error))
-    except tarnu.KeyNotFoundError as error:
-        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)), missing_key=True)
-    except (OSError, ValueError) as error:
-        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)))
+        return opened
+
+    opened = started(task, start)
+    if isinstance(opened, Outcome):
+        return opened
     rows = tarnu.arrow(opened.hive, name=task.path, key=key, deleted=task.options["deleted"])
     problems: List[Tuple[str, str]] = []
     target = task.options["target"]
