@@ -5,8 +5,9 @@ the start of binary data, and shell item lists turned into paths (decoded, with 
 
 from __future__ import annotations
 
+import datetime
 import re
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Dict, Iterator, List, Optional, Tuple
 
 import tarnu
 import tarnu.decode
@@ -54,6 +55,13 @@ def ranked(context: Context, path: str, records: List[ValueRecord]) -> List[Entr
         return [(None, by_name[name]) for name in names if _ENTRY_NAME.fullmatch(name)]
     entries: List[Entry] = [(rank, by_name[name]) for rank, name in enumerate(order.ranked)]
     return entries + [(None, by_name[name]) for name in order.unranked]
+
+
+def mru_keys(context: Context, pattern: str) -> Iterator[Tuple[str, tarnu.RegistryKey, Optional[datetime.datetime],
+                                                                List[Entry]]]:
+    """(path, key, last-written time, entries in rank order) of every MRU key matching `pattern`."""
+    for path, key in context.keys(pattern):
+        yield path, key, context.last_written(key), ranked(context, path, value_records(context, key))
 
 
 def text_of(record: ValueRecord) -> Optional[str]:

@@ -11,7 +11,7 @@ import tarnu.decode
 
 from ..framework import Context, from_filetime, raw_of, report, time_of
 from ..helpers import control_set, decoder_notes
-from ..mru import ranked, text_of, value_records
+from ..mru import mru_keys, text_of, value_records
 
 BAM_KEYS = [r"ControlSet*\Services\{}\{}UserSettings\*".format(service, state)
             for service in ("bam", "dam") for state in ("", "State\\")]
@@ -100,15 +100,12 @@ class RunCommand(NamedTuple):
 @report(name="run_mru", title="Commands typed into the Run dialog (RunMRU)", category="execution",
         hive_types=["NTUSER.DAT"], keys=[RUN_MRU], record=RunCommand, time_field="last_written")
 def run_mru(context: Context) -> Iterator[RunCommand]:
-    key = context.key(RUN_MRU)
-    if key is None:
-        return
-    path, written = context.path(key), context.last_written(key)
-    for rank, record in ranked(context, path, value_records(context, key)):
-        command = text_of(record)
-        if command is not None and command.endswith("\\1"):
-            command = command[:-2]
-        yield RunCommand(path, rank, record[0], command, written)
+    for path, _, written, entries in mru_keys(context, RUN_MRU):
+        for rank, record in entries:
+            command = text_of(record)
+            if command is not None and command.endswith("\\1"):
+                command = command[:-2]
+            yield RunCommand(path, rank, record[0], command, written)
 
 
 FLAGS = r"Microsoft\Windows NT\CurrentVersion\AppCompatFlags"

@@ -9,7 +9,7 @@ import datetime
 from typing import Iterator, NamedTuple, Optional
 
 from ..framework import Context, report
-from ..mru import ranked, shell_path, text_of, utf16_head, value_records
+from ..mru import mru_keys, shell_path, text_of, utf16_head
 
 EXPLORER = r"Software\Microsoft\Windows\CurrentVersion\Explorer"
 RECENT_DOCS = EXPLORER + r"\RecentDocs"
@@ -31,10 +31,9 @@ class RecentDocument(NamedTuple):
         time_field="last_written")
 def recent_docs(context: Context) -> Iterator[RecentDocument]:
     for pattern in (RECENT_DOCS, RECENT_DOCS + r"\*"):
-        for path, key in context.keys(pattern):
+        for path, key, written, entries in mru_keys(context, pattern):
             extension = None if pattern == RECENT_DOCS else key.name()
-            written = context.last_written(key)
-            for rank, (value, _, raw, _) in ranked(context, path, value_records(context, key)):
+            for rank, (value, _, raw, _) in entries:
                 name, rest = utf16_head(raw)
                 items = shell_path(context, path, value, rest).items if rest.strip(b"\0") else []
                 yield RecentDocument(path, extension, rank, value, name, items[0].name if items else None, written)
@@ -58,10 +57,9 @@ OPEN_SAVE = [(COMDLG + r"\OpenSaveMRU", False), (COMDLG + r"\OpenSaveMRU\*", Fal
         record=OpenSaveEntry, time_field="last_written")
 def open_save_mru(context: Context) -> Iterator[OpenSaveEntry]:
     for pattern, pidl in OPEN_SAVE:
-        for path, key in context.keys(pattern):
+        for path, key, written, entries in mru_keys(context, pattern):
             extension = key.name() if pattern.endswith("*") else None
-            written = context.last_written(key)
-            for rank, record in ranked(context, path, value_records(context, key)):
+            for rank, record in entries:
                 found = shell_path(context, path, record[0], record[2]).path if pidl else text_of(record)
                 yield OpenSaveEntry(path, extension, rank, record[0], found, written)
 
@@ -84,11 +82,8 @@ LAST_VISITED = [(COMDLG + r"\LastVisitedMRU", False), (COMDLG + r"\LastVisitedPi
         record=LastVisited, time_field="last_written")
 def last_visited_mru(context: Context) -> Iterator[LastVisited]:
     for pattern, pidl in LAST_VISITED:
-        key = context.key(pattern)
-        if key is None:
-            continue
-        path, written = context.path(key), context.last_written(key)
-        for rank, (value, _, raw, _) in ranked(context, path, value_records(context, key)):
-            program, rest = utf16_head(raw)
-            folder = shell_path(context, path, value, rest).path if pidl else utf16_head(rest)[0]
-            yield LastVisited(path, rank, value, program, folder or None, written)
+        for path, _, written, entries in mru_keys(context, pattern):
+            for rank, (value, _, raw, _) in entries:
+                program, rest = utf16_head(raw)
+                folder = shell_path(context, path, value, rest).path if pidl else utf16_head(rest)[0]
+                yield LastVisited(path, rank, value, program, folder or None, written)

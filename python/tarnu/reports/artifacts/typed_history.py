@@ -5,11 +5,13 @@ from __future__ import annotations
 
 import datetime
 import re
-from typing import Iterator, NamedTuple, Optional
+from typing import Iterator, List, NamedTuple, Optional
+
+import tarnu
 
 from ..framework import Context, report
 from ..helpers import filetime_at
-from ..mru import ranked, text_of, utf16_head, value_records
+from ..mru import Entry, mru_keys, text_of, utf16_head, value_records
 
 TYPED_PATHS = r"Software\Microsoft\Windows\CurrentVersion\Explorer\TypedPaths"
 TYPED_URLS = r"Software\Microsoft\Internet Explorer\TypedURLs"
@@ -19,10 +21,14 @@ WORD_WHEEL = r"Software\Microsoft\Windows\CurrentVersion\Explorer\WordWheelQuery
 _URL_NAME = re.compile(r"url([1-9][0-9]*)", re.IGNORECASE)
 
 
-def url_rank(name: str) -> Optional[int]:
-    """The rank of a urlN value: 0 for url1; None for another name."""
-    found = _URL_NAME.fullmatch(name)
-    return int(found.group(1)) - 1 if found else None
+def by_url_number(context: Context, key: tarnu.RegistryKey) -> List[Entry]:
+    """The values of a key of urlN values with their ranks (0 for url1, the most recent), in that order; values of
+    other names after them, unranked."""
+    entries: List[Entry] = []
+    for record in value_records(context, key):
+        found = _URL_NAME.fullmatch(record[0])
+        entries.append((int(found.group(1)) - 1 if found else None, record))
+    return sorted(entries, key=lambda entry: (entry[0] is None, entry[0] or 0))
 
 
 class TypedPath(NamedTuple):
@@ -36,12 +42,9 @@ class TypedPath(NamedTuple):
 @report(name="typed_paths", title="Paths typed into Explorer's address bar (TypedPaths)", category="activity",
         hive_types=["NTUSER.DAT"], keys=[TYPED_PATHS], record=TypedPath, time_field="last_written")
 def typed_paths(context: Context) -> Iterator[TypedPath]:
-    key = context.key(TYPED_PATHS)
-    if key is None:
-        return
-    path, written = context.path(key), context.last_written(key)
-    for record in sorted(value_records(context, key), key=lambda r: (url_rank(r[0]) is None, url_rank(r[0]) or 0)):
-        yield TypedPath(path, url_rank(record[0]), record[0], text_of(record), written)
+    for path, key in context.keys(TYPED_PATHS):
+        for rank, record in by_url_number(context, key):
+            yield TypedPath(path, rank, record[0], text_of(record), context.last_written(key))
 
 
 class TypedUrl(NamedTuple):
@@ -57,18 +60,15 @@ class TypedUrl(NamedTuple):
 @report(name="typed_urls", title="Addresses typed into Internet Explorer (TypedURLs)", category="activity",
         hive_types=["NTUSER.DAT"], keys=[TYPED_URLS, TYPED_URLS_TIME], record=TypedUrl, time_field="typed")
 def typed_urls(context: Context) -> Iterator[TypedUrl]:
-    key = context.key(TYPED_URLS)
-    if key is None:
-        return
     times = context.key(TYPED_URLS_TIME)
-    path, written = context.path(key), context.last_written(key)
-    for record in sorted(value_records(context, key), key=lambda r: (url_rank(r[0]) is None, url_rank(r[0]) or 0)):
-        stamp = None if times is None else context.raw(times, record[0])
-        typed, typed_raw = filetime_at(stamp)
-        if stamp is not None and typed_raw is None:
-            context.note(context.path(times) if times is not None else path,
-                         "{} holds {} bytes, not the 8 of a FILETIME".format(record[0], len(stamp)))
-        yield TypedUrl(path, url_rank(record[0]), record[0], text_of(record), typed, typed_raw, written)
+    for path, key in context.keys(TYPED_URLS):
+        for rank, record in by_url_number(context, key):
+            stamp = None if times is None else context.raw(times, record[0])
+            typed, typed_raw = filetime_at(stamp)
+            if stamp is not None and typed_raw is None:
+                context.note(TYPED_URLS_TIME, "{} holds {} bytes, not the 8 of a FILETIME".format(record[0],
+                                                                                                 len(stamp)))
+            yield TypedUrl(path, rank, record[0], text_of(record), typed, typed_raw, context.last_written(key))
 
 
 class SearchTerm(NamedTuple):
@@ -82,9 +82,6 @@ class SearchTerm(NamedTuple):
 @report(name="word_wheel_query", title="Searches made in Explorer (WordWheelQuery)", category="activity",
         hive_types=["NTUSER.DAT"], keys=[WORD_WHEEL], record=SearchTerm, time_field="last_written")
 def word_wheel_query(context: Context) -> Iterator[SearchTerm]:
-    key = context.key(WORD_WHEEL)
-    if key is None:
-        return
-    path, written = context.path(key), context.last_written(key)
-    for rank, (value, _, raw, _) in ranked(context, path, value_records(context, key)):
-        yield SearchTerm(path, rank, value, utf16_head(raw)[0], written)
+    for path, _, written, entries in mru_keys(context, WORD_WHEEL):
+        for rank, (value, _, raw, _) in entries:
+            yield SearchTerm(path, rank, value, utf16_head(raw)[0], written)
