@@ -2,9 +2,11 @@
 
 from __future__ import annotations
 
+import datetime
 import lzma
 import os
 import pathlib
+import struct
 import subprocess
 import sys
 from typing import Any, Callable, List, Optional, Protocol, Sequence, Tuple, Union
@@ -122,6 +124,39 @@ def nested(path: str, *leaf_keys: hb.Key, values: Sequence[hb.Value] = (), times
     for name in reversed(names[:-1]):
         key = hb.Key(name, [key])
     return key
+
+
+# 2017-07-12 07:18:28 UTC: the time that report tests store, as Unix seconds and as the datetime reports give.
+WHEN = 1499843908
+WHEN_TIME = datetime.datetime(2017, 7, 12, 7, 18, 28, tzinfo=datetime.timezone.utc)
+
+
+def ft(seconds: int = WHEN) -> bytes:
+    """A FILETIME's 8 bytes for Unix `seconds`."""
+    return struct.pack("<Q", hb.filetime(seconds))
+
+
+def utf16(text: str) -> bytes:
+    return text.encode("utf-16-le")
+
+
+def software(*keys: hb.Key) -> List[hb.Key]:
+    """The root children of a SOFTWARE hive holding `keys` (Microsoft among them, or added)."""
+    return [hb.Key("Classes"), *keys] if any(k.name == "Microsoft" for k in keys) else [
+        hb.Key("Classes"), hb.Key("Microsoft"), *keys]
+
+
+def ntuser(*keys: hb.Key) -> List[hb.Key]:
+    """The root children of an NTUSER.DAT hive holding `keys`."""
+    return [hb.Key("Environment"), *keys]
+
+
+def scrambled(key: hb.Key, seed: int) -> hb.Key:
+    """`key` with every value's data replaced by bytes of another length, typed as a string, a number or binary."""
+    values = [hb.Value(v.name, (hb.REG_SZ, hb.REG_DWORD, hb.REG_BINARY, hb.REG_MULTI_SZ)[(seed + i) % 4],
+                       bytes((seed * 7 + i * 13 + j) % 256 for j in range((seed + i) % 11)), storage="cell")
+              for i, v in enumerate(key.values)]
+    return hb.Key(key.name, [scrambled(k, seed + n + 1) for n, k in enumerate(key.subkeys)], values)
 
 
 def report_results(hive: tarnu.Hive, name: str) -> Tuple[List[Any], List[Any]]:

@@ -11,36 +11,17 @@ from typing import Any, Callable, Dict, List
 import pytest
 
 import tarnu
-from conftest import OpenImage, nested, report_results, sample_path, system_keys, typed_hive
+from conftest import (WHEN, WHEN_TIME, OpenImage, ft, nested, ntuser, report_results, sample_path, scrambled,
+                      software, system_keys, typed_hive, utf16)
 from tarnu import databuilder as db
 from tarnu import hivebuilder as hb
 
 V = hb.Value
 UTC = datetime.timezone.utc
-# 2017-07-12 07:18:28 UTC
-WHEN = 1499843908
-WHEN_TIME = datetime.datetime(2017, 7, 12, 7, 18, 28, tzinfo=UTC)
-
-
-def ft(seconds: int = WHEN) -> bytes:
-    return struct.pack("<Q", db.filetime(seconds))
-
-
-def utf16(text: str) -> bytes:
-    return text.encode("utf-16-le")
 
 
 def system(*keys: hb.Key) -> List[hb.Key]:
     return system_keys(*keys)
-
-
-def software(*keys: hb.Key) -> List[hb.Key]:
-    return [hb.Key("Classes"), *keys] if any(k.name == "Microsoft" for k in keys) else [
-        hb.Key("Classes"), hb.Key("Microsoft"), *keys]
-
-
-def ntuser(*keys: hb.Key) -> List[hb.Key]:
-    return [hb.Key("Environment"), *keys]
 
 
 CURRENT = "Microsoft\\Windows NT\\CurrentVersion"
@@ -225,14 +206,6 @@ def test_the_system_sample(samples_dir: pathlib.Path) -> None:
     assert [(r.control_set, r.vendor, r.product, r.revision, r.serial) for r in usb] == [
         (s, "HP", "v100w", "1024", "AA951D0000007252&0") for s in ("ControlSet001", "ControlSet002")]
     assert all(r.first_install == datetime.datetime(2011, 4, 1, 4, 52, 38, 686000, tzinfo=UTC) for r in usb)
-
-
-def scrambled(key: hb.Key, seed: int) -> hb.Key:
-    """`key` with every value's data replaced by bytes of another length, typed as a string, a number or binary."""
-    values = [V(v.name, (hb.REG_SZ, hb.REG_DWORD, hb.REG_BINARY, hb.REG_MULTI_SZ)[(seed + i) % 4],
-                bytes((seed * 7 + i * 13 + j) % 256 for j in range((seed + i) % 11)), storage="cell")
-              for i, v in enumerate(key.values)]
-    return hb.Key(key.name, [scrambled(k, seed + n + 1) for n, k in enumerate(key.subkeys)], values)
 
 
 @pytest.mark.parametrize("seed", range(3))
