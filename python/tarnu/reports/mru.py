@@ -78,10 +78,12 @@ def text_of(record: ValueRecord) -> Optional[str]:
 
 def utf16_head(data: bytes) -> Tuple[str, bytes]:
     """The UTF-16 text at the start of `data`, up to its first NUL code unit, and the bytes after that NUL."""
-    for at in range(0, len(data) - 1, 2):
-        if data[at] == 0 and data[at + 1] == 0:
-            return lenient_text(data[:at]), data[at + 2:]
-    return lenient_text(data), b""
+    at = data.find(b"\0\0")
+    while at != -1 and at % 2:
+        at = data.find(b"\0\0", at + 1)
+    if at == -1:
+        return lenient_text(data), b""
+    return lenient_text(data[:at]), data[at + 2:]
 
 
 def shell_path(context: Context, path: str, what: str, data: bytes) -> tarnu.decode.ShellItemList:
