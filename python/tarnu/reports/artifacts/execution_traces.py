@@ -73,7 +73,8 @@ def muicache(context: Context) -> Iterator[MuiEntry]:
         return
     path, written = context.path(key), context.last_written(key)
     programs: Dict[str, Dict[str, Optional[str]]] = {}
-    for name, _, _, _ in value_records(context, key):
+    for record in value_records(context, key):
+        name = record[0]
         # "@file.dll,-123" names are the system's cached strings, LangID the cache's language.
         if name.startswith("@") or name.lower() == "langid":
             continue
@@ -81,7 +82,7 @@ def muicache(context: Context) -> Iterator[MuiEntry]:
         for suffix, what in MUI_SUFFIXES.items():
             if name.lower().endswith(suffix):
                 program, field = name[:-len(suffix)], what
-        programs.setdefault(program, {})[field] = context.text(key, name)
+        programs.setdefault(program, {})[field] = text_of(record)
     for program, fields in programs.items():
         yield MuiEntry(path, program, fields.get("description"), fields.get("company"), written)
 
@@ -138,9 +139,9 @@ def appcompat_flags(context: Context) -> Iterator[CompatibilityFlag]:
         if key is None:
             continue
         path, written = context.path(key), context.last_written(key)
-        for name, _, _, _ in value_records(context, key):
-            layers = context.text(key, name) if kind == "layers" else None
-            yield CompatibilityFlag(path, kind, name, layers, None, None, None, None, written)
+        for record in value_records(context, key):
+            layers = text_of(record) if kind == "layers" else None
+            yield CompatibilityFlag(path, kind, record[0], layers, None, None, None, None, written)
     if context.hive_type != "SOFTWARE":
         return
     for path, key in context.keys(FLAGS + r"\InstalledSDB\*"):
