@@ -6,7 +6,6 @@ import datetime
 import lzma
 import os
 import pathlib
-import struct
 import subprocess
 import sys
 from typing import Any, Callable, List, Optional, Protocol, Sequence, Tuple, Union
@@ -133,7 +132,7 @@ WHEN_TIME = datetime.datetime(2017, 7, 12, 7, 18, 28, tzinfo=datetime.timezone.u
 
 def ft(seconds: int = WHEN) -> bytes:
     """A FILETIME's 8 bytes for Unix `seconds`."""
-    return struct.pack("<Q", hb.filetime(seconds))
+    return hb.filetime(seconds).to_bytes(8, "little")
 
 
 def utf16(text: str) -> bytes:

@@ -20,6 +20,8 @@ ValueRecord = Tuple[str, int, bytes, Any]
 # An entry of an MRU list: its rank (None when the list leaves it out) and its value.
 Entry = Tuple[Optional[int], ValueRecord]
 
+# The values that hold an MRU order, by folded name.
+_ORDER_VALUES = ("mrulistex", "mrulist")
 # The names an MRU entry has: a number (MRUListEx) or one letter (MRUList).
 _ENTRY_NAME = re.compile(r"[0-9]+|[A-Za-z]")
 
@@ -40,15 +42,14 @@ def ranked(context: Context, path: str, records: List[ValueRecord]) -> List[Entr
     by_name: Dict[str, ValueRecord] = {}
     for record in records:
         by_name.setdefault(record[0], record)
-    order_values = {folded(name): record for name, record in by_name.items() if folded(name) in ("mrulistex",
-                                                                                                 "mrulist")}
-    names = [name for name in by_name if folded(name) not in ("mrulistex", "mrulist")]
+    lists = {folded(name): record for name, record in by_name.items() if folded(name) in _ORDER_VALUES}
+    names = [name for name in by_name if folded(name) not in _ORDER_VALUES]
     order: Optional[tarnu.decode.MruOrder] = None
-    if "mrulistex" in order_values:
-        order = tarnu.decode.mru_list_ex(order_values["mrulistex"][2], names)
+    if "mrulistex" in lists:
+        order = tarnu.decode.mru_list_ex(lists["mrulistex"][2], names)
         decoder_notes(context, path, "MRUListEx", order.notes)
-    elif "mrulist" in order_values:
-        letters = lenient_text(order_values["mrulist"][2])
+    elif "mrulist" in lists:
+        letters = lenient_text(lists["mrulist"][2])
         order = tarnu.decode.mru_list(letters, names)
         decoder_notes(context, path, "MRUList", order.notes)
     if order is None:
