@@ -8,7 +8,7 @@ import os
 import pathlib
 import subprocess
 import sys
-from typing import Any, Callable, List, Optional, Protocol, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Optional, Protocol, Sequence, Tuple, Union
 
 import pytest
 
@@ -164,3 +164,29 @@ def report_results(hive: tarnu.Hive, name: str) -> Tuple[List[Any], List[Any]]:
 
     results = list(tarnu.reports.run(hive, [name]))
     return [r.record for r in results if not r.is_note], [r.record for r in results if r.is_note]
+
+
+def check_report(hive: tarnu.Hive, name: str, expected: Sequence[Dict[str, Any]]) -> None:
+    """Report `name` notes nothing on `hive` and yields one record per item of `expected`, holding its fields."""
+    records, notes = report_results(hive, name)
+    assert notes == []
+    got = [{field: getattr(record, field) for field in wanted} for record, wanted in zip(records, expected)]
+    assert got == list(expected)
+    assert len(records) == len(expected)
+
+
+def check_notes(hive: tarnu.Hive, name: str, count: int, note: str) -> None:
+    """Report `name` yields `count` records from damaged data on `hive` and notes what it could not read."""
+    records, notes = report_results(hive, name)
+    assert len(records) == count
+    assert any(note in n.text for n in notes), notes
+
+
+def check_no_report_stops(open_image: OpenImage, cases: Sequence[Tuple[List[hb.Key], str, Any]], seed: int) -> None:
+    """No report of `cases` (root children, report name, ...) stops when every value's data has another shape."""
+    import tarnu.reports
+
+    for children, name, _ in cases:
+        hive = typed_hive(open_image, *[scrambled(k, seed) for k in children])
+        stopped = [r.record for r in tarnu.reports.run(hive, [name]) if r.is_note and "stopped" in r.record.text]
+        assert stopped == [], name

@@ -11,8 +11,8 @@ from typing import Any, Callable, Dict, List
 import pytest
 
 import tarnu
-from conftest import (WHEN, WHEN_TIME, OpenImage, ft, nested, ntuser, report_results, sample_path, scrambled,
-                      software, system_keys, typed_hive, utf16)
+from conftest import (WHEN, WHEN_TIME, OpenImage, check_no_report_stops, check_notes, check_report, ft, nested,
+                      ntuser, report_results, sample_path, software, system_keys, typed_hive, utf16)
 from tarnu import databuilder as db
 from tarnu import hivebuilder as hb
 
@@ -158,11 +158,7 @@ CASES: List[Any] = [
 
 @pytest.mark.parametrize("children, name, expected", CASES, ids=[case[1] for case in CASES])
 def test_report(open_image: OpenImage, children: List[hb.Key], name: str, expected: List[Dict[str, Any]]) -> None:
-    records, notes = report_results(typed_hive(open_image, *children), name)
-    assert notes == []
-    got = [{field: getattr(record, field) for field in wanted} for record, wanted in zip(records, expected)]
-    assert got == expected
-    assert len(records) == len(expected)
+    check_report(typed_hive(open_image, *children), name, expected)
 
 
 # Damaged artifacts: the report yields what it can and notes the rest.
@@ -188,9 +184,7 @@ DAMAGED: List[Any] = [
 @pytest.mark.parametrize("children, name, count, note", DAMAGED, ids=[case[1] for case in DAMAGED])
 def test_damaged_artifacts_become_notes(open_image: OpenImage, children: List[hb.Key], name: str, count: int,
                                         note: str) -> None:
-    records, notes = report_results(typed_hive(open_image, *children), name)
-    assert len(records) == count
-    assert any(note in n.text for n in notes), notes
+    check_notes(typed_hive(open_image, *children), name, count, note)
 
 
 def test_the_system_sample(samples_dir: pathlib.Path) -> None:
@@ -210,9 +204,4 @@ def test_the_system_sample(samples_dir: pathlib.Path) -> None:
 
 @pytest.mark.parametrize("seed", range(3))
 def test_no_report_stops_on_data_of_the_wrong_shape(open_image: OpenImage, seed: int) -> None:
-    import tarnu.reports
-
-    for children, name, _ in CASES:
-        hive = typed_hive(open_image, *[scrambled(k, seed) for k in children])
-        stopped = [r.record for r in tarnu.reports.run(hive, [name]) if r.is_note and "stopped" in r.record.text]
-        assert stopped == [], name
+    check_no_report_stops(open_image, CASES, seed)

@@ -12,9 +12,9 @@ from typing import Any, Dict, List
 import pytest
 
 import tarnu
-import tarnu.reports
-from conftest import (WHEN, WHEN_TIME, OpenImage, TarnuCommand, WriteFile, ft, nested, ntuser, report_results,
-                      sample_path, scrambled, software, system_keys, typed_hive, utf16)
+from conftest import (WHEN, WHEN_TIME, OpenImage, TarnuCommand, WriteFile, check_no_report_stops, check_notes,
+                      check_report, ft, nested, ntuser, report_results, sample_path, software, system_keys,
+                      typed_hive, utf16)
 from tarnu import databuilder as db
 from tarnu import hivebuilder as hb
 
@@ -201,11 +201,7 @@ CASES: List[Any] = [
 
 @pytest.mark.parametrize("children, name, expected", CASES, ids=[case[1] for case in CASES])
 def test_report(open_image: OpenImage, children: List[hb.Key], name: str, expected: List[Dict[str, Any]]) -> None:
-    records, notes = report_results(typed_hive(open_image, *children), name)
-    assert notes == []
-    got = [{field: getattr(record, field) for field in wanted} for record, wanted in zip(records, expected)]
-    assert got == expected
-    assert len(records) == len(expected)
+    check_report(typed_hive(open_image, *children), name, expected)
 
 
 SHIM_KEY = r"Control\Session Manager\AppCompatCache"
@@ -237,17 +233,12 @@ DAMAGED: List[Any] = [
 @pytest.mark.parametrize("children, name, count, note", DAMAGED, ids=[case[1] for case in DAMAGED])
 def test_damaged_artifacts_become_notes(open_image: OpenImage, children: List[hb.Key], name: str, count: int,
                                         note: str) -> None:
-    records, notes = report_results(typed_hive(open_image, *children), name)
-    assert len(records) == count
-    assert any(note in n.text for n in notes), notes
+    check_notes(typed_hive(open_image, *children), name, count, note)
 
 
 @pytest.mark.parametrize("seed", range(3))
 def test_no_report_stops_on_data_of_the_wrong_shape(open_image: OpenImage, seed: int) -> None:
-    for children, name, _ in CASES:
-        hive = typed_hive(open_image, *[scrambled(k, seed) for k in children])
-        stopped = [r.record for r in tarnu.reports.run(hive, [name]) if r.is_note and "stopped" in r.record.text]
-        assert stopped == [], name
+    check_no_report_stops(open_image, CASES, seed)
 
 
 def test_shell_bags_stop_at_their_depth_bound(open_image: OpenImage) -> None:
