@@ -103,7 +103,8 @@ CASES: List[Any] = [
         V(rot13("UEME_CTLSESSION"), BIN, bytes(1612)),
         V(rot13(WELCOME), BIN, db.userassist5(14, 0, 14, db.filetime(WHEN))),
         V(rot13("UEME_CTLCUACount:ctor"), BIN, db.userassist5(0, 0, 0, 0))]), values=[V("Version", DWORD, 5)])),
-     "userassist", [{"name": WELCOME, "run_count": 14, "last_run": WHEN_TIME, "encoded": True, "path": WELCOME_PATH}]),
+     "userassist", [{"name": WELCOME, "run_count": 14, "last_run": WHEN_TIME, "encoded": True, "path": WELCOME_PATH},
+                    {"name": "UEME_CTLCUACount:ctor", "run_count": 0, "last_run": None}]),
     (ntuser(nested(EXPLORER + r"\UserAssist\{75048700-EF1F-11D0-9888-006097DEACF9}", hb.Key("Count", values=[
         V(rot13("UEME_RUNPATH:C:\\x.exe"), BIN, struct.pack("<II", 1, 7) + ft())]), values=[V("Version", DWORD, 3)])),
      "userassist", [{"version": 3, "path": "C:\\x.exe", "run_count": 2, "run_count_raw": 7, "last_run": WHEN_TIME}]),
@@ -259,8 +260,7 @@ def test_the_user_sample(samples_dir: pathlib.Path) -> None:
     counts = [len(key.subkey("Count").values()) for key in hive.key(EXPLORER + r"\UserAssist").subkeys()]
     assert counts == [19, 14]  # 31 entries and two UEME_CTLSESSION values, of the two GUID keys
     entries, notes = report_results(hive, "userassist")
-    # The 31 less the two UEME_CTLCUACount:ctor values, which count nothing either.
-    assert len(entries) == 29 and notes == []
+    assert len(entries) == 31 and notes == []
     welcome = next(e for e in entries if e.name == WELCOME)
     assert (welcome.path, welcome.run_count, welcome.last_run.replace(microsecond=0)) == (
         WELCOME_PATH, 14, datetime.datetime(2012, 4, 3, 22, 6, 58, tzinfo=UTC))

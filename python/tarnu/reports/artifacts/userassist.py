@@ -14,8 +14,9 @@ from ..helpers import decoder_notes
 from ..mru import value_records
 
 USERASSIST = r"Software\Microsoft\Windows\CurrentVersion\Explorer\UserAssist"
-# Values that count sessions and start the counters, not programs.
-NOT_PROGRAMS = ("UEME_CTLSESSION", "UEME_CTLCUACOUNT:CTOR")
+# The value that counts sessions, not a program. "UEME_CTLCUACount:ctor", which marks when the counters started, is
+# an entry like the others (its counts are zero): other readers list it, and analysts date a profile's counters by it.
+NOT_PROGRAMS = ("UEME_CTLSESSION",)
 # The version 3 counter starts at 5 for a program that never ran.
 V3_RUN_COUNT_START = 5
 _GUID_PREFIX = re.compile(r"\{[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\}")
