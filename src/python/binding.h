@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <initializer_list>
 #include <new>
@@ -169,11 +170,12 @@ PyObject* new_list(Items& items, Make&& make) {
 
 // ---- Arguments -----------------------------------------------------------------------------------------------
 
-// Matches positional and keyword arguments to `names`, of which the first `required` must be given. `out`
-// receives borrowed references, nullptr for an optional argument left out. On failure raises TypeError with
-// texts formed like the interpreter's, naming `function` (for example "Hive.open").
+// Matches positional and keyword arguments to `names`, of which the first `required` must be given and only the
+// first `positional` may be given by position (the rest are keyword-only). `out` receives borrowed references,
+// nullptr for an optional argument left out. On failure raises TypeError with texts formed like the interpreter's,
+// naming `function` (for example "Hive.open").
 bool parse_arguments(const char* function, PyObject* args, PyObject* kwargs, std::initializer_list<const char*> names,
-                     size_t required, PyObject** out);
+                     size_t required, PyObject** out, size_t positional = SIZE_MAX);
 
 // Converts a str argument (a subclass of str too) to UTF-8; anything else raises TypeError naming `name`.
 bool text_argument(const char* name, PyObject* value, std::string& out);
@@ -186,6 +188,12 @@ bool bytes_argument(const char* name, PyObject* value, ByteBuffer& out);
 
 // The `errors` argument of walk(): "raise" (also when `value` is nullptr, left out) or "skip".
 bool walk_errors_argument(PyObject* value, WalkErrors& out);
+
+// A flag such as `ignore_checksum`: the truth of `value`, false when it is nullptr (left out).
+bool flag_argument(PyObject* value, bool& out);
+
+// A cell offset: an int (not a bool) from 0 to 0xFFFFFFFF; anything else raises TypeError or ValueError naming `name`.
+bool offset_argument(const char* name, PyObject* value, uint32_t& out);
 
 // ---- Records and exports ------------------------------------------------------------------------------------
 

@@ -29,11 +29,13 @@ PyObject* hive_result(Result<SharedHive>&& result) {
 
 PyObject* hive_open(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        PyObject* argv[1];
+        PyObject* argv[2];
         std::string path;
-        if (!parse_arguments("Hive.open", args, kwargs, {"path"}, 1, argv)) return nullptr;
-        if (!path_argument("path", argv[0], path)) return nullptr;
-        return hive_result(without_gil([&] { return open_hive(path); }));
+        bool ignore_checksum = false;
+        if (!parse_arguments("Hive.open", args, kwargs, {"path", "ignore_checksum"}, 1, argv, 1)) return nullptr;
+        if (!path_argument("path", argv[0], path) || !flag_argument(argv[1], ignore_checksum)) return nullptr;
+        const ChecksumRule rule = ignore_checksum ? ChecksumRule::Ignore : ChecksumRule::Check;
+        return hive_result(without_gil([&] { return open_hive(path, rule); }));
     });
 }
 
@@ -72,11 +74,15 @@ PyObject* hive_replay_report(PyObject* self, PyObject*) {
 
 PyObject* hive_from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        PyObject* argv[1];
+        PyObject* argv[2];
         ByteBuffer image;
-        if (!parse_arguments("Hive.from_bytes", args, kwargs, {"data"}, 1, argv)) return nullptr;
-        if (!bytes_argument("data", argv[0], image)) return nullptr;
-        return hive_result(build_hive(HiveImage::from_buffer(std::move(image))));
+        bool ignore_checksum = false;
+        if (!parse_arguments("Hive.from_bytes", args, kwargs, {"data", "ignore_checksum"}, 1, argv, 1)) {
+            return nullptr;
+        }
+        if (!bytes_argument("data", argv[0], image) || !flag_argument(argv[1], ignore_checksum)) return nullptr;
+        const ChecksumRule rule = ignore_checksum ? ChecksumRule::Ignore : ChecksumRule::Check;
+        return hive_result(build_hive(HiveImage::from_buffer(std::move(image)), rule));
     });
 }
 
@@ -155,7 +161,8 @@ PyObject* hive_repr(PyObject* self) {
 
 PyMethodDef hive_methods[] = {
     {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open)),
-     METH_VARARGS | METH_KEYWORDS | METH_STATIC, "open(path)\n--\n\nOpen a registry hive file"},
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "open(path, *, ignore_checksum=False)\n--\n\nOpen a registry hive file"},
     {"open_with_logs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open_with_logs)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "open_with_logs(hive_path, log1_path=None, log2_path=None)\n--\n\nOpen a registry hive with transaction logs "
@@ -169,8 +176,9 @@ PyMethodDef hive_methods[] = {
      "save($self, path)\n--\n\nSave the hive to a file"},
     {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_from_bytes)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
-     "from_bytes(data)\n--\n\nOpen a registry hive from a bytes-like object, validated like a file; the bytes are "
-     "copied once"},
+     "from_bytes(data, *, ignore_checksum=False)\n--\n\nOpen a registry hive from a bytes-like object, validated "
+     "like a file; the bytes are copied once. With ignore_checksum=True a wrong base-block checksum is accepted, "
+     "and BaseBlock.checksum_ok says so"},
     {"key", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_key)), METH_VARARGS | METH_KEYWORDS,
      "key($self, path)\n--\n\nGet the key at a path of names joined by backslashes below the root key (\"\" is "
      "the root); names compare as the registry compares them, without regard to letter case. In a SYSTEM hive a "
