@@ -108,8 +108,9 @@ def test_checksum_covers_positions_0_to_507(open_image: OpenImage, position: int
 
 
 OPENERS = {
-    "open": lambda path, **options: tarnu.Hive.open(path, **options),
-    "from_bytes": lambda path, **options: tarnu.Hive.from_bytes(pathlib.Path(path).read_bytes(), **options),
+    "open": lambda path, *more, **options: tarnu.Hive.open(path, *more, **options),
+    "from_bytes": lambda path, *more, **options: tarnu.Hive.from_bytes(pathlib.Path(path).read_bytes(), *more,
+                                                                       **options),
 }
 
 
