@@ -105,9 +105,12 @@ PyObject* new_utc_datetime(uint64_t filetime);
 PyObject* new_unix_timestamp(uint64_t filetime);
 // An iterator over every cell of the hive's bins, yielding Cell records.
 PyObject* new_cell_walk(const SharedHive& hive);
-// A list of the deleted keys (DeletedKey) and the deleted values that no deleted key lists (DeletedValue) that the
-// hive's free cells hold, in cell-offset order.
+// A list of the keys (DeletedKey) and the values that no recovered key lists (DeletedValue) that recovery finds
+// outside the live tree, in cell-offset order.
 PyObject* deleted_records(const SharedHive& hive);
+// A dict of how many keys and values (listed ones too) recovery finds by source ("free", "unreferenced",
+// "remnant"), and how many broken places it passed over ("passed_over").
+PyObject* deleted_counts(const SharedHive& hive);
 
 // The tp_new of every class: instances come only from the module's own operations.
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);
@@ -186,14 +189,14 @@ bool path_argument(const char* name, PyObject* value, std::string& out);
 // A copy of a bytes-like argument (bytes, bytearray, memoryview, array, mmap, ...); anything else raises TypeError.
 bool bytes_argument(const char* name, PyObject* value, ByteBuffer& out);
 
-// The `errors` argument of walk(): "raise" (also when `value` is nullptr, left out) or "skip".
-bool walk_errors_argument(PyObject* value, WalkErrors& out);
-
 // A flag such as `ignore_checksum`: the truth of `value`, false when it is nullptr (left out).
 bool flag_argument(PyObject* value, bool& out);
 
 // A cell offset: an int (not a bool) from 0 to 0xFFFFFFFF; anything else raises TypeError or ValueError naming `name`.
 bool offset_argument(const char* name, PyObject* value, uint32_t& out);
+
+// The `errors` argument of walk(): "raise" (also when `value` is nullptr, left out) or "skip".
+bool walk_errors_argument(PyObject* value, WalkErrors& out);
 
 // ---- Records and exports ------------------------------------------------------------------------------------
 
