@@ -364,6 +364,21 @@ def test_old_format_takes_the_base_block_from_its_log(replay: Replay) -> None:
     assert hive.base_block().primary_sequence == 11
 
 
+@pytest.mark.parametrize("written, used", [
+    (0, True),  # the time in the primary's first hive bin header, as Windows compares
+    (LAST_WRITTEN, True),  # the time the damaged base block still states
+    (5, False),
+])
+def test_old_format_log_of_a_damaged_primary(replay: Replay, written: int, used: bool) -> None:
+    log = old_log(units(STATES[0], STATES[1]), last_written=written)
+    if not used:
+        with pytest.raises(ValueError, match="^Checksum mismatch"):
+            replay(log, primary=DAMAGED_PRIMARY)
+        return
+    hive = replay(log, primary=DAMAGED_PRIMARY)
+    assert (value(hive), report_of(hive).base_block_from_log, report_of(hive).logs[0].used) == (1, True, True)
+
+
 def windows_checksum(block: bytes) -> bytes:
     """`block` with a reserved word set so that its XOR is 0, and 1 stored for it as Windows does."""
     changed = bytearray(block)
