@@ -4,6 +4,7 @@
 #include "hive/save.h"
 #include "logs/replay.h"
 #include "python/binding.h"
+#include "recovery/intact_keys.h"
 #include "tree/lookup.h"
 #include "tree/nodes.h"
 #include "utils/format.h"
@@ -140,6 +141,31 @@ PyObject* hive_deleted(PyObject* self, PyObject*) {
     return guarded([&] { return deleted_records(shared_hive_of(self)); });
 }
 
+PyObject* hive_deleted_counts(PyObject* self, PyObject*) {
+    return guarded([&] { return deleted_counts(shared_hive_of(self)); });
+}
+
+PyObject* hive_key_nodes(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const SharedHive& hive = shared_hive_of(self);
+        auto scan = [&] { return intact_key_nodes(*hive); };
+        std::vector<KeyNode> nodes = is_large(hive->bytes().size()) ? without_gil(scan) : scan();
+        return new_list(nodes, [&](KeyNode& node) { return new_registry_key(hive, std::move(node)); });
+    });
+}
+
+PyObject* hive_key_at(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        uint32_t offset = 0;
+        if (!parse_arguments("Hive.key_at", args, kwargs, {"offset"}, 1, argv)) return nullptr;
+        if (!offset_argument("offset", argv[0], offset)) return nullptr;
+        const SharedHive& hive = shared_hive_of(self);
+        return respond(parse_key_node(*hive, offset),
+                       [&](KeyNode& node) { return new_registry_key(hive, std::move(node)); });
+    });
+}
+
 PyObject* hive_save(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* argv[1];
@@ -193,9 +219,23 @@ PyMethodDef hive_methods[] = {
      "size, allocated, signature). Bins are those hbins() lists; a cell whose size is below 4 or that runs past "
      "its bin ends that bin's walk"},
     {"deleted", hive_deleted, METH_NOARGS,
-     "deleted($self)\n--\n\nRecover the deleted keys and values that the hive's free cells still hold: a list of "
-     "DeletedKey objects and of DeletedValue objects for the values that no recovered key lists, in cell-offset "
-     "order. Nothing comes from an allocated cell and nothing is listed twice"},
+     "deleted($self)\n--\n\nRecover the keys and values outside the live tree: deleted ones in free cells, "
+     "records in allocated cells that nothing references, remnants past the stated end of the hive bins data. A "
+     "list of DeletedKey objects and of DeletedValue objects for the values that no recovered key lists, in "
+     "cell-offset order; source() says where each lies. Nothing the live tree uses is taken and nothing is "
+     "listed twice"},
+    {"deleted_counts", hive_deleted_counts, METH_NOARGS,
+     "deleted_counts($self)\n--\n\nCount what deleted() recovers, keys and values alike (those a recovered key "
+     "lists too), by source: a dict with 'free', 'unreferenced' and 'remnant', and 'passed_over', the broken "
+     "bins, cells and records the scan passed over"},
+    {"key_nodes", hive_key_nodes, METH_NOARGS,
+     "key_nodes($self)\n--\n\nGet every key node that an allocated cell holds whole, reached from the root or not "
+     "(a truncated hive, a bin missing in the middle), as RegistryKey objects in cell-offset order; the walk over "
+     "the cells goes on past broken bins and cells. RegistryKey.partial_path() gives each one's path as far as "
+     "its parents read"},
+    {"key_at", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_key_at)), METH_VARARGS | METH_KEYWORDS,
+     "key_at($self, offset)\n--\n\nGet the key whose key node lies at a cell offset (as Cell.offset gives it). "
+     "Raises ValueError when the cell holds no readable key node"},
     {nullptr, nullptr, 0, nullptr},
 };
 
