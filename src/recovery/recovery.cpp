@@ -65,40 +65,64 @@ private:
     const RemnantArea& area_;
 };
 
+// The cells that records found in each space may read, by FoundIn.
+struct Spaces {
+    FreeCells free;
+    UnreferencedCells unreferenced;
+    RemnantCells remnant;
+
+    const RecordCells& of(FoundIn found_in) const {
+        switch (found_in) {
+        case FoundIn::FreeCell:
+            return free;
+        case FoundIn::UnreferencedCell:
+            return unreferenced;
+        case FoundIn::RemnantArea:
+            break;
+        }
+        return remnant;
+    }
+};
+
+bool is_record(Bytes signature) { return has_signature(signature, "nk") || has_signature(signature, "vk"); }
+
 class Scan {
 public:
-    Scan(const Hive& hive, const FreeSpace& space, Recovery& out)
-        : hive_(hive), space_(space), out_(out), data_(hive.bytes().subspan(kHiveBinsStart)) {}
+    Scan(const Hive& hive, const FreeSpace& space, const Spaces& spaces, Recovery& out)
+        : hive_(hive), space_(space), spaces_(spaces), out_(out), data_(hive.bytes().subspan(kHiveBinsStart)) {}
 
-    // Every 8-byte step of every free cell, and of every allocated cell that the live tree does not use.
-    void cells(const std::vector<FreeSpace::Region>& regions, const RecordCells& cells, FoundIn found_in) {
+    // Every 8-byte step of `regions` (free cells, or allocated cells that the live tree does not use).
+    void cells(const std::vector<FreeSpace::Region>& regions, FoundIn found_in) {
+        const RecordCells& cells = spaces_.of(found_in);
         for (const FreeSpace::Region& region : regions) {
             uint64_t at = region.begin;
             while (at + kCellHeaderSize + 2 <= region.end) {
                 const uint32_t offset = static_cast<uint32_t>(at);
-                uint32_t extent = kCellAlignment;
-                if (std::optional<Bytes> record = cells.cell(offset)) {
-                    const std::optional<uint32_t> taken = take(cells, *record, offset, found_in);
-                    // An allocated cell nothing uses that begins a record which does not hold up is broken.
-                    if (!taken && found_in == FoundIn::UnreferencedCell && offset == region.begin &&
-                        is_record(*record)) {
+                uint64_t extent = kCellAlignment;
+                if (is_record(data_.subspan(size_t{offset} + kCellHeaderSize, 2))) {
+                    std::optional<Bytes> record = cells.cell(offset);
+                    std::optional<uint32_t> taken;
+                    if (record) taken = take(*record, offset, found_in);
+                    // An allocated cell that nothing uses and whose own record does not hold up is broken.
+                    if (!taken && found_in == FoundIn::UnreferencedCell && offset == region.begin) {
                         ++out_.passed_over;
                     }
-                    extent = taken.value_or(kCellAlignment);
+                    if (taken) extent = round_up(*taken, kCellAlignment);
                 }
-                at += round_up(extent, kCellAlignment);
+                at += extent;
             }
         }
     }
 
     // Every 4-byte step of the remnant area outside bin headers: records there may have lost their size field.
-    void remnants(const RemnantArea& area, const RecordCells& cells) {
+    void remnants(const RemnantArea& area) {
         uint64_t at = std::max<uint64_t>(round_up(area.begin(), 4), kCellHeaderSize);
         while (at + 2 <= area.end()) {
             uint64_t step = 4;
-            if (!area.in_bin_header(at) && is_record(data_.subspan(static_cast<size_t>(at), 2))) {
+            if (is_record(data_.subspan(static_cast<size_t>(at), 2)) && !area.in_bin_header(at)) {
                 const uint32_t offset = static_cast<uint32_t>(at - kCellHeaderSize);
-                if (std::optional<uint32_t> extent = take(cells, area.record_bytes(offset), offset, FoundIn::RemnantArea)) {
+                const Bytes record = area.record_bytes(offset);
+                if (std::optional<uint32_t> extent = take(record, offset, FoundIn::RemnantArea)) {
                     step = round_up(*extent, 4);
                 }
             }
@@ -107,8 +131,6 @@ public:
     }
 
 private:
-    static bool is_record(Bytes bytes) { return has_signature(bytes, "nk") || has_signature(bytes, "vk"); }
-
     RecordSource source_of(uint32_t offset, FoundIn found_in) const {
         if (found_in == FoundIn::RemnantArea || offset >= hive_.base_block.hive_bins_data_size) {
             return RecordSource::Remnant;
@@ -118,8 +140,9 @@ private:
 
     // Takes the record in `record`, the payload of the cell at `offset`, when it holds up and the live tree does not
     // use its cell; the bytes it fills.
-    std::optional<uint32_t> take(const RecordCells& cells, Bytes record, uint32_t offset, FoundIn found_in) {
+    std::optional<uint32_t> take(Bytes record, uint32_t offset, FoundIn found_in) {
         if (space_.is_referenced(offset)) return std::nullopt;
+        const RecordCells& cells = spaces_.of(found_in);
         const RecordSource source = source_of(offset, found_in);
         if (has_signature(record, "nk")) {
             std::optional<KeyNode> node = carve_key_node(hive_, cells, record, offset);
@@ -128,39 +151,38 @@ private:
             out_.keys.push_back(RecoveredKey{std::move(*node), {}, {}, RecoveredParent::Missing, 0, source, found_in});
             return extent;
         }
-        if (has_signature(record, "vk")) {
-            std::optional<ValueKey> value = carve_value_key(hive_, cells, record, offset);
-            if (!value) return std::nullopt;
-            const uint32_t extent = value_key_extent(*value);
-            out_.values.push_back(RecoveredValue{std::move(*value), offset, false, false, source, found_in});
-            return extent;
-        }
-        return std::nullopt;
+        std::optional<ValueKey> value = carve_value_key(hive_, cells, record, offset);
+        if (!value) return std::nullopt;
+        const uint32_t extent = value_key_extent(*value);
+        out_.values.push_back(RecoveredValue{std::move(*value), offset, false, false, source, found_in});
+        return extent;
     }
 
     const Hive& hive_;
     const FreeSpace& space_;
+    const Spaces& spaces_;
     Recovery& out_;
     Bytes data_;
 };
 
-// Sorts `items` by offset and drops any whose offset an earlier one has.
+// Sorts `items` by offset and drops any whose offset an earlier one has. Items of free cells alone, as most hives
+// give, come in offset order already and are not moved.
 template <typename Items, typename OffsetOf>
 void order(Items& items, OffsetOf offset_of) {
-    std::stable_sort(items.begin(), items.end(),
-                     [&](const auto& a, const auto& b) { return offset_of(a) < offset_of(b); });
+    auto before = [&](const auto& a, const auto& b) { return offset_of(a) < offset_of(b); };
+    if (!std::is_sorted(items.begin(), items.end(), before)) std::stable_sort(items.begin(), items.end(), before);
     items.erase(std::unique(items.begin(), items.end(),
                             [&](const auto& a, const auto& b) { return offset_of(a) == offset_of(b); }),
                 items.end());
 }
 
 // The values that each key's value list still names, each once per key.
-void list_values(const RecordCells* const* cells, Recovery& out, size_t& budget) {
+void list_values(const Spaces& spaces, Recovery& out, size_t& budget) {
     constexpr size_t kNone = static_cast<size_t>(-1);
     std::vector<size_t> last_lister(out.values.size(), kNone);  // the key that listed each value last
     for (size_t k = 0; k < out.keys.size(); ++k) {
         RecoveredKey& key = out.keys[k];
-        for (uint32_t entry : carve_value_list(*cells[static_cast<size_t>(key.found_in)], key.node, budget)) {
+        for (uint32_t entry : carve_value_list(spaces.of(key.found_in), key.node, budget)) {
             RecoveredValue* value = find_at(out.values, entry, value_offset);
             if (value == nullptr) continue;
             const size_t index = static_cast<size_t>(value - out.values.data());
@@ -172,9 +194,9 @@ void list_values(const RecordCells* const* cells, Recovery& out, size_t& budget)
     }
 }
 
-void find_parents(const Hive& hive, const FreeSpace& space, const RecordCells* const* cells, Recovery& out) {
+void find_parents(const Hive& hive, const FreeSpace& space, const Spaces& spaces, Recovery& out) {
     for (RecoveredKey& key : out.keys) {
-        const std::optional<uint32_t> parent = cells[static_cast<size_t>(key.found_in)]->position(key.node.parent_offset);
+        const std::optional<uint32_t> parent = spaces.of(key.found_in).position(key.node.parent_offset);
         if (!parent) continue;
         if (const RecoveredKey* found = find_at(out.keys, *parent, key_offset)) {
             key.parent = RecoveredParent::Recovered;
@@ -203,30 +225,24 @@ std::string_view source_name(RecordSource source) {
 Recovery recover_deleted(const Hive& hive) {
     const FreeSpace space(hive);
     const RemnantArea area(hive, space.bins_end());
-    const FreeCells free_cells(space);
-    const UnreferencedCells unreferenced_cells(space);
-    const RemnantCells remnant_cells(area);
-    // By FoundIn.
-    const RecordCells* const cells[] = {&free_cells, &unreferenced_cells, &remnant_cells};
+    const Spaces spaces{FreeCells(space), UnreferencedCells(space), RemnantCells(area)};
 
     Recovery out;
     out.passed_over = space.passed_over() + area.broken_bins();
-    Scan scan(hive, space, out);
-    scan.cells(space.regions(), free_cells, FoundIn::FreeCell);
-    scan.cells(space.unreferenced(), unreferenced_cells, FoundIn::UnreferencedCell);
-    scan.remnants(area, remnant_cells);
+    Scan scan(hive, space, spaces, out);
+    scan.cells(space.regions(), FoundIn::FreeCell);
+    scan.cells(space.unreferenced(), FoundIn::UnreferencedCell);
+    scan.remnants(area);
     order(out.keys, key_offset);
     order(out.values, value_offset);
 
     size_t budget = hive.bytes().size() / kRecoveredListEntrySize;
-    list_values(cells, out, budget);
-    for (RecoveredKey& key : out.keys) {
-        key.class_name = carve_class_name(*cells[static_cast<size_t>(key.found_in)], key.node);
-    }
+    list_values(spaces, out, budget);
+    for (RecoveredKey& key : out.keys) key.class_name = carve_class_name(spaces.of(key.found_in), key.node);
     for (RecoveredValue& value : out.values) {
-        value.data_available = data_available(hive, *cells[static_cast<size_t>(value.found_in)], value.key, budget);
+        value.data_available = data_available(hive, spaces.of(value.found_in), value.key, budget);
     }
-    find_parents(hive, space, cells, out);
+    find_parents(hive, space, spaces, out);
     return out;
 }
 
