@@ -2,8 +2,8 @@
 //
 // `open_hive` maps a hive file; `build_hive` validates an image (size, "regf", checksum, version) and builds the
 // `Hive`. Either may be asked to open a hive whose base-block checksum is wrong (ChecksumRule::Ignore); its
-// `base_block.checksum_ok` then says so. A hive never changes after it is built, so any number of threads may read it through a `SharedHive`
-// without a lock.
+// `base_block.checksum_ok` then says so. A hive never changes after it is built, so any number of threads may read
+// it through a `SharedHive` without a lock.
 #pragma once
 
 #include <memory>

@@ -1,8 +1,8 @@
 // DeletedKey and DeletedValue: what Hive.deleted() recovers outside the live tree (from free cells, allocated cells
 // that nothing references, remnants past the stated end of the hive bins), and Hive.deleted_counts(). Every object
 // holds a share of one recovery (and through it of the hive), so it outlives the Hive object; the recovery never
-// changes once made. Keys answer like RegistryKey where that makes sense; values read their data when asked, and give None for
-// data that is no longer available.
+// changes once made. Keys answer like RegistryKey where that makes sense; values read their data when asked, and
+// give None for data that is no longer available.
 #include <algorithm>
 #include <memory>
 #include <vector>
