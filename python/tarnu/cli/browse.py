@@ -75,12 +75,19 @@ def replay_text(opened: Opened, applied: bool) -> str:
     return "{} ({}){}".format(what, logs, "" if applied else " [not applied: --no-logs]")
 
 
-def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str]]]:
+def hive_info(path: str, use_logs: bool,
+              ignore_checksum: bool = False) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str]]]:
     """What info shows of one hive, the hive as the other commands read it, and what of it could not be read."""
-    replayed = open_hive(path, True)  # for the report of what the logs do, even when they are not to be applied
+    try:
+        replayed = open_hive(path, True)  # for the report of what the logs do, even when they are not applied
+    except CommandError:
+        if not ignore_checksum:
+            raise
+        # Logs that cannot repair the base block (or none): the file's own block, its checksum set aside.
+        replayed = open_hive(path, False, ignore_checksum=True)
     damage = None
     try:
-        primary = open_hive(path, False) if replayed.logs else replayed
+        primary = open_hive(path, False, ignore_checksum=ignore_checksum) if replayed.logs else replayed
     except CommandError as error:
         if not use_logs:
             raise
@@ -92,6 +99,8 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
     for _ in stream:
         pass
     keys, values, skipped = stream.counts()
+    outside = read.hive.deleted_counts()
+    passed_over = outside.pop("passed_over")
     try:
         root_name = read.hive.root_key().name()
     except ValueError as error:
@@ -109,19 +118,31 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
         "hive_bins_data_size": base.hive_bins_data_size,
         "file_size": os.path.getsize(path),
         "file_name": base.file_name,
+        "checksum_ok": base.checksum_ok,
         "logs": replayed.found,
         "logs_applied": bool(read.logs),
         "replay": replay_text(replayed, use_logs),
         "keys": keys,
         "values": values,
         "skipped": skipped,
+        "outside_tree": outside,
+        "passed_over": passed_over,
     }
     return info, read, stream.problems()
 
 
+def shown(value: Any) -> str:
+    """A field of info on its line: a list joined with commas, counts by name as "name n"."""
+    if isinstance(value, list):
+        return ", ".join(str(v) for v in value)
+    if isinstance(value, dict):
+        return ", ".join("{} {}".format(name, count) for name, count in value.items())
+    return str(value)
+
+
 def info_work(task: Task, emit: Emit) -> Outcome:
     try:
-        info, read, problems = hive_info(task.path, task.use_logs)
+        info, read, problems = hive_info(task.path, task.use_logs, task.options.get("ignore_checksum", False))
     except CommandError as error:
         return Outcome(task.path, error=str(error))
     except (OSError, ValueError) as error:
@@ -129,17 +150,18 @@ def info_work(task: Task, emit: Emit) -> Outcome:
     if task.options["json"]:
         emit((json.dumps(info, ensure_ascii=False) + "\n").encode("utf-8"))
     else:
-        lines = ["{}: {}".format(name.replace("_", " "), ", ".join(str(v) for v in value) if isinstance(value, list)
-                                 else value) for name, value in info.items()]
+        lines = ["{}: {}".format(name.replace("_", " "), shown(value)) for name, value in info.items()]
         emit(("\n".join(lines) + "\n\n").encode("utf-8", "backslashreplace"))
-    note = dirty_note(task.path, read)
-    return Outcome(task.path, notes=(note,) if note else (), problems=tuple(problems), keys=info["keys"],
-                   values=info["values"])
+    notes = [note for note in [dirty_note(task.path, read)] if note]
+    if not info["checksum_ok"]:
+        notes.append("{}: the base block's checksum is wrong; read as it stands (--ignore-checksum)".format(task.path))
+    return Outcome(task.path, notes=tuple(notes), problems=tuple(problems), keys=info["keys"], values=info["values"])
 
 
 def info(run: Run, args: argparse.Namespace) -> None:
     paths = hive_paths(args.hives, run)
-    tasks = [Task(path, not args.no_logs, args.strict, {"json": args.json}) for path in paths]
+    tasks = [Task(path, not args.no_logs, args.strict, {"json": args.json, "ignore_checksum": args.ignore_checksum})
+             for path in paths]
     for_each_hive(run, info_work, tasks, args.jobs)
 
 
@@ -203,9 +225,12 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
         "info", parents=[common, many], help="base block, counts, dirty or clean, what the logs do",
         description="The base block (version, sequence numbers, dirty or clean, sizes, root), the counts of keys "
                     "and values, the logs beside the hive and what replaying them does (or would do, with "
-                    "--no-logs).")
+                    "--no-logs), and how many records lie outside the live tree, by where they lie (free cells, "
+                    "allocated cells nothing references, remnants past the stated end of the hive bins).")
     add_hives_argument(p)
     p.add_argument("--json", action="store_true", help="one JSON object per hive")
+    p.add_argument("--ignore-checksum", action="store_true",
+                   help="read a hive whose base-block checksum is wrong (and no log repairs), with a warning")
     p.set_defaults(handler=info)
 
     p = commands.add_parser("ls", parents=[common], help="a key's subkeys and values",

@@ -75,14 +75,16 @@ class Opened(NamedTuple):
     found: List[str]  # the logs beside it, whether replayed or not
 
 
-def open_hive(path: str, use_logs: bool, given: Optional[Sequence[str]] = None) -> Opened:
-    """Opens `path` with the logs given, or else (unless `use_logs` is false) with those beside it."""
+def open_hive(path: str, use_logs: bool, given: Optional[Sequence[str]] = None,
+              ignore_checksum: bool = False) -> Opened:
+    """Opens `path` with the logs given, or else (unless `use_logs` is false) with those beside it; without logs, a
+    wrong base-block checksum is taken when `ignore_checksum` says so."""
     slots: List[Optional[str]] = logs_beside(path) if given is None else list(given) + [None] * (2 - len(given))
     found = [log for log in slots if log is not None]
     try:
         if use_logs and found:
             return Opened(tarnu.Hive.open_with_logs(path, slots[0], slots[1]), found, found)
-        return Opened(tarnu.Hive.open(path), [], found)
+        return Opened(tarnu.Hive.open(path, ignore_checksum=ignore_checksum), [], found)
     except (OSError, ValueError, UnicodeError) as error:
         raise CommandError("{}: {}".format(path, reason(error)))
 
