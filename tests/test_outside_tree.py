@@ -90,7 +90,9 @@ def remnant_bin_of_an_earlier_hive() -> Case:
     b = hb.HiveBuilder()
     b.key("root", root=True)
     stated = b.new_bin(offset=0x80000)
-    moved = lambda at: at - stated + 0x80000  # noqa: E731
+
+    def moved(at: int) -> int:
+        return at - stated + 0x80000
     data = b.cell(text("left behind"))
     value = b.cell(hb.vk("v", data_size=len(text("left behind")), data_offset=moved(data), data_type=hb.REG_SZ))
     values = b.cell(hb.value_list([moved(value)]))

@@ -564,6 +564,21 @@ def sample(samples_dir: pathlib.Path) -> Sample:
     return paths
 
 
+def test_sample_bad_base_block(samples_dir: pathlib.Path) -> None:
+    # A primary whose base block is damaged (minor version 1, a stale checksum) and the old-format log that has a
+    # good copy of it.
+    folder = samples_dir / "bad-base-block"
+    folder.mkdir(exist_ok=True)
+    primary, log1, log2 = [sample_path("recovery/bad-base-block/BadBaseBlockHive" + suffix, folder)
+                           for suffix in (".xz", ".LOG1.xz", ".LOG2")]
+    with pytest.raises(ValueError, match="^Checksum mismatch"):
+        tarnu.Hive.open(primary)
+    hive = tarnu.Hive.open_with_logs(primary, log1, log2)
+    report = report_of(hive)
+    assert (report.base_block_from_log, report.logs[0].used, report.logs[0].kind) == (True, True, "old")
+    assert hive.base_block().minor_version == 3 and counts(hive) == (5003, 1)
+
+
 @pytest.mark.parametrize("folder", SAMPLES)
 @pytest.mark.parametrize("swap", [False, True], ids=["in order", "swapped"])
 def test_sample_figures(sample: Sample, folder: str, swap: bool) -> None:
