@@ -6,7 +6,7 @@
 #include "hive/limits.h"
 #include "records/cell.h"
 #include "records/hive_bin.h"
-#include "recovery/cell_scan.h"
+#include "hive/cell_walk.h"
 #include "recovery/referenced_cells.h"
 
 namespace tarnu {
@@ -39,7 +39,7 @@ std::optional<Bytes> cell_inside(const Hive& hive, const Region& region, uint32_
 
 FreeSpace::FreeSpace(const Hive& hive)
     : hive_(hive), referenced_(referenced_cells(hive)), allocated_(hive.bytes().size()) {
-    CellScan scan(hive);
+    CellWalk scan(hive, BinDamage::PassedOver);
     while (std::optional<CellInfo> cell = scan.next()) {
         const Region region{cell->offset, cell->offset + cell->size};
         if (!cell->allocated) {

@@ -1,4 +1,4 @@
-// The space recovery searches inside the hive bins, as one walk over every cell finds it (recovery/cell_scan.h):
+// The space recovery searches inside the hive bins, as one walk over every cell finds it (hive/cell_walk.h):
 // the free cells, the allocated cells that the live tree does not use (recovery/referenced_cells.h), and the
 // offsets of all allocated cells, to tell live cells apart. The walk's end, where the remnant area begins, and the
 // places it passed over are kept for the rest of recovery.

@@ -3,14 +3,14 @@
 #include <optional>
 
 #include "hive/hive.h"
-#include "recovery/cell_scan.h"
+#include "hive/cell_walk.h"
 #include "tree/nodes.h"
 
 namespace tarnu {
 
 std::vector<KeyNode> intact_key_nodes(const Hive& hive) {
     std::vector<KeyNode> nodes;
-    CellScan scan(hive);
+    CellWalk scan(hive, BinDamage::PassedOver);
     KeyNode node;
     while (std::optional<CellInfo> cell = scan.next()) {
         if (!cell->allocated || record_signature(cell->payload) != "nk") continue;

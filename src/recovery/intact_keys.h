@@ -14,7 +14,7 @@ struct Hive;
 
 // Every key node that begins an allocated cell of the hive bins and parses whole (the fixed part, "nk", a name
 // inside the cell that decodes), in cell-offset order. The cells are those of recovery's walk, which goes on past
-// broken bins and cells (recovery/cell_scan.h). Each node's `hive` is set.
+// broken bins and cells (hive/cell_walk.h). Each node's `hive` is set.
 std::vector<KeyNode> intact_key_nodes(const Hive& hive);
 
 // The path of `key` through the key nodes its parent offsets name, as `key_path` follows them; where a parent

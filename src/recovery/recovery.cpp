@@ -29,26 +29,18 @@ uint32_t value_offset(const RecoveredValue& value) { return value.offset; }
 
 uint64_t round_up(uint64_t n, uint32_t unit) { return (n + unit - 1) / unit * unit; }
 
-// Cells of free space, for records found there.
-class FreeCells final : public RecordCells {
+// Cells of the hive bins that a record found there may read: free cells alone, or those and allocated cells that
+// the live tree does not use, as `cell` picks.
+class SpaceCells final : public RecordCells {
 public:
-    explicit FreeCells(const FreeSpace& space) : space_(space) {}
+    using Lookup = std::optional<Bytes> (FreeSpace::*)(uint32_t) const;
+    SpaceCells(const FreeSpace& space, Lookup lookup) : space_(space), lookup_(lookup) {}
     bool plausible_offset(uint32_t offset) const override { return space_.plausible_offset(offset); }
-    std::optional<Bytes> cell(uint32_t position) const override { return space_.freed_cell(position); }
+    std::optional<Bytes> cell(uint32_t position) const override { return (space_.*lookup_)(position); }
 
 private:
     const FreeSpace& space_;
-};
-
-// Cells of free space and allocated cells the live tree does not use, for records found in the latter.
-class UnreferencedCells final : public RecordCells {
-public:
-    explicit UnreferencedCells(const FreeSpace& space) : space_(space) {}
-    bool plausible_offset(uint32_t offset) const override { return space_.plausible_offset(offset); }
-    std::optional<Bytes> cell(uint32_t position) const override { return space_.stale_cell(position); }
-
-private:
-    const FreeSpace& space_;
+    Lookup lookup_;
 };
 
 // Cells of the remnant area, named by the offsets they had in the hive the area was left from.
@@ -67,8 +59,8 @@ private:
 
 // The cells that records found in each space may read, by FoundIn.
 struct Spaces {
-    FreeCells free;
-    UnreferencedCells unreferenced;
+    SpaceCells free;
+    SpaceCells unreferenced;
     RemnantCells remnant;
 
     const RecordCells& of(FoundIn found_in) const {
@@ -225,7 +217,8 @@ std::string_view source_name(RecordSource source) {
 Recovery recover_deleted(const Hive& hive) {
     const FreeSpace space(hive);
     const RemnantArea area(hive, space.bins_end());
-    const Spaces spaces{FreeCells(space), UnreferencedCells(space), RemnantCells(area)};
+    const Spaces spaces{SpaceCells(space, &FreeSpace::freed_cell), SpaceCells(space, &FreeSpace::stale_cell),
+                        RemnantCells(area)};
 
     Recovery out;
     out.passed_over = space.passed_over() + area.broken_bins();

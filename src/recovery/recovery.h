@@ -3,7 +3,7 @@
 // bins data, up to the end of the file.
 //
 // `recover_deleted` walks the live tree once to learn which cells it uses (recovery/referenced_cells.h), then every
-// cell of the hive bins once, going on past broken bins and cells (recovery/cell_scan.h). It looks at every 8-byte
+// cell of the hive bins once, going on past broken bins and cells (hive/cell_walk.h). It looks at every 8-byte
 // step of every free cell and of every allocated cell the live tree does not use, not only at its start, for key
 // nodes and value keys, taken as carve.h says; then at every 4-byte step of the remnant area (recovery/remnants.h).
 // A record taken is stepped over whole. It costs time proportional to the image's size and never reads outside the

@@ -1,4 +1,4 @@
-// The remnant area: the bytes from where the walk over the hive bins ends (recovery/cell_scan.h) to the end of the
+// The remnant area: the bytes from where the walk over the hive bins ends (hive/cell_walk.h) to the end of the
 // image. When a hive shrinks, Windows states a smaller hive-bins data size and leaves what lay past it; a file may
 // also hold bins of an earlier, larger hive that was laid out anew, whose offset fields still name the positions
 // they had there (the NTUSER.DAT sample states 0xb3000 and holds, at 0xb3000, a bin naming 0x13b2000).

@@ -6,7 +6,6 @@
 #include "image.h"
 #include "records/key_node.h"
 #include "records/value_key.h"
-#include "recovery/cell_scan.h"
 #include "recovery/free_space.h"
 #include "recovery/recovery.h"
 #include "recovery/remnants.h"
@@ -107,7 +106,7 @@ TEST(recovery_walk_passes_over_a_missing_bin) {
     put_bin(image, 0, 0);
     put_bin(image, 0x2000, 0x2000);  // the bin at 0x1000 is gone
     SharedHive hive = hive_of(image);
-    CellScan scan(*hive);
+    CellWalk scan(*hive, BinDamage::PassedOver);
     std::vector<uint32_t> offsets;
     while (auto cell = scan.next()) offsets.push_back(cell->offset);
     CHECK(offsets == (std::vector<uint32_t>{0x20, 0x2020}));
