@@ -191,17 +191,9 @@ def outside_tree():
 
 
 def cut_tree():
-    """root -> mid -> deep with mid's bin zeroed, and the file cut inside the last bin."""
-    b = hb.HiveBuilder()
-    root = b.reserve(len(hb.nk("root")))
-    middle = b.new_bin()
-    mid = b.reserve(len(hb.nk("mid")))
-    b.new_bin()
-    deep = b.key("deep", parent=mid, values=[b.value("v", hb.REG_SZ, "still here")])
-    b.fill(mid, hb.nk("mid", parent=root, subkey_count=1, subkey_list_offset=b.subkey_list_cell("lh", [deep])))
-    b.key("root", root=True, at=root, subkeys=[mid])
-    image = bytearray(b.build())
-    image[4096 + middle:4096 + middle + 4096] = bytes(4096)
+    """grown_hive() with the first block of its second bin zeroed (header and all), and the file cut short."""
+    image = bytearray(grown_hive())
+    image[8192:12288] = bytes(4096)
     return bytes(image[:-1024])
 
 

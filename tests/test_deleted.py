@@ -9,7 +9,7 @@ import pytest
 
 from tarnu import hivebuilder as hb
 import tarnu
-from conftest import OpenImage, sample_path, stored_at
+from conftest import OpenImage, sample_path, stored_at, under_root
 
 STAMP = hb.filetime(1_600_000_000)
 
@@ -17,8 +17,6 @@ STAMP = hb.filetime(1_600_000_000)
 Records = List[Union[tarnu.DeletedKey, tarnu.DeletedValue]]
 # (name, type, raw data) of a value, live or deleted.
 Shown = Tuple[str, int, Optional[bytes]]
-# The builder's additions to a hive under construction: build(builder, offset of the root's cell).
-Build = Callable[[hb.HiveBuilder, int], None]
 
 
 def deleted_keys(records: Records) -> List[tarnu.DeletedKey]:
@@ -45,17 +43,6 @@ def string_of(value: tarnu.DeletedValue) -> str:
     data = value.data()
     assert data is not None
     return data.as_string()
-
-
-def under_root(build: Build, *keys: hb.Key) -> hb.HiveBuilder:
-    """A builder whose live root key has `keys` (descriptions) as children; `build(b, root)` adds more before the
-    root is written. Returns the builder."""
-    b = hb.HiveBuilder()
-    root = b.reserve(len(hb.nk("root")))
-    live = [b.add(key, parent=root) for key in keys]
-    build(b, root)
-    b.key("root", root=True, at=root, subkeys=live)
-    return b
 
 
 # ---- deleted keys -------------------------------------------------------------------------------------------

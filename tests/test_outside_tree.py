@@ -9,7 +9,7 @@ import pytest
 
 from tarnu import hivebuilder as hb
 import tarnu
-from conftest import OpenImage, sample_path, stored_at
+from conftest import OpenImage, sample_path, stored_at, under_root
 
 # What deleted() shows of a key (source, path, complete, values) or of a value on its own (source, name, raw data).
 Shown = Union[Tuple[str, str, bool, List[Tuple[str, int, bytes]]], Tuple[str, str, bytes]]
@@ -32,20 +32,10 @@ def shown(hive: tarnu.Hive) -> List[Shown]:
     return out
 
 
-def with_root(build: Callable[[hb.HiveBuilder, int], None], *live: hb.Key) -> hb.HiveBuilder:
-    """A builder whose root (cell 0x20) has `live` as children, after `build(b, root)` has added its cells."""
-    b = hb.HiveBuilder()
-    root = b.reserve(len(hb.nk("root")))
-    children = [b.add(key, parent=root) for key in live]
-    build(b, root)
-    b.key("root", root=True, at=root, subkeys=children)
-    return b
-
-
 def unreferenced_key() -> Case:
     def build(b: hb.HiveBuilder, root: int) -> None:
         b.add(hb.Key("orphan", values=[hb.Value("v", hb.REG_SZ, "text")]), parent=root)  # the root does not list it
-    return with_root(build).build(), [("unreferenced", "orphan", True, [("v", hb.REG_SZ, text("text"))])], 0
+    return under_root(build).build(), [("unreferenced", "orphan", True, [("v", hb.REG_SZ, text("text"))])], 0
 
 
 def healed_cells() -> Case:
@@ -59,7 +49,7 @@ def healed_cells() -> Case:
         b.coalesce(before)
         b.fill(before, b"", size=-(4 + len(b.payload(before))))
     values = [("v", hb.REG_SZ, text("data")), ("n", hb.REG_DWORD, b"\x07\0\0\0")]
-    return with_root(build, hb.Key("live")).build(), [("unreferenced", "healed", True, values)], 0
+    return under_root(build, hb.Key("live")).build(), [("unreferenced", "healed", True, values)], 0
 
 
 def live_key_in_a_free_cell() -> Case:
@@ -67,12 +57,7 @@ def live_key_in_a_free_cell() -> Case:
     def build(b: hb.HiveBuilder, root: int) -> None:
         b.free(stored_at(live))
     live = hb.Key("live", values=[hb.Value("v", hb.REG_DWORD, 1)])
-    b = hb.HiveBuilder()
-    root = b.reserve(len(hb.nk("root")))
-    b.add(live, parent=root)
-    build(b, root)
-    b.key("root", root=True, at=root, subkeys=[stored_at(live)])
-    return b.build(), [], 0
+    return under_root(build, live).build(), [], 0
 
 
 def damaged_parent() -> Case:
@@ -80,7 +65,7 @@ def damaged_parent() -> Case:
         top = hb.Key("top", [hb.Key("child", values=[hb.Value("v", hb.REG_DWORD, 2)])])
         b.add(top, parent=0x231)
         b.delete_key(stored_at(top))
-    return with_root(build).build(), [
+    return under_root(build).build(), [
         ("free", "top\\child", False, [("v", hb.REG_DWORD, b"\x02\0\0\0")]), ("free", "top", False, [])], 0
 
 
