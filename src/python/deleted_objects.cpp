@@ -150,7 +150,7 @@ PyMethodDef key_methods[] = {
 
 PyType_Slot key_slots[] = {
     {Py_tp_doc, const_cast<char*>("Python wrapper for DeletedKey\n\n"
-                                  "A key node recovered from a free cell. It holds a share of the recovery and "
+                                  "A key node recovered outside the live tree. It holds a share of the recovery and "
                                   "of the hive, so it does not depend on the lifetime of the Hive object.")},
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<DeletedKeyObject>)},
@@ -218,8 +218,8 @@ PyMethodDef value_methods[] = {
 
 PyType_Slot value_slots[] = {
     {Py_tp_doc, const_cast<char*>("Python wrapper for DeletedValue\n\n"
-                                  "A value key recovered from a free cell. It holds a share of the recovery and of "
-                                  "the hive, and reads its data when asked for it.")},
+                                  "A value key recovered outside the live tree. It holds a share of the recovery "
+                                  "and of the hive, and reads its data when asked for it.")},
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<DeletedValueObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(value_repr)},
