@@ -1,6 +1,7 @@
 // libFuzzer target for the exporters: the input is taken as a hive image and written whole in every export
 // format (JSON Lines in hex and base64, CSV, bodyfile, timeline CSV, .reg, and the count alone), in small chunks,
-// once going on past what cannot be read and once stopping at the first problem. What the exporters promise is
+// once going on past what cannot be read and once stopping at the first problem, and with the rows of recovery
+// after the live ones in JSON Lines and spreadsheet CSV. What the exporters promise is
 // checked as well: text formats are well-formed UTF-8, a .reg file is whole UTF-16 units, and the counts agree
 // between the runs.
 //
@@ -42,8 +43,8 @@ size_t export_all(const Hive& hive, const KeyNode& root, const ExportOptions& op
             check(utf8_lossy(Bytes(reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size())) == chunk);
         }
     }
-    (void)exporter.records().take_problems();
-    return exporter.records().keys();
+    (void)exporter.take_problems();
+    return exporter.keys();
 }
 
 }  // namespace
@@ -65,6 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         options.binary = data[0] % 2 ? BinaryText::Base64 : BinaryText::Hex;
         check(export_all(*hive.value(), root.value(), options) == keys);
     }
+    options.sources = RowSources::LiveThenRecovered;
+    for (ExportFormat format : {ExportFormat::JsonLines, ExportFormat::Csv}) {
+        options.format = format;
+        options.spreadsheet = format == ExportFormat::Csv;
+        check(export_all(*hive.value(), root.value(), options) == keys);
+    }
+    options.sources = RowSources::Live;
+    options.spreadsheet = false;
     options.format = ExportFormat::JsonLines;
     options.stop_at_first_problem = true;
     check(export_all(*hive.value(), root.value(), options) <= keys);

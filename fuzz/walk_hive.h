@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <initializer_list>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "records/value_type.h"
 #include "seen.h"
 #include "tree/key.h"
+#include "tree/hive_type.h"
 #include "tree/key_path.h"
 #include "tree/lookup.h"
 #include "tree/nodes.h"
@@ -58,6 +60,11 @@ inline void read_key(const Hive& hive, const KeyNode& node, const std::string& p
 
 inline void walk_hive(const Hive& hive) {
     (void)seen(hbins(hive));
+    // The hive's type, and paths with a registry root, which are mapped by that type.
+    (void)seen(find_hive_type(hive));
+    for (const char* path : {"HKLM\\SYSTEM\\CurrentControlSet\\Control", "HKCU\\Software", "HKCR\\CLSID", "HKCC"}) {
+        (void)seen(find_key_from_root(hive, path));
+    }
     auto root = parse_key_node(hive, hive.base_block.root_cell_offset);
     if (!seen(root)) return;
     KeyWalk skipping(hive, root.value(), WalkErrors::Skip);

@@ -1,18 +1,21 @@
-"""Shared fixtures: writing built hives to disk, finding the real sample hives and where the builder put a record."""
+"""Shared fixtures: writing built hives to disk, finding the real sample hives and where the builder put a record;
+reading a .reg file back."""
 
 from __future__ import annotations
 
 import lzma
 import os
 import pathlib
+import re
 import subprocess
 import sys
-from typing import Any, Callable, Optional, Protocol, Union
+from typing import Any, Callable, Dict, List, Optional, Protocol, Sequence, Tuple, Union
 
 import pytest
 
 import tarnu
 from tarnu import hivebuilder as hb
+from tarnu.hivebuilder import REG_BINARY, REG_DWORD, REG_SZ
 
 SAMPLES = pathlib.Path(__file__).resolve().parents[2] / "shared" / "hives"
 
@@ -114,6 +117,94 @@ def tarnu_command() -> TarnuCommand:
     return run
 
 
+# A value in a .reg file: name, type and data.
+RegValue = Tuple[str, int, bytes]
+
+
+def reg_string(text: str, at: int) -> Tuple[str, int]:
+    """The quoted string at text[at] (regedit's escapes \\\\ and \\"); returns it and the position after it."""
+    assert text[at] == '"'
+    out, i = [], at + 1
+    while text[i] != '"':
+        if text[i] == "\\":
+            i += 1
+            assert text[i] in '\\"'
+        out.append(text[i])
+        i += 1
+    return "".join(out), i + 1
+
+
+def parse_reg(data: bytes) -> Dict[str, List[RegValue]]:
+    """{key: [(name, type, bytes)]} of a .reg file, checking its layout on the way."""
+    assert data[:2] == b"\xff\xfe"
+    text = data[2:].decode("utf-16-le")
+    lines = text.split("\r\n")
+    assert "\n" not in "".join(lines) and lines[:2] == ["Windows Registry Editor Version 5.00", ""]
+    # Hex data is wrapped at 80 columns; a line whose value name alone nearly fills it holds one byte.
+    assert all(len(line) <= 80 or re.search(r"\):[0-9a-f]{2},\\$|=hex:[0-9a-f]{2},\\$", line)
+               for line in lines if line.startswith("  ") or line.endswith(",\\"))
+    keys: Dict[str, List[RegValue]] = {}
+    current, i = "", 2
+    while i < len(lines):
+        line = lines[i]
+        while line.endswith(",\\"):
+            i += 1
+            assert lines[i].startswith("  ") and len(lines[i]) > 2
+            line = line[:-1] + lines[i][2:]
+        i += 1
+        if line.startswith("["):
+            current = line[1:-1]
+            keys[current] = []
+        elif line:
+            if line.startswith("@="):
+                name, at = "", 1
+            else:
+                name, at = reg_string(line, 0)
+            assert line[at] == "="
+            rest = line[at + 1:]
+            if rest.startswith('"'):
+                text_value, end = reg_string(rest, 0)
+                assert end == len(rest)
+                keys[current].append((name, REG_SZ, text_value.encode("utf-16-le") + b"\0\0"))
+                continue
+            match = re.fullmatch(r"dword:([0-9a-f]{8})|hex(?:\(([0-9a-f]+)\))?:((?:[0-9a-f]{2},)*[0-9a-f]{2})?", rest)
+            assert match, rest
+            if match.group(1):
+                keys[current].append((name, REG_DWORD, int(match.group(1), 16).to_bytes(4, "little")))
+            else:
+                kind = REG_BINARY if match.group(2) is None else int(match.group(2), 16)
+                keys[current].append((name, kind, bytes.fromhex((match.group(3) or "").replace(",", ""))))
+    return keys
+
+
 def pytest_report_header(config: pytest.Config) -> str:
     where = os.path.dirname(tarnu.__file__) if hasattr(tarnu, "__file__") else "?"
     return "tarnu {} from {}".format(tarnu.__version__, where)
+
+
+def typed_hive(open_image: OpenImage, *children: hb.Key, file_name: str = "", root: str = "ROOT") -> tarnu.Hive:
+    """A hive whose root key `root` holds `children`, with `file_name` in its base block."""
+    return open_image(bytes(hb.build_hive(hb.Key(root, list(children)), file_name=file_name)))
+
+
+def system_keys(*control_set: hb.Key, current: int = 1) -> List[hb.Key]:
+    """The root children of a SYSTEM hive: Select naming ControlSet00<current>, which holds `control_set`."""
+    select = hb.Key("Select", values=[hb.Value("Current", hb.REG_DWORD, current)])
+    return [select, hb.Key("ControlSet{:03}".format(current), list(control_set))]
+
+
+def nested(path: str, *leaf_keys: hb.Key, values: Sequence[hb.Value] = (), timestamp: Optional[int] = None) -> hb.Key:
+    """Keys along a backslash-separated `path`, the last holding `values` and `leaf_keys`."""
+    names = path.split("\\")
+    key = hb.Key(names[-1], list(leaf_keys), list(values), timestamp=timestamp)
+    for name in reversed(names[:-1]):
+        key = hb.Key(name, [key])
+    return key
+
+
+def report_results(hive: tarnu.Hive, name: str) -> Tuple[List[Any], List[Any]]:
+    """The records and the notes of one report run on `hive`."""
+    import tarnu.reports
+
+    results = list(tarnu.reports.run(hive, [name]))
+    return [r.record for r in results if not r.is_note], [r.record for r in results if r.is_note]

@@ -270,7 +270,8 @@ def test_info_counts_records_outside_the_tree_and_warns_of_a_wrong_checksum(tarn
 def test_diff_of_a_hive_and_its_replayed_copy(tarnu_command: Command, dirty: str) -> None:
     result = tarnu_command("diff", dirty)
     assert result.returncode == 0
-    assert lines(result.stdout) == ["changed\tvalue\t\tv", "added\tkey\tNew"]
+    assert lines(result.stdout) == ["changed\tvalue\t\tv\tREG_DWORD\t0\t00000000\t->\tREG_DWORD\t1\t01000000",
+                                    "added\tkey\tNew"]
     assert lines(result.stderr)[-1] == "tarnu: 1 added, 0 removed, 1 changed"
     both = tarnu_command("diff", "--format", "jsonl", "--no-logs", dirty, dirty)
     assert both.stdout == b""

@@ -6,19 +6,16 @@ import csv
 import io
 import json
 import pathlib
-import re
 from typing import Any, Callable, Dict, List, Literal, Sequence, Tuple, Union
 
 import pytest
 
 import tarnu
-from conftest import sample_path
+from conftest import RegValue, parse_reg, sample_path
 from tarnu.hivebuilder import (REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_QWORD, REG_SZ, Key,
                                Value, build_hive, filetime)
 
 Format = Literal["count", "jsonl", "csv", "bodyfile", "timeline-csv", "reg"]
-# A value in a .reg file: name, type and data.
-RegValue = Tuple[str, int, bytes]
 
 LONG_NAME = "N" * 75
 VALUES = [
@@ -135,62 +132,6 @@ def test_timeline_csv_is_ordered_by_time(image: bytes) -> None:
 
 
 # ---- .reg ---------------------------------------------------------------------------------------------------------
-
-def reg_string(text: str, at: int) -> Tuple[str, int]:
-    """The quoted string at text[at] (regedit's escapes \\\\ and \\"); returns it and the position after it."""
-    assert text[at] == '"'
-    out, i = [], at + 1
-    while text[i] != '"':
-        if text[i] == "\\":
-            i += 1
-            assert text[i] in '\\"'
-        out.append(text[i])
-        i += 1
-    return "".join(out), i + 1
-
-
-def parse_reg(data: bytes) -> Dict[str, List[RegValue]]:
-    """{key: [(name, type, bytes)]} of a .reg file, checking its layout on the way."""
-    assert data[:2] == b"\xff\xfe"
-    text = data[2:].decode("utf-16-le")
-    lines = text.split("\r\n")
-    assert "\n" not in "".join(lines) and lines[:2] == ["Windows Registry Editor Version 5.00", ""]
-    # Hex data is wrapped at 80 columns; a line whose value name alone nearly fills it holds one byte.
-    assert all(len(line) <= 80 or re.search(r"\):[0-9a-f]{2},\\$|=hex:[0-9a-f]{2},\\$", line)
-               for line in lines if line.startswith("  ") or line.endswith(",\\"))
-    keys: Dict[str, List[RegValue]] = {}
-    current, i = "", 2
-    while i < len(lines):
-        line = lines[i]
-        while line.endswith(",\\"):
-            i += 1
-            assert lines[i].startswith("  ") and len(lines[i]) > 2
-            line = line[:-1] + lines[i][2:]
-        i += 1
-        if line.startswith("["):
-            current = line[1:-1]
-            keys[current] = []
-        elif line:
-            if line.startswith("@="):
-                name, at = "", 1
-            else:
-                name, at = reg_string(line, 0)
-            assert line[at] == "="
-            rest = line[at + 1:]
-            if rest.startswith('"'):
-                text_value, end = reg_string(rest, 0)
-                assert end == len(rest)
-                keys[current].append((name, REG_SZ, text_value.encode("utf-16-le") + b"\0\0"))
-                continue
-            match = re.fullmatch(r"dword:([0-9a-f]{8})|hex(?:\(([0-9a-f]+)\))?:((?:[0-9a-f]{2},)*[0-9a-f]{2})?", rest)
-            assert match, rest
-            if match.group(1):
-                keys[current].append((name, REG_DWORD, int(match.group(1), 16).to_bytes(4, "little")))
-            else:
-                kind = REG_BINARY if match.group(2) is None else int(match.group(2), 16)
-                keys[current].append((name, kind, bytes.fromhex((match.group(3) or "").replace(",", ""))))
-    return keys
-
 
 @pytest.mark.parametrize("prefix, key", [("HKEY_LOCAL_MACHINE\\SOFTWARE", ""), ("HKEY_CURRENT_USER", "software")])
 def test_reg_file_holds_every_value_exactly(image: bytes, rows: List[tarnu.Record], prefix: str, key: str) -> None:

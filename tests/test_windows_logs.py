@@ -480,7 +480,7 @@ def test_report_objects(replay: Replay, tmp_path: pathlib.Path) -> None:
 def test_base_block_fields(open_image: OpenImage) -> None:
     hive = open_image(image(0, primary_sequence=7, secondary_sequence=6, last_written=123, minor_version=3, flags=1))
     base = hive.base_block()
-    assert (base.primary_sequence_number, base.secondary_sequence_number, base.is_dirty) == (7, 6, True)
+    assert (base.primary_sequence, base.secondary_sequence, base.is_dirty) == (7, 6, True)
     assert (base.last_written, base.major_version, base.minor_version, base.file_type, base.file_format,
             base.clustering_factor, base.flags) == (123, 1, 3, 0, 1, 1, 1)
     assert base.checksum == int.from_bytes(image(0, primary_sequence=7, secondary_sequence=6, last_written=123,

@@ -11,7 +11,8 @@ Result<DecodedValue> decode_value_data(ValueType type, Bytes data, TextCheck che
         case kRegSz:
         case kRegExpandSz:
         case kRegMultiSz: {
-            TARNU_TRY(out.text, stored_text(data, std::nullopt, check));
+            const TextEnd end = type.id == kRegMultiSz ? TextEnd::FirstEmptyString : TextEnd::FirstNul;
+            TARNU_TRY(out.text, stored_text(data, std::nullopt, check, end));
             out.kind = type.id == kRegSz         ? ValueDataKind::String
                        : type.id == kRegExpandSz ? ValueDataKind::ExpandString
                                                  : ValueDataKind::MultiString;

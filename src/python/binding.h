@@ -248,8 +248,11 @@ bool add_export_stream(PyObject* module);
 bool add_module_function(PyObject* module, PyMethodDef* definition);
 // Adds `carve`, `carve_mode` and `Carved` to the module (not to __all__).
 bool add_carve(PyObject* module);
-// Adds `_describe_log` to the module (not to __all__).
+// Adds `find_logs`, `_describe_log` and `_survey` to the module (not to __all__).
 bool add_log_description(PyObject* module);
+bool add_survey(PyObject* module);
+// Adds `RegType`, an IntEnum of the twelve known value types, and its members as `REG_NONE` to `REG_QWORD`.
+bool add_value_types(PyObject* module);
 // Adds `_decode`, the decoders of binary value data behind `tarnu.decode`, to the module (not to __all__).
 bool add_decoders(PyObject* module);
 
@@ -260,6 +263,8 @@ bool add_decoders(PyObject* module);
 // failed), else OSError; for the other kinds tarnu.HiveError (a ValueError) or the subclass of the kind, with its
 // `kind`, `offset` and `details`. The message is the exception's one argument.
 void raise_error(const HiveError& error);
+// The name of an error kind, as HiveError.kind gives it ("TruncatedData", "InvalidFormat", ...).
+const char* error_kind_name(ErrorKind kind);
 
 // The Python result of a core operation: `make(value)` on success, else the error raised and nullptr.
 template <typename T, typename Make>

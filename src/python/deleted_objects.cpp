@@ -3,12 +3,12 @@
 // holds a share of one recovery (and through it of the hive), so it outlives the Hive object; the recovery never
 // changes once made. Keys answer like RegistryKey where that makes sense; values read their data when asked, and
 // give None for data that is no longer available.
-#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "python/binding.h"
 #include "recovery/recovery.h"
+#include "rows/row_source.h"
 #include "utils/format.h"
 
 namespace tarnu::py {
@@ -167,6 +167,7 @@ PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromUnsigne
 PyObject* value_cell_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(value_of(self).offset); }
 PyObject* value_is_deleted(PyObject*, PyObject*) { Py_RETURN_TRUE; }
 PyObject* value_source(PyObject* self, PyObject*) { return new_str(std::string(source_name(value_of(self).source))); }
+PyObject* value_is_default(PyObject* self, PyObject*) { return PyBool_FromLong(value_of(self).key.name_length == 0); }
 
 // The data as bytes, or None when it is no longer available; nullptr with the read's error raised.
 PyObject* recovered_bytes(const RecoveredValue& value) {
@@ -213,6 +214,9 @@ PyMethodDef value_methods[] = {
      "is_deleted($self)\n--\n\nCheck if the value is deleted (always True)"},
     {"cell_offset", value_cell_offset, METH_NOARGS, "cell_offset($self)\n--\n\nGet the cell offset of the value key"},
     {"source", value_source, METH_NOARGS, kSourceDoc},
+    {"is_default", value_is_default, METH_NOARGS,
+     "is_default($self)\n--\n\nWhether this is the unnamed (default) value, not one stored under the name "
+     "\"(default)\""},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -257,22 +261,10 @@ PyObject* deleted_records(const SharedHive& hive) {
     recovered->hive = hive;
     recovered->recovery = run_recovery(*hive);
     const SharedRecovered share = std::move(recovered);
-    const Recovery& recovery = share->recovery;
 
-    // Keys and the values that no key lists, merged in offset order.
-    struct Item {
-        uint32_t offset;
-        bool is_key;
-        size_t index;
-    };
-    std::vector<Item> items;
-    items.reserve(recovery.keys.size() + recovery.values.size());
-    for (size_t i = 0; i < recovery.keys.size(); ++i) items.push_back(Item{recovery.keys[i].node.offset, true, i});
-    for (size_t i = 0; i < recovery.values.size(); ++i) {
-        if (!recovery.values[i].listed) items.push_back(Item{recovery.values[i].offset, false, i});
-    }
-    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.offset < b.offset; });
-    return new_list(items, [&](const Item& item) {
+    // Keys and the values that no key lists, in offset order, as the rows of recovery have them.
+    std::vector<RecoveredItem> items = recovered_order(share->recovery);
+    return new_list(items, [&](const RecoveredItem& item) {
         return item.is_key ? new_deleted_key(share, item.index) : new_deleted_value(share, item.index);
     });
 }

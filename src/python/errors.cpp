@@ -132,6 +132,8 @@ bool set_number(PyObject* object, const char* name, long value) {
 
 }  // namespace
 
+const char* error_kind_name(ErrorKind kind) { return kind_name(kind); }
+
 PyObject* new_str(const std::string& utf8) {
     return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict");
 }

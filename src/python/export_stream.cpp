@@ -1,8 +1,10 @@
-// `tarnu._export(...)`, the exporter behind the command's dump, timeline and export-reg: an iterator of bytes
-// chunks of one format, made by the core with the interpreter lock released, and `tarnu._logs_beside(path)`.
+// `tarnu._export(...)`, the exporter behind the command's dump, deleted, timeline and export-reg: an iterator of bytes
+// chunks of one format, made by the core with the interpreter lock released; `tarnu._export_header(...)`, the header
+// that several hives' exports share; and `tarnu._logs_beside(path)`.
 #include "logs/logs_beside.h"
 #include "python/binding.h"
 #include "rows/exporter.h"
+#include "rows/row_writer.h"
 #include "tree/key_path.h"
 #include "tree/lookup.h"
 
@@ -44,7 +46,7 @@ PyObject* stream_next(PyObject* self) {
 
 PyObject* stream_problems(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
-        std::vector<RecordProblem> problems = stream_of(self).exporter->records().take_problems();
+        std::vector<RecordProblem> problems = stream_of(self).exporter->take_problems();
         return new_list(problems, [](const RecordProblem& problem) -> PyObject* {
             PyObject* path = new_str(problem.path);
             PyObject* message = path != nullptr ? new_str(problem.message) : nullptr;
@@ -57,15 +59,25 @@ PyObject* stream_problems(PyObject* self, PyObject*) {
 }
 
 PyObject* stream_counts(PyObject* self, PyObject*) {
-    const KeyRecords& records = stream_of(self).exporter->records();
-    return Py_BuildValue("(nnn)", static_cast<Py_ssize_t>(records.keys()), static_cast<Py_ssize_t>(records.values()),
-                         static_cast<Py_ssize_t>(records.skipped()));
+    const Exporter& exporter = *stream_of(self).exporter;
+    return Py_BuildValue("(nnn)", static_cast<Py_ssize_t>(exporter.keys()), static_cast<Py_ssize_t>(exporter.values()),
+                         static_cast<Py_ssize_t>(exporter.skipped()));
+}
+
+PyObject* stream_recovered_counts(PyObject* self, PyObject*) {
+    const Exporter& exporter = *stream_of(self).exporter;
+    return Py_BuildValue("(nn)", static_cast<Py_ssize_t>(exporter.recovered_keys()),
+                         static_cast<Py_ssize_t>(exporter.recovered_values()));
 }
 
 PyMethodDef stream_methods[] = {
     {"problems", stream_problems, METH_NOARGS,
      "problems($self)\n--\n\nGet the (key path, message) pairs of what could not be read since the last call"},
-    {"counts", stream_counts, METH_NOARGS, "counts($self)\n--\n\nGet (keys, values, parts skipped) so far"},
+    {"counts", stream_counts, METH_NOARGS,
+     "counts($self)\n--\n\nGet (keys, values, parts skipped) so far: the keys and values of the live walk, the "
+     "parts skipped of every source"},
+    {"recovered_counts", stream_recovered_counts, METH_NOARGS,
+     "recovered_counts($self)\n--\n\nGet (keys, value rows) of what recovery found, written so far"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -106,37 +118,62 @@ Result<std::unique_ptr<Exporter>> start_export(const Hive& hive, const std::stri
     return std::make_unique<Exporter>(hive, std::move(*start), std::move(start_path), options);
 }
 
+// The options that _export and _export_header share: format, binary, sources (or deleted) and spreadsheet.
+bool format_options(PyObject* format, PyObject* binary, PyObject* sources, PyObject* deleted, PyObject* spreadsheet,
+                    ExportOptions& options) {
+    size_t format_index = 0, binary_index = 0, sources_index = 0;
+    if (!choice_argument("format", format, {"count", "jsonl", "csv", "bodyfile", "timeline-csv", "reg"},
+                         format_index) ||
+        !choice_argument("binary", binary, {"hex", "base64"}, binary_index) ||
+        !choice_argument("sources", sources, {"live", "live+recovered", "recovered"}, sources_index)) {
+        return false;
+    }
+    const int with_deleted = deleted != nullptr ? PyObject_IsTrue(deleted) : 0;
+    const int for_spreadsheet = spreadsheet != nullptr ? PyObject_IsTrue(spreadsheet) : 0;
+    if (with_deleted < 0 || for_spreadsheet < 0) return false;
+    options.format = static_cast<ExportFormat>(format_index);
+    options.binary = static_cast<BinaryText>(binary_index);
+    options.sources = static_cast<RowSources>(sources_index);
+    if (with_deleted != 0) {
+        if (sources != nullptr && options.sources != RowSources::LiveThenRecovered) {
+            PyErr_SetString(PyExc_ValueError, "deleted=True is sources='live+recovered'; give one of them");
+            return false;
+        }
+        options.sources = RowSources::LiveThenRecovered;
+    }
+    options.spreadsheet = for_spreadsheet != 0;
+    if (options.spreadsheet && options.format != ExportFormat::Csv && options.format != ExportFormat::TimelineCsv) {
+        PyErr_SetString(PyExc_ValueError, "spreadsheet=True applies to the CSV formats only");
+        return false;
+    }
+    return true;
+}
+
 PyObject* export_function(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        PyObject* argv[10];
+        PyObject* argv[12];
         if (!parse_arguments("_export", args, kwargs,
                              {"source", "format", "logs", "name", "key", "binary", "prefix", "strict", "header",
-                              "deleted"},
+                              "deleted", "sources", "spreadsheet"},
                              2, argv)) {
             return nullptr;
         }
         ExportSource source;
         ExportOptions options;
-        size_t format = 0, binary = 0;
         std::string key, prefix;
         if (!export_source_argument("_export", argv[0], argv[2], argv[3], source) ||
-            !choice_argument("format", argv[1], {"count", "jsonl", "csv", "bodyfile", "timeline-csv", "reg"}, format) ||
+            !format_options(argv[1], argv[5], argv[10], argv[9], argv[11], options) ||
             (argv[4] != nullptr && !text_argument("key", argv[4], key)) ||
-            !choice_argument("binary", argv[5], {"hex", "base64"}, binary) ||
             (argv[6] != nullptr && !text_argument("prefix", argv[6], prefix))) {
             return nullptr;
         }
         const int strict = argv[7] != nullptr ? PyObject_IsTrue(argv[7]) : 0;
         const int header = argv[8] != nullptr ? PyObject_IsTrue(argv[8]) : 1;
-        const int deleted = argv[9] != nullptr ? PyObject_IsTrue(argv[9]) : 0;
-        if (strict < 0 || header < 0 || deleted < 0) return nullptr;
-        options.format = static_cast<ExportFormat>(format);
-        options.binary = static_cast<BinaryText>(binary);
+        if (strict < 0 || header < 0) return nullptr;
         options.hive_name = source.name;
         options.reg_prefix = std::move(prefix);
         options.stop_at_first_problem = strict != 0;
         options.header = header != 0;
-        options.deleted_columns = deleted != 0;
         auto* self = alloc_object<StreamObject>(stream_type);
         if (self == nullptr) return nullptr;
         StreamFields& fields = self->fields;
@@ -151,6 +188,19 @@ PyObject* export_function(PyObject*, PyObject* args, PyObject* kwargs) {
         }
         fields.exporter = std::move(started).value();
         return reinterpret_cast<PyObject*>(self);
+    });
+}
+
+PyObject* export_header_function(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[3];
+        if (!parse_arguments("_export_header", args, kwargs, {"format", "sources", "spreadsheet"}, 1, argv)) {
+            return nullptr;
+        }
+        ExportOptions options;
+        if (!format_options(argv[0], nullptr, argv[1], nullptr, argv[2], options)) return nullptr;
+        const std::string header = export_header(options);
+        return PyBytes_FromStringAndSize(header.data(), static_cast<Py_ssize_t>(header.size()));
     });
 }
 
@@ -181,13 +231,20 @@ PyMethodDef functions[] = {
     {"_export", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(export_function)),
      METH_VARARGS | METH_KEYWORDS,
      "_export(source, format, logs='auto', name=None, key='', binary='hex', prefix='', strict=False, header=True, "
-     "deleted=False)\n--\n\n"
-     "Export the key at path key and every key below it as bytes chunks of one format: 'jsonl', 'csv', "
-     "'bodyfile', 'timeline-csv', 'reg' (UTF-16LE) or 'count' (none). The source and logs are taken as "
-     "records() takes them; a hive that cannot be opened or a key that is not there raises. With strict=True the "
-     "export ends before the key where something could not be read; problems() says what. header=False leaves "
-     "out the header line of a CSV format; deleted=True adds the columns deleted, path_complete and offset to "
-     "JSON Lines and CSV rows. Used by the tarnu command."},
+     "deleted=False, sources='live', spreadsheet=False)\n--\n\n"
+     "Export rows as bytes chunks of one format: 'jsonl', 'csv', 'bodyfile', 'timeline-csv', 'reg' (UTF-16LE) or "
+     "'count' (none). sources says which rows: 'live' (the key at path key and every key below it), "
+     "'recovered' (what Hive.deleted() finds, in its order) or 'live+recovered' (the one after the other; "
+     "deleted=True says the same); with recovered rows, JSON Lines and CSV rows have the columns deleted, "
+     "path_complete and offset too. The source and logs are taken as records() takes them; a hive that cannot be "
+     "opened or a key that is not there raises. With strict=True the export ends before the key where something "
+     "could not be read; problems() says what. header=False leaves out the header line of a CSV format; "
+     "spreadsheet=True writes a CSV format for spreadsheet programs. Used by the tarnu command."},
+    {"_export_header", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(export_header_function)),
+     METH_VARARGS | METH_KEYWORDS,
+     "_export_header(format, sources='live', spreadsheet=False)\n--\n\n"
+     "Get the bytes that _export(..., header=True) writes first and header=False leaves out: the byte-order mark of "
+     "a spreadsheet CSV and the header line of a CSV format; b'' for the other formats."},
     {"_logs_beside", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(logs_beside_function)),
      METH_VARARGS | METH_KEYWORDS,
      "_logs_beside(path)\n--\n\nGet the paths of HIVE.LOG1 and HIVE.LOG2 beside a hive (names matched without "

@@ -41,6 +41,23 @@ PyObject* base_hive_bins_data_size(PyObject* self, void*) {
 }
 PyObject* base_file_name(PyObject* self, void*) { return new_str(base_of(self).file_name); }
 PyObject* base_last_written(PyObject* self, void*) { return PyLong_FromUnsignedLongLong(base_of(self).last_written); }
+PyObject* base_last_written_datetime(PyObject* self, void*) {
+    return guarded([&] { return new_utc_datetime(base_of(self).last_written); });
+}
+
+// The old names of the sequence numbers: the same values, with a DeprecationWarning naming the one to use.
+PyObject* deprecated_alias(PyObject* self, const char* text, PyObject* (*getter)(PyObject*, void*)) {
+    if (PyErr_WarnEx(PyExc_DeprecationWarning, text, 1) != 0) return nullptr;
+    return getter(self, nullptr);
+}
+PyObject* base_primary_sequence_number(PyObject* self, void*) {
+    return deprecated_alias(self, "BaseBlock.primary_sequence_number is deprecated; use primary_sequence",
+                            base_primary_sequence);
+}
+PyObject* base_secondary_sequence_number(PyObject* self, void*) {
+    return deprecated_alias(self, "BaseBlock.secondary_sequence_number is deprecated; use secondary_sequence",
+                            base_secondary_sequence);
+}
 PyObject* base_major_version(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).major_version); }
 PyObject* base_minor_version(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).minor_version); }
 PyObject* base_file_type(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).file_type); }
@@ -73,14 +90,19 @@ PyGetSetDef base_getset[] = {
     {"file_name", base_file_name, nullptr, "Get the file name", nullptr},
     {"hive_bins_data_size", base_hive_bins_data_size, nullptr, "Get the hive bins data size (same as hive_length)",
      nullptr},
-    {"primary_sequence_number", base_primary_sequence, nullptr, "Get the primary sequence number (same as "
-     "primary_sequence)", nullptr},
-    {"secondary_sequence_number", base_secondary_sequence, nullptr, "Get the secondary sequence number (same as "
-     "secondary_sequence)", nullptr},
+    {"primary_sequence_number", base_primary_sequence_number, nullptr,
+     "Deprecated: the primary sequence number, under its old name (use primary_sequence)", nullptr},
+    {"secondary_sequence_number", base_secondary_sequence_number, nullptr,
+     "Deprecated: the secondary sequence number, under its old name (use secondary_sequence)", nullptr},
     {"is_dirty", base_is_dirty, nullptr,
      "Whether the hive is dirty: its sequence numbers differ, so its latest changes are in its transaction logs",
      nullptr},
     {"last_written", base_last_written, nullptr, "Get the last-written time as a raw FILETIME", nullptr},
+    {"last_written_filetime", base_last_written, nullptr,
+     "Get the last-written time as a raw FILETIME, as RegistryKey.last_written_filetime() gives a key's", nullptr},
+    {"last_written_datetime", base_last_written_datetime, nullptr,
+     "Get the last-written time as a datetime in UTC, None for 0, as RegistryKey.last_written() gives a key's; "
+     "ValueError past the year 9999", nullptr},
     {"major_version", base_major_version, nullptr, "Get the major version (1)", nullptr},
     {"minor_version", base_minor_version, nullptr, "Get the minor version (3 to 6)", nullptr},
     {"file_type", base_file_type, nullptr, "Get the file type (0 for a primary hive file)", nullptr},

@@ -2,9 +2,11 @@
 #include <optional>
 
 #include "hive/save.h"
+#include "logs/logs_beside.h"
 #include "logs/replay.h"
 #include "python/binding.h"
 #include "recovery/intact_keys.h"
+#include "tree/hive_type.h"
 #include "tree/lookup.h"
 #include "tree/nodes.h"
 #include "utils/format.h"
@@ -65,6 +67,20 @@ PyObject* hive_open_with_logs(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* hive_open_recovered(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        std::string path;
+        if (!parse_arguments("Hive.open_recovered", args, kwargs, {"path"}, 1, argv)) return nullptr;
+        if (!path_argument("path", argv[0], path)) return nullptr;
+        return respond(without_gil([&] { return open_recovered(path); }), [](OpenedHive& opened) -> PyObject* {
+            auto report = std::make_shared<const ReplayReport>(std::move(*opened.report));
+            return reinterpret_cast<PyObject*>(
+                alloc_object<HiveObject>(types.hive, std::move(opened.hive), std::move(report)));
+        });
+    });
+}
+
 PyObject* hive_replay_report(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         const auto& report = reinterpret_cast<HiveObject*>(self)->fields.report;
@@ -118,6 +134,22 @@ PyObject* hive_key(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!text_argument("path", argv[0], path)) return nullptr;
         const SharedHive& hive = shared_hive_of(self);
         return found_key(hive, find_key_from_root(*hive, path), path);
+    });
+}
+
+PyObject* hive_type(PyObject* self, PyObject*) {
+    return guarded([&] {
+        return respond(find_hive_type(hive_of(self)),
+                       [](HiveTypeFinding& found) { return new_str(std::string(hive_type_name(found.type))); });
+    });
+}
+
+PyObject* hive_type_note(PyObject* self, PyObject*) {
+    return guarded([&] {
+        return respond(find_hive_type(hive_of(self)), [](HiveTypeFinding& found) -> PyObject* {
+            if (found.note.empty()) Py_RETURN_NONE;
+            return new_str(found.note);
+        });
     });
 }
 
@@ -193,8 +225,13 @@ PyMethodDef hive_methods[] = {
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "open_with_logs(hive_path, log1_path=None, log2_path=None)\n--\n\nOpen a registry hive with transaction logs "
      "applied"},
+    {"open_recovered", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open_recovered)),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "open_recovered(path)\n--\n\nOpen a registry hive file as the tarnu command does: with the logs that "
+     "find_logs(path) finds beside it, a dirty primary recovered from them. replay_report() says what was done, "
+     "also when there were no logs or the primary was clean"},
     {"replay_report", hive_replay_report, METH_NOARGS,
-     "replay_report($self)\n--\n\nGet the report of the log replay (None for a hive from open)"},
+     "replay_report($self)\n--\n\nGet the report of the log replay (None for a hive from open or from_bytes)"},
     {"base_block", hive_base_block, METH_NOARGS, "base_block($self)\n--\n\nGet the base block (header) information"},
     {"root_key", hive_root_key, METH_NOARGS, "root_key($self)\n--\n\nGet the root key of the hive"},
     {"hbins", hive_hbins, METH_NOARGS, "hbins($self)\n--\n\nGet all hbin headers"},
@@ -208,8 +245,17 @@ PyMethodDef hive_methods[] = {
     {"key", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_key)), METH_VARARGS | METH_KEYWORDS,
      "key($self, path)\n--\n\nGet the key at a path of names joined by backslashes below the root key (\"\" is "
      "the root); names compare as the registry compares them, without regard to letter case. In a SYSTEM hive a "
-     "first name CurrentControlSet stands for the control set that Select\\Current names. Raises ValueError "
-     "when there is no such key"},
+     "first name CurrentControlSet stands for the control set that Select\\Current names. A path that does not "
+     "lead to a key may begin with a registry root as analysts paste it (HKLM\\SYSTEM\\..., HKEY_CURRENT_USER\\..., "
+     "HKU\\<SID>_Classes\\..., HKCR\\..., HKCC\\...) when the root fits the hive's type. Raises ValueError when "
+     "there is no such key"},
+    {"hive_type", hive_type, METH_NOARGS,
+     "hive_type($self)\n--\n\nThe type of hive, told by the root key's children (the file name and the root key's "
+     "name break ties): 'SYSTEM', 'SOFTWARE', 'SAM', 'SECURITY', 'NTUSER.DAT', 'UsrClass.dat', 'Amcache.hve', "
+     "'BCD', 'COMPONENTS', 'DRIVERS', 'DEFAULT' or 'unknown'"},
+    {"hive_type_note", hive_type_note, METH_NOARGS,
+     "hive_type_note($self)\n--\n\nWhat hive_type() noted: a file name or root key name that disagrees with the "
+     "root key's children, or that alone told the type; None when the children decided and nothing disagreed"},
     {"walk", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_walk)), METH_VARARGS | METH_KEYWORDS,
      "walk($self, errors='raise')\n--\n\nIterate depth-first over every key from the root, children in stored "
      "order, as (path, key) pairs with paths as RegistryKey.path() gives them. A key reached twice is visited "

@@ -1,7 +1,10 @@
-// tarnu._describe_log(path): a log file described on its own, without a primary, as a dict: what it is, whether
-// it is usable and why not, and what its format reads in it. For the command's `info` on a log file.
+// Log files on their own: `tarnu.find_logs(path)`, the logs beside a hive as the command and
+// `Hive.open_recovered` find them, and `tarnu._describe_log(path)`, a log file described without a primary, as a
+// dict: what it is, whether it is usable and why not, and what its format reads in it (the command's `info` on a
+// log file).
 #include "hive/file_io.h"
 #include "logs/log_format.h"
+#include "logs/logs_beside.h"
 #include "python/binding.h"
 
 namespace tarnu::py {
@@ -69,6 +72,28 @@ PyObject* describe_log_function(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* find_logs_function(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        std::string path;
+        if (!parse_arguments("find_logs", args, kwargs, {"path"}, 1, argv)) return nullptr;
+        if (!path_argument("path", argv[0], path)) return nullptr;
+        const LogsBeside logs = without_gil([&] { return logs_beside(path); });
+        std::vector<std::string> found;
+        for (const std::optional<std::string>* log : {&logs.log1, &logs.log2}) {
+            if (*log) found.push_back(**log);
+        }
+        return new_list(found, [](const std::string& log) { return new_str(log); });
+    });
+}
+
+PyMethodDef find_logs_definition = {
+    "find_logs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(find_logs_function)),
+    METH_VARARGS | METH_KEYWORDS,
+    "find_logs(path)\n--\n\nGet the paths of the transaction logs beside a hive, as Hive.open_recovered and the "
+    "tarnu command replay them: HIVE.LOG1 (or, without one, the HIVE.LOG of older Windows), then HIVE.LOG2, each a "
+    "regular file whose name matches in any letter case"};
+
 PyMethodDef describe_log_definition = {
     "_describe_log", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(describe_log_function)),
     METH_VARARGS | METH_KEYWORDS,
@@ -80,13 +105,8 @@ PyMethodDef describe_log_definition = {
 }  // namespace
 
 bool add_log_description(PyObject* module) {
-    PyObject* module_name = PyModule_GetNameObject(module);
-    PyObject* function =
-        module_name != nullptr ? PyCFunction_NewEx(&describe_log_definition, nullptr, module_name) : nullptr;
-    Py_XDECREF(module_name);
-    const bool ok = function != nullptr && PyObject_SetAttrString(module, "_describe_log", function) == 0;
-    Py_XDECREF(function);
-    return ok;
+    return add_module_function(module, &describe_log_definition) && add_module_function(module, &find_logs_definition) &&
+           add_survey(module);
 }
 
 }  // namespace tarnu::py

@@ -1,14 +1,16 @@
 // `tarnu.records(source, logs="auto", name=None)`: every key and value of a hive as flat `tarnu.Record` rows.
 //
-// The rows are made in batches: the core walk reads a batch of keys with their values, data and decoded data
-// with the interpreter lock released, and the Python objects of the batch are made with it held. A hive that
-// cannot be opened gives one error row; a part that cannot be read gives an error row where it was met, and the
-// walk goes on.
+// The rows are those of the live walk (rows/row_source.h), with the columns of the row model that records() has
+// (rows/row.h), made in batches: the core reads a batch of keys with their values, data and decoded data with the
+// interpreter lock released, and the Python objects of the batch are made with it held. A batch ends at the key that
+// brings it to kRowsPerBatch rows or kDataPerBatch bytes of data. A hive that cannot be opened gives one error row; a
+// part that cannot be read gives an error row where it was met, and the walk goes on.
+#include <memory>
 #include <type_traits>
-#include <variant>
+#include <utility>
 
 #include "python/binding.h"
-#include "rows/key_records.h"
+#include "rows/row_source.h"
 #include "tree/lookup.h"
 #include "tree/nodes.h"
 
@@ -18,45 +20,56 @@ namespace {
 PyTypeObject* record_type = nullptr;
 PyTypeObject* records_type = nullptr;
 
-// Rows of value keys per batch: enough to make the lock's release and the list's creation cheap per row.
-constexpr size_t kRowsPerBatch = 2048;
+// Rows and data bytes per batch: enough to make the lock's release and the list's creation cheap per row, few
+// enough that a batch's rows stay in the processor's cache while they are made into Records (more rows per batch
+// are slower), and that a batch of large data holds little memory at once.
+constexpr size_t kRowsPerBatch = 512;
+constexpr size_t kDataPerBatch = size_t{4} << 20;
 
-enum RecordField : Py_ssize_t { kHive, kKey, kLastWritten, kValue, kType, kRaw, kData, kError, kFieldCount };
+// The columns of a Record, in its order, and what each holds in Python.
+const ColumnList kRecordColumns = columns_of({ColumnSet::Rows, ColumnSet::Records});
 
-PyStructSequence_Field record_fields[] = {
-    {"hive", "the hive's path as given (or the name passed), None for bytes without a name"},
-    {"key", "the key's path from the root key (\"\" for the root), None when the hive could not be opened"},
-    {"last_written", "the key's last-written time as a datetime in UTC, None for 0 or past the year 9999"},
-    {"value", "the value's name (\"\" for the default value), None in the row of a key without values"},
-    {"type", "the value's type number (1 for REG_SZ, ...), None without a value"},
-    {"raw", "the value's data bytes, None without a value or when they could not be read"},
-    {"data", "the decoded data: str, list of str (REG_MULTI_SZ), int (DWORD, QWORD) or bytes (other types); None "
-             "for REG_NONE, without a value and when the data does not decode"},
-    {"error", "what could not be read, in an error row (its other fields say where); None in every other row"},
-    {nullptr, nullptr},
-};
+const char* record_field_doc(Column column) {
+    switch (column) {
+        case Column::Hive: return "the hive's path as given (or the name passed), None for bytes without a name";
+        case Column::Key:
+            return "the key's path from the root key (\"\" for the root), None when the hive could not be opened";
+        case Column::LastWritten:
+            return "the key's last-written time as a datetime in UTC, None for 0 or past the year 9999";
+        case Column::Value:
+            return "the value's name (\"\" for the default value), None in the row of a key without values";
+        case Column::Type: return "the value's type number (1 for REG_SZ, ...), None without a value";
+        case Column::Raw: return "the value's data bytes, None without a value or when they could not be read";
+        case Column::Data:
+            return "the decoded data: str, list of str (REG_MULTI_SZ), int (DWORD, QWORD) or bytes (other types); None "
+                   "for REG_NONE, without a value and when the data does not decode";
+        case Column::Error:
+            return "what could not be read, in an error row (its other fields say where); None in every other row";
+        default: return "";
+    }
+}
+
+PyStructSequence_Field record_fields[kColumnCount + 1] = {};
 
 PyStructSequence_Desc record_desc = {
     "tarnu.Record",
     "One row of tarnu.records(): a value of a key, a key without values, or an error row.",
     record_fields,
-    kFieldCount,
+    0,
 };
 
-// A key of the batch with the decoded data of its values, or a problem met before it. The decoded data views the
-// values' data, which stays where it is while the key moves: `key.values` keeps its storage.
-struct BatchKey {
-    KeyRecord key;
+// The rows of a key, or an error row, with the decoded data of each row (made without the lock too). The decoded
+// data views the rows' data, which stays where it is: a group does not move.
+struct BatchGroup {
+    RowGroup group;
     std::vector<std::optional<DecodedValue>> decoded;
 };
-using BatchItem = std::variant<BatchKey, RecordProblem>;
-// A batch that grows moves its items, so that the values' data, and the views of it, stay where they are.
-static_assert(std::is_nothrow_move_constructible_v<BatchItem>);
 
 struct RecordsFields {
     ExportSource source;
     SharedHive hive;
-    std::unique_ptr<KeyRecords> walk;
+    std::unique_ptr<LiveRows> rows;
+    std::vector<std::unique_ptr<BatchGroup>> spare;  // groups of batches made, to be filled again
     PyObject* hive_name = nullptr;  // shared by every row
     PyObject* batch = nullptr;      // a list of rows being handed out
     Py_ssize_t next = 0;
@@ -77,9 +90,30 @@ struct RecordsObject {
 
 RecordsFields& records_of(PyObject* self) { return reinterpret_cast<RecordsObject*>(self)->fields; }
 
-// Without the lock: opens the hive on the first call, then reads keys until the batch holds enough rows.
-std::vector<BatchItem> read_batch(RecordsFields& fields) {
-    std::vector<BatchItem> items;
+std::optional<std::string_view> name_of(const RecordsFields& fields) {
+    if (!fields.source.name) return std::nullopt;
+    return std::string_view(*fields.source.name);
+}
+
+// A group to fill, spare or new.
+std::unique_ptr<BatchGroup> take_group(RecordsFields& fields) {
+    if (fields.spare.empty()) return std::make_unique<BatchGroup>();
+    std::unique_ptr<BatchGroup> group = std::move(fields.spare.back());
+    fields.spare.pop_back();
+    group->decoded.clear();
+    return group;
+}
+
+void add_error(RecordsFields& fields, std::vector<std::unique_ptr<BatchGroup>>& batch, RecordProblem problem,
+               bool has_key) {
+    std::unique_ptr<BatchGroup> item = take_group(fields);
+    item->group.set_error(name_of(fields), std::move(problem), has_key);
+    batch.push_back(std::move(item));
+}
+
+// Without the lock: opens the hive on the first call, then reads keys until the batch holds enough rows or data.
+std::vector<std::unique_ptr<BatchGroup>> read_batch(RecordsFields& fields) {
+    std::vector<std::unique_ptr<BatchGroup>> batch;
     if (!fields.opened) {
         fields.opened = true;
         auto hive = open_export_source(fields.source);
@@ -87,59 +121,41 @@ std::vector<BatchItem> read_batch(RecordsFields& fields) {
                               : Result<KeyNode>(hive.error());
         if (!root.ok()) {
             fields.over = true;
-            items.emplace_back(RecordProblem{std::string(), root.error().message()});
-            return items;
+            add_error(fields, batch, {std::string(), root.error().message()}, false);
+            return batch;
         }
         fields.hive = std::move(hive).value();
-        fields.walk = std::make_unique<KeyRecords>(*fields.hive, std::move(root).value(), std::string());
+        fields.rows = std::make_unique<LiveRows>(*fields.hive, std::move(root).value(), std::string(),
+                                                 fields.source.name);
     }
-    size_t rows = 0;
-    while (rows < kRowsPerBatch) {
-        std::optional<KeyRecord> key = fields.walk->next();
-        for (RecordProblem& problem : fields.walk->take_problems()) items.emplace_back(std::move(problem));
-        if (!key) {
+    size_t rows = 0, data = 0;
+    while (rows < kRowsPerBatch && data < kDataPerBatch) {
+        std::unique_ptr<BatchGroup> item = take_group(fields);
+        const bool found = fields.rows->next(item->group);
+        // What could not be read comes before the key where it was met.
+        if (fields.rows->has_problems()) {
+            for (RecordProblem& problem : fields.rows->take_problems()) {
+                add_error(fields, batch, std::move(problem), true);
+            }
+        }
+        if (!found) {
+            fields.spare.push_back(std::move(item));
             fields.over = true;
             break;
         }
-        BatchKey item{std::move(*key), {}};
-        item.decoded.reserve(item.key.values.size());
-        for (const KeyValue& value : item.key.values) {
+        for (const Row& row : item->group.rows) {
             std::optional<DecodedValue> decoded;
-            if (value.readable) {
-                auto data = decode_value_data(value.key.value_type, value.data.view());
-                if (data.ok()) decoded = data.value();
+            if (row.raw) {
+                auto value = decode_value_data(row.type, *row.raw);
+                if (value.ok()) decoded = value.value();
             }
-            item.decoded.push_back(decoded);
+            item->decoded.push_back(decoded);
         }
-        rows += std::max<size_t>(1, item.key.values.size());
-        items.emplace_back(std::move(item));
+        rows += item->group.rows.size();
+        data += item->group.data_size();
+        batch.push_back(std::move(item));
     }
-    return items;
-}
-
-// A Record of the given fields (new references, nullptr for None); consumes them all, even on failure.
-PyObject* new_record(std::initializer_list<std::pair<RecordField, PyObject*>> given) {
-    PyObject* row = PyStructSequence_New(record_type);
-    bool failed = row == nullptr;
-    PyObject* items[kFieldCount] = {};
-    for (const auto& [field, object] : given) {
-        items[field] = object;
-        failed = failed || object == nullptr;
-    }
-    if (failed) {
-        for (const auto& [field, object] : given) Py_XDECREF(object);
-        Py_XDECREF(row);
-        return nullptr;
-    }
-    for (Py_ssize_t i = 0; i < kFieldCount; ++i) {
-        PyObject* item = items[i];
-        if (item == nullptr) {
-            item = Py_None;
-            Py_INCREF(item);
-        }
-        PyStructSequence_SetItem(row, i, item);
-    }
-    return row;
+    return batch;
 }
 
 PyObject* shared(PyObject* object) {
@@ -147,48 +163,98 @@ PyObject* shared(PyObject* object) {
     return object;
 }
 
-// Appends the rows of one batch item to `list`.
-bool append_rows(RecordsFields& fields, BatchItem& item, PyObject* list) {
-    auto append = [&](PyObject* row) {
-        if (row == nullptr) return false;
-        const bool ok = PyList_Append(list, row) == 0;
-        Py_DECREF(row);
-        return ok;
+// Makes the Python objects of rows' cells, one function per column made for its kind. Rows of one key share their
+// key's text and time: a cell that views the same text, or holds the same time, as the one before it in its column
+// shares its object.
+class RecordMaker {
+public:
+    explicit RecordMaker(PyObject* hive_name) : hive_name_(hive_name) {}
+    ~RecordMaker() {
+        for (Last& last : last_) Py_XDECREF(last.object);
+    }
+    RecordMaker(const RecordMaker&) = delete;
+    RecordMaker& operator=(const RecordMaker&) = delete;
+
+    // A Record of `row`, or nullptr with an exception set.
+    PyObject* record(const Row& row, const std::optional<DecodedValue>& decoded) {
+        PyObject* out = PyStructSequence_New(record_type);
+        if (out == nullptr) return nullptr;
+        static const std::array<Maker, kColumnCount> kMakers = makers(std::make_index_sequence<kColumnCount>());
+        Made made{row, decoded, nullptr};
+        for (size_t i = 0; i < kRecordColumns.size; ++i) {
+            PyObject* item = kMakers[static_cast<size_t>(kRecordColumns.columns[i])](*this, made);
+            if (item == nullptr) {
+                Py_DECREF(out);
+                return nullptr;
+            }
+            PyStructSequence_SetItem(out, static_cast<Py_ssize_t>(i), item);
+        }
+        return out;
+    }
+
+private:
+    struct Made {
+        const Row& row;
+        const std::optional<DecodedValue>& decoded;
+        PyObject* raw;  // the row's raw bytes once made, which its decoded data may share
     };
-    if (auto* problem = std::get_if<RecordProblem>(&item)) {
-        PyObject* key = fields.hive ? new_str(problem->path) : shared(Py_None);
-        return append(new_record({{kHive, shared(fields.hive_name)}, {kKey, key}, {kError, new_str(problem->message)}}));
+    struct Last {
+        const char* data = nullptr;
+        size_t size = 0;
+        uint64_t time = 0;
+        PyObject* object = nullptr;
+    };
+    using Maker = PyObject* (*)(RecordMaker&, Made&);
+
+    PyObject* remembered(Column column, const char* data, size_t size, uint64_t time, PyObject* made) {
+        Last& last = last_[static_cast<size_t>(column)];
+        if (made == nullptr) return nullptr;
+        Py_XDECREF(last.object);
+        last = Last{data, size, time, shared(made)};
+        return made;
     }
-    BatchKey& batch_key = std::get<BatchKey>(item);
-    const KeyRecord& key = batch_key.key;
-    PyObject* path = new_str(key.path);
-    PyObject* time = new_utc_datetime(key.last_written);
-    if (time == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) {
-        PyErr_Clear();  // a time past the year 9999
-        time = shared(Py_None);
+
+    template <Column C>
+    static PyObject* make(RecordMaker& maker, Made& made) {
+        const Cell value = cell(made.row, C);
+        if (value.null) return shared(Py_None);
+        constexpr CellKind kind = column_spec(C).kind;
+        const Last& last = maker.last_[static_cast<size_t>(C)];
+        if constexpr (C == Column::Hive) {
+            if (maker.hive_name_ != nullptr) return shared(maker.hive_name_);
+        }
+        if constexpr (kind == CellKind::Text) {
+            if (last.object != nullptr && last.data == value.text.data() && last.size == value.text.size()) {
+                return shared(last.object);
+            }
+            PyObject* text = PyUnicode_DecodeUTF8(value.text.data(), static_cast<Py_ssize_t>(value.text.size()),
+                                                  "strict");
+            return maker.remembered(C, value.text.data(), value.text.size(), 0, text);
+        } else if constexpr (kind == CellKind::Time) {
+            if (last.object != nullptr && last.time == value.number) return shared(last.object);
+            return maker.remembered(C, nullptr, 0, value.number, new_utc_datetime(value.number));
+        } else if constexpr (kind == CellKind::Type) {
+            return PyLong_FromUnsignedLong(value.type.id);
+        } else if constexpr (kind == CellKind::Bytes) {
+            made.raw = new_bytes(value.bytes);
+            return made.raw;
+        } else if constexpr (kind == CellKind::Data) {
+            return made.decoded ? new_value_object(*made.decoded, made.raw) : shared(Py_None);
+        } else if constexpr (kind == CellKind::Flag) {
+            return PyBool_FromLong(value.number != 0 ? 1 : 0);
+        } else {
+            return PyLong_FromUnsignedLongLong(value.number);
+        }
     }
-    bool ok = path != nullptr && time != nullptr;
-    if (ok && key.values.empty()) {
-        ok = append(new_record({{kHive, shared(fields.hive_name)}, {kKey, shared(path)}, {kLastWritten, shared(time)}}));
+
+    template <size_t... I>
+    static constexpr std::array<Maker, kColumnCount> makers(std::index_sequence<I...>) {
+        return {&make<static_cast<Column>(I)>...};
     }
-    for (size_t i = 0; ok && i < key.values.size(); ++i) {
-        const KeyValue& value = key.values[i];
-        const std::string_view name = record_value_name(value.key);
-        const std::optional<DecodedValue>& decoded = batch_key.decoded[i];
-        PyObject* raw = value.readable ? new_bytes(value.data.view()) : shared(Py_None);
-        PyObject* data = raw == nullptr ? nullptr : decoded ? new_value_object(*decoded, raw) : shared(Py_None);
-        ok = append(new_record({{kHive, shared(fields.hive_name)},
-                                {kKey, shared(path)},
-                                {kLastWritten, shared(time)},
-                                {kValue, new_str(std::string(name))},
-                                {kType, PyLong_FromUnsignedLong(value.key.value_type.id)},
-                                {kRaw, raw},
-                                {kData, data}}));
-    }
-    Py_XDECREF(path);
-    Py_XDECREF(time);
-    return ok;
-}
+
+    PyObject* hive_name_;
+    std::array<Last, kColumnCount> last_{};
+};
 
 PyObject* records_next(PyObject* self) {
     RecordsFields& fields = records_of(self);
@@ -199,16 +265,25 @@ PyObject* records_next(PyObject* self) {
             Py_CLEAR(fields.batch);
             fields.next = 0;
             if (fields.over) return nullptr;
-            std::vector<BatchItem> items = without_gil([&] { return read_batch(fields); });
-            PyObject* list = PyList_New(0);
-            if (list == nullptr) return nullptr;
-            for (BatchItem& item : items) {
-                if (!append_rows(fields, item, list)) {
-                    Py_DECREF(list);
-                    return nullptr;
+            std::vector<std::unique_ptr<BatchGroup>> batch = without_gil([&] { return read_batch(fields); });
+            size_t count = 0;
+            for (const auto& item : batch) count += item->group.rows.size();
+            RecordMaker maker(fields.hive_name);
+            size_t group = 0, row = 0;  // the next row to make
+            fields.batch = new_list_of(count, [&](size_t) {
+                while (row == batch[group]->group.rows.size()) {
+                    ++group;
+                    row = 0;
                 }
-            }
-            fields.batch = list;
+                const BatchGroup& item = *batch[group];
+                PyObject* record = maker.record(item.group.rows[row], item.decoded.empty() ? std::nullopt
+                                                                                             : item.decoded[row]);
+                ++row;
+                return record;
+            });
+            // Kept for the next batch, which reads into them again.
+            for (auto& item : batch) fields.spare.push_back(std::move(item));
+            if (fields.batch == nullptr) return nullptr;
         }
         PyObject* row = PyList_GetItem(fields.batch, fields.next++);
         Py_INCREF(row);
@@ -264,6 +339,11 @@ PyMethodDef records_function = {
 
 bool add_records(PyObject* module) {
     if (record_type == nullptr) {
+        for (size_t i = 0; i < kRecordColumns.size; ++i) {
+            const Column column = kRecordColumns.columns[i];
+            record_fields[i] = {column_spec(column).name.data(), record_field_doc(column)};
+        }
+        record_desc.n_in_sequence = static_cast<int>(kRecordColumns.size);
         record_type = PyStructSequence_NewType(&record_desc);
         if (record_type == nullptr) return false;
     }

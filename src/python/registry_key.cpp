@@ -80,6 +80,18 @@ PyObject* key_values(PyObject* self, PyObject*) {
         FaultStyle::RuntimeError);
 }
 
+// The value that `find_value_key` finds by `wanted`, with its data.
+PyObject* found_value(PyObject* self, const std::string& wanted) {
+    const KeyFields& key = key_of(self);
+    auto value = find_value_key(*key.hive, key.node, wanted);
+    if (!value.ok()) {
+        raise_error(value.error());
+        return nullptr;
+    }
+    return respond(read_value_data_releasing_large(value.value()),
+                   [&](const ValueBytes& data) { return new_registry_value(value.value(), data.view()); });
+}
+
 PyObject* key_value(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded(
         [&]() -> PyObject* {
@@ -87,16 +99,13 @@ PyObject* key_value(PyObject* self, PyObject* args, PyObject* kwargs) {
             std::string wanted;
             if (!parse_arguments("RegistryKey.value", args, kwargs, {"name"}, 1, argv)) return nullptr;
             if (!text_argument("name", argv[0], wanted)) return nullptr;
-            const KeyFields& key = key_of(self);
-            auto value = find_value_key(*key.hive, key.node, wanted);
-            if (!value.ok()) {
-                raise_error(value.error());
-                return nullptr;
-            }
-            return respond(read_value_data_releasing_large(value.value()),
-                           [&](const ValueBytes& data) { return new_registry_value(value.value(), data.view()); });
+            return found_value(self, wanted);
         },
         FaultStyle::RuntimeError);
+}
+
+PyObject* key_default_value(PyObject* self, PyObject*) {
+    return guarded([&] { return found_value(self, std::string()); }, FaultStyle::RuntimeError);
 }
 
 PyObject* key_value_records(PyObject* self, PyObject*) {
@@ -244,6 +253,9 @@ PyMethodDef key_methods[] = {
      "listed as empty bytes, as values() lists it"},
     {"value", with_keywords(key_value), METH_VARARGS | METH_KEYWORDS,
      "value($self, name)\n--\n\nGet a specific value by name"},
+    {"default_value", key_default_value, METH_NOARGS,
+     "default_value($self)\n--\n\nGet the unnamed (default) value alone, as value(\"\") does (value(\"(default)\") "
+     "finds the first of it and a value stored under that name); ValueNotFoundError when the key has none"},
     {"last_written_timestamp", key_last_written_timestamp, METH_NOARGS,
      "last_written_timestamp($self)\n--\n\nGet the last write timestamp as Unix timestamp (seconds since epoch)"},
     {"subkey", with_keywords(key_subkey), METH_VARARGS | METH_KEYWORDS,

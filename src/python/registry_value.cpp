@@ -20,7 +20,8 @@ struct RegistryValueObject {
     PyObject_VAR_HEAD
     struct {
         ValueType type;
-        uint32_t name_size;
+        uint32_t name_size : 31;
+        uint32_t unnamed : 1;  // the value is the key's unnamed (default) one, whose name() is "(default)"
         size_t data_size;  // of the bytes stored with the object; 0 when `large` holds the data
         PyObject* large;   // a bytes object with large data, or null
     } fields;
@@ -72,6 +73,10 @@ PyObject* value_raw_data(PyObject* self, PyObject*) {
 
 PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromSize_t(value_of(self).data.size()); }
 
+PyObject* value_is_default(PyObject* self, PyObject*) {
+    return PyBool_FromLong(reinterpret_cast<RegistryValueObject*>(self)->fields.unnamed);
+}
+
 PyObject* value_repr(PyObject* self) {
     return guarded([&] { return new_str("RegistryValue(name='" + std::string(value_of(self).name) + "')"); });
 }
@@ -82,6 +87,9 @@ PyMethodDef value_methods[] = {
     {"data", value_data, METH_NOARGS, "data($self)\n--\n\nGet the parsed value data"},
     {"raw_data", value_raw_data, METH_NOARGS, "raw_data($self)\n--\n\nGet the raw value data as bytes"},
     {"data_size", value_data_size, METH_NOARGS, "data_size($self)\n--\n\nGet the data size in bytes"},
+    {"is_default", value_is_default, METH_NOARGS,
+     "is_default($self)\n--\n\nWhether this is the key's unnamed (default) value, not one stored under the name "
+     "\"(default)\""},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -116,6 +124,36 @@ PyObject* type_repr(PyObject* self) {
     return guarded([&] { return new_str("ValueType(" + type_of(self).name() + ")"); });
 }
 
+// A type equals its id (any int, the members of tarnu.RegType among them), its name and another ValueType of the
+// same id; it hashes as its id does, so that it finds and is found by the id in sets and dicts.
+PyObject* type_richcompare(PyObject* self, PyObject* other, int op) {
+    return guarded([&]() -> PyObject* {
+        if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+        const ValueType type = type_of(self);
+        bool equal = false;
+        if (Py_TYPE(other) == types.value_type) {
+            equal = type_of(other).id == type.id;
+        } else if (PyLong_Check(other)) {
+            int overflow = 0;
+            const long long id = PyLong_AsLongLongAndOverflow(other, &overflow);
+            if (id == -1 && PyErr_Occurred()) return nullptr;
+            equal = overflow == 0 && id == static_cast<long long>(type.id);
+        } else if (PyUnicode_Check(other)) {
+            equal = PyUnicode_CompareWithASCIIString(other, type.name().c_str()) == 0;  // type names are ASCII
+        } else {
+            Py_RETURN_NOTIMPLEMENTED;
+        }
+        return PyBool_FromLong((op == Py_EQ) == equal);
+    });
+}
+
+Py_hash_t type_hash(PyObject* self) {
+    // A non-negative int hashes as itself below the interpreter's hash modulus, which every 32-bit id is.
+    return static_cast<Py_hash_t>(type_of(self).id);
+}
+
+PyObject* type_int(PyObject* self) { return type_type_id(self, nullptr); }
+
 PyMethodDef type_methods[] = {
     {"type_name", type_type_name, METH_NOARGS,
      "type_name($self)\n--\n\nGet the type name as string (e.g., \"REG_SZ\", \"REG_DWORD\")"},
@@ -129,6 +167,10 @@ PyType_Slot type_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<ValueTypeObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(type_repr)},
     {Py_tp_str, reinterpret_cast<void*>(type_str)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(type_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(type_hash)},
+    {Py_nb_int, reinterpret_cast<void*>(type_int)},
+    {Py_nb_index, reinterpret_cast<void*>(type_int)},
     {Py_tp_methods, type_methods},
     {0, nullptr},
 };
@@ -293,7 +335,8 @@ PyObject* new_registry_value_unwritten(const ValueKey& value, size_t size, uint8
     }
     PyObject_InitVar(reinterpret_cast<PyVarObject*>(object), types.registry_value, static_cast<Py_ssize_t>(items));
     object->fields.type = value.value_type;
-    object->fields.name_size = static_cast<uint32_t>(value.name.size());
+    object->fields.name_size = static_cast<uint32_t>(value.name.size()) & 0x7FFFFFFF;
+    object->fields.unnamed = value.name_length == 0 ? 1 : 0;
     object->fields.data_size = stored;
     object->fields.large = large;
     uint8_t* bytes = object->bytes();
@@ -332,6 +375,36 @@ PyObject* new_value_data(ValueType type, Bytes data, PyObject* owner) {
     }
     object->fields.data = decoded.value();
     return reinterpret_cast<PyObject*>(object);
+}
+
+bool add_value_types(PyObject* module) {
+    // enum.IntEnum("RegType", [("REG_NONE", 0), ...], module="tarnu"), made once per module.
+    PyObject* members = PyList_New(0);
+    bool ok = members != nullptr;
+    for (uint32_t id = kRegNone; ok && id <= kRegQword; ++id) {
+        PyObject* member = Py_BuildValue("(sI)", ValueType{id}.name().c_str(), id);
+        ok = member != nullptr && PyList_Append(members, member) == 0;
+        Py_XDECREF(member);
+    }
+    PyObject* enum_module = ok ? PyImport_ImportModule("enum") : nullptr;
+    PyObject* int_enum = enum_module != nullptr ? PyObject_GetAttrString(enum_module, "IntEnum") : nullptr;
+    PyObject* args = int_enum != nullptr ? Py_BuildValue("(sO)", "RegType", members) : nullptr;
+    PyObject* kwargs = args != nullptr ? Py_BuildValue("{ss}", "module", "tarnu") : nullptr;
+    PyObject* reg_type = kwargs != nullptr ? PyObject_Call(int_enum, args, kwargs) : nullptr;
+    ok = reg_type != nullptr && PyObject_SetAttrString(module, "RegType", reg_type) == 0;
+    for (uint32_t id = kRegNone; ok && id <= kRegQword; ++id) {
+        const std::string name = ValueType{id}.name();
+        PyObject* member = PyObject_GetAttrString(reg_type, name.c_str());
+        ok = member != nullptr && PyObject_SetAttrString(module, name.c_str(), member) == 0;
+        Py_XDECREF(member);
+    }
+    Py_XDECREF(reg_type);
+    Py_XDECREF(kwargs);
+    Py_XDECREF(args);
+    Py_XDECREF(int_enum);
+    Py_XDECREF(enum_module);
+    Py_XDECREF(members);
+    return ok;
 }
 
 }  // namespace tarnu::py

@@ -9,16 +9,18 @@ namespace {
 
 // What the ValueData accessors give for `data` of type `type`: None for Other data and for data that does not decode.
 // Binary data gives a bytes object of its own, not the record's raw bytes. Text is checked by the interpreter's
-// decoder as it makes the str, in one pass; any other failure (memory) is returned as nullptr with its exception set.
+// decoder as it makes the str, in one pass; text it refuses is decoded again with the core's full check, which
+// reads data that does not decode whole up to its terminator. Any other failure (memory) is returned as nullptr
+// with its exception set.
 PyObject* record_data(ValueType type, Bytes data) {
     auto decoded = decode_value_data(type, data, TextCheck::LengthOnly);
     if (!decoded.ok()) Py_RETURN_NONE;
     PyObject* object = new_value_object(decoded.value(), nullptr, OtherData::None);
-    if (object == nullptr && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
-        PyErr_Clear();
-        Py_RETURN_NONE;
-    }
-    return object;
+    if (object != nullptr || !PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return object;
+    PyErr_Clear();
+    decoded = decode_value_data(type, data);
+    if (!decoded.ok()) Py_RETURN_NONE;
+    return new_value_object(decoded.value(), nullptr, OtherData::None);
 }
 
 // The record of `value` whose data is the bytes object `raw`, which the record shares.

@@ -11,10 +11,10 @@ std::string_view record_value_name(const ValueKey& value) {
 KeyRecords::KeyRecords(const Hive& hive, KeyNode start, std::string start_path)
     : hive_(hive), walk_(hive, std::move(start), WalkErrors::Skip), start_path_(std::move(start_path)) {}
 
-std::string KeyRecords::full_path(const std::string& walk_path) const {
-    if (start_path_.empty()) return walk_path;
-    if (walk_path.empty()) return start_path_;
-    return start_path_ + '\\' + walk_path;
+void KeyRecords::full_path(const std::string& walk_path, std::string& out) const {
+    out = start_path_;
+    if (!start_path_.empty() && !walk_path.empty()) out += '\\';
+    out += walk_path;
 }
 
 void KeyRecords::add_problem(RecordProblem problem) {
@@ -28,28 +28,40 @@ void KeyRecords::add_problem(RecordProblem problem) {
 void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
     auto list = reader_.read_list(hive_, node);
     if (!list.ok()) {
-        add_problem({record.path, "values: " + list.error().message()});
+        add_problem({record.path, "values: " + list.error().message(), list.error().kind()});
         return;
     }
     (void)reader_.read_data(hive_, node, ValueErrors::Note);
-    for (const std::string& problem : reader_.problems()) add_problem({record.path, problem});
+    for (size_t i = 0; i < reader_.problems().size(); ++i) {
+        add_problem({record.path, reader_.problems()[i], reader_.problem_kinds()[i]});
+    }
     record.values.reserve(reader_.size());
     for (size_t i = 0; i < reader_.size(); ++i) record.values.push_back(reader_.take(i));
 }
 
-std::optional<KeyRecord> KeyRecords::next() {
+bool KeyRecords::next(KeyRecord& record) {
     // Under WalkErrors::Skip the walk returns no error; what it passes over comes from take_skipped().
     auto step = walk_.next();
-    for (SkippedPart& part : walk_.take_skipped()) add_problem({full_path(part.path), part.error.message()});
-    if (!step.ok()) add_problem({start_path_, step.error().message()});
-    if (!step.ok() || !step.value()) return std::nullopt;
+    for (SkippedPart& part : walk_.take_skipped()) {
+        std::string path;
+        full_path(part.path, path);
+        add_problem({std::move(path), part.error.message(), part.error.kind()});
+    }
+    if (!step.ok()) add_problem({start_path_, step.error().message(), step.error().kind()});
+    if (!step.ok() || !step.value()) return false;
     WalkStep& found = *step.value();
-    KeyRecord record;
-    record.path = full_path(found.path);
+    full_path(found.path, record.path);
     record.last_written = found.node.last_written;
+    record.values.clear();
     read_values(found.node, record);
     ++keys_;
     values_ += record.values.size();
+    return true;
+}
+
+std::optional<KeyRecord> KeyRecords::next() {
+    KeyRecord record;
+    if (!next(record)) return std::nullopt;
     return record;
 }
 

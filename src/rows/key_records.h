@@ -33,6 +33,7 @@ struct KeyRecord {
 struct RecordProblem {
     std::string path;     // of the key
     std::string message;  // what could not be read, and why
+    std::optional<ErrorKind> kind = std::nullopt;  // of the error behind it; none for a problem of a format's own
 };
 
 // The name a record shows for a value: "" for the unnamed (default) value, whose key says "(default)".
@@ -45,9 +46,12 @@ public:
 
     // The next key, or nothing once the walk is over.
     std::optional<KeyRecord> next();
+    // The same into `record`, whose storage is used again; false once the walk is over.
+    bool next(KeyRecord& record);
 
     // What could not be read since the last call, in the order it was met.
     std::vector<RecordProblem> take_problems() { return std::exchange(problems_, {}); }
+    bool has_problems() const { return !problems_.empty(); }
     // Adds a problem of the caller's (a key that a format cannot hold); it counts as a part skipped.
     void add_problem(RecordProblem problem);
 
@@ -57,7 +61,7 @@ public:
     size_t skipped() const { return skipped_; }
 
 private:
-    std::string full_path(const std::string& walk_path) const;
+    void full_path(const std::string& walk_path, std::string& out) const;
     void read_values(const KeyNode& node, KeyRecord& record);
 
     const Hive& hive_;

@@ -5,7 +5,8 @@
 // Values: the default value as @=, others as "name"= with \ and " escaped. A REG_SZ that is well-formed UTF-16
 // text with one terminating NUL and no other NUL, CR or LF is written as "text"; a REG_DWORD of exactly four bytes
 // as dword:%08x; everything else as its exact bytes, hex: for REG_BINARY and hex(N): with the type number in hex
-// otherwise, in lines of at most 80 characters continued with "\" and a two-space indent.
+// otherwise, in lines of at most 80 characters continued with "\" and a two-space indent. Recovered keys are
+// written as live ones, under the path recovery gives them; a value without a key has no place in the file.
 #include <cstdio>
 
 #include "rows/row_writer.h"
@@ -66,16 +67,15 @@ std::optional<std::string> exact_string(Bytes data) {
     return std::move(text).value();
 }
 
-void append_reg_value(std::string& out, const KeyValue& value) {
-    const ValueKey& key = value.key;
-    if (key.name_length == 0) {
+void append_reg_value(std::string& out, const Row& row) {
+    if (row.value->empty()) {
         out += '@';
     } else {
-        append_reg_string(out, key.name);
+        append_reg_string(out, *row.value);
     }
     out += '=';
-    const Bytes data = value.data.view();
-    const uint32_t type = key.value_type.id;
+    const Bytes data = *row.raw;
+    const uint32_t type = row.type.id;
     if (type == kRegSz) {
         if (auto text = exact_string(data)) {
             append_reg_string(out, *text);
@@ -94,37 +94,48 @@ void append_reg_value(std::string& out, const KeyValue& value) {
     out += "\r\n";
 }
 
+// A key's line at its first row, then a line per value, and an empty line once the key is over.
 class RegWriter : public RowWriter {
 public:
     explicit RegWriter(const ExportOptions& options) : prefix_(options.reg_prefix) {}
 
     void begin(std::string& out) override { out += "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"; }
 
-    void key(const KeyRecord& key, std::string& out) override {
-        if (has_line_break(key.path)) {
-            problems_.push_back({key.path, "not written: a .reg file cannot hold a line break in a key's name"});
+    void row(const Row& row, std::string& out) override {
+        if (row.first_of_key) {
+            end(out);
+            if (!row.key) return;
+            if (has_line_break(*row.key)) {
+                problems_.push_back({std::string(*row.key),
+                                     "not written: a .reg file cannot hold a line break in a key's name"});
+                return;
+            }
+            out += '[';
+            out += prefix_;
+            if (!prefix_.empty() && !row.key->empty()) out += '\\';
+            out += *row.key;
+            out += "]\r\n";
+            in_key_ = true;
+        }
+        // A value whose data could not be read is left out: its bytes are unknown.
+        if (!in_key_ || !row.value || !row.raw) return;
+        if (has_line_break(*row.value)) {
+            problems_.push_back({std::string(*row.key), "value '" + std::string(*row.value) +
+                                                            "' not written: a .reg file cannot hold a line break "
+                                                            "in a name"});
             return;
         }
-        out += '[';
-        out += prefix_;
-        if (!prefix_.empty() && !key.path.empty()) out += '\\';
-        out += key.path;
-        out += "]\r\n";
-        // A value whose data could not be read is left out: its bytes are unknown.
-        for (const KeyValue& value : key.values) {
-            if (!value.readable) continue;
-            if (has_line_break(value.key.name)) {
-                problems_.push_back({key.path, "value '" + value.key.name +
-                                                   "' not written: a .reg file cannot hold a line break in a name"});
-                continue;
-            }
-            append_reg_value(out, value);
-        }
-        out += "\r\n";
+        append_reg_value(out, row);
+    }
+
+    void end(std::string& out) override {
+        if (in_key_) out += "\r\n";
+        in_key_ = false;
     }
 
 private:
     std::string prefix_;
+    bool in_key_ = false;  // a key's line is written and its empty line is not
 };
 
 }  // namespace

@@ -5,7 +5,7 @@ namespace {
 
 class CountWriter : public RowWriter {
 public:
-    void key(const KeyRecord&, std::string&) override {}
+    void row(const Row&, std::string&) override {}
 };
 
 }  // namespace
@@ -20,6 +20,20 @@ std::unique_ptr<RowWriter> make_row_writer(const ExportOptions& options) {
         case ExportFormat::Reg: return make_reg_writer(options);
     }
     return std::make_unique<CountWriter>();
+}
+
+std::string export_header(const ExportOptions& options) {
+    std::string out;
+    if (options.format != ExportFormat::Csv && options.format != ExportFormat::TimelineCsv) return out;
+    ExportOptions header = options;
+    header.header = true;
+    make_row_writer(header)->begin(out);
+    return out;
+}
+
+ColumnList export_columns(const ExportOptions& options) {
+    if (options.sources == RowSources::Live) return columns_of({ColumnSet::Rows});
+    return columns_of({ColumnSet::Rows, ColumnSet::Recovery});
 }
 
 }  // namespace tarnu

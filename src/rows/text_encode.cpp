@@ -105,4 +105,42 @@ std::string utf16le_from_utf8(std::string_view text) {
     return out;
 }
 
+namespace {
+
+bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The length in bytes of the first `characters` characters of `text`, or npos when it has no more than that.
+size_t prefix_of_characters(std::string_view text, size_t characters) {
+    size_t seen = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (is_continuation_byte(text[i])) continue;
+        if (seen == characters) return i;
+        ++seen;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+void append_spreadsheet_field(std::string& out, std::string_view text) {
+    static constexpr std::string_view kFormulaStarts("=+-@\t\r");
+    static constexpr size_t kMarkCharacters = 6;  // "…[cut]"
+    const bool inert = !text.empty() && kFormulaStarts.find(text[0]) != std::string_view::npos;
+    const size_t room = kSpreadsheetCellLimit - (inert ? 1 : 0);  // for the characters of `text`
+    const bool cut = prefix_of_characters(text, room) != std::string_view::npos;
+    if (!inert && !cut) {
+        append_csv_field(out, text);
+        return;
+    }
+    std::string cell;
+    if (inert) cell += '\'';
+    if (cut) {
+        cell += text.substr(0, prefix_of_characters(text, room - kMarkCharacters));
+        cell += kSpreadsheetCutMark;
+    } else {
+        cell += text;
+    }
+    append_csv_field(out, cell);
+}
+
 }  // namespace tarnu

@@ -1,207 +1,119 @@
-// JSON Lines and CSV: one row per value, and one per key without values.
-#include "decode/value_data.h"
+// JSON Lines and CSV: one line per row, the export's columns (rows/row.h) spelled by rows/cell_text.h.
+#include "rows/cell_text.h"
 #include "rows/row_writer.h"
 #include "rows/text_encode.h"
-#include "utils/filetime.h"
 
 namespace tarnu {
 namespace {
 
-// The ISO-8601 text of a key's last-written time; empty for 0 and for times past the year 9999.
-std::string time_text(uint64_t filetime) {
-    if (filetime == 0 || filetime >= kFirstFiletimePastYear9999) return {};
-    return iso8601(filetime);
-}
-
-void append_binary(std::string& out, Bytes bytes, BinaryText binary) {
-    if (binary == BinaryText::Base64) {
-        append_base64(out, bytes);
-    } else {
-        append_hex(out, bytes);
-    }
-}
-
-// How a row shows decoded data: as text (its UTF-8), as a list of strings (its JSON array), as a number (in
-// decimal), or not at all (the other types, and data that does not decode).
-enum class DataShape : uint8_t { Absent, Text, List, Number };
-
-// Decodes `bytes` by `type` into `text`, in the shape it is shown in; `piece` is room for one string of a list.
-DataShape data_text(ValueType type, Bytes bytes, std::string& text, std::string& piece) {
-    text.clear();
-    auto decoded = decode_value_data(type, bytes);
-    if (!decoded.ok()) return DataShape::Absent;
-    const DecodedValue& data = decoded.value();
-    switch (data.kind) {
-        case ValueDataKind::String:
-        case ValueDataKind::ExpandString:
-            append_utf8(data.text, text);
-            return DataShape::Text;
-        case ValueDataKind::MultiString: {
-            text += '[';
-            for_each_piece(data.text, [&](const StoredText& string) {
-                if (text.size() > 1) text += ',';
-                piece.clear();
-                append_utf8(string, piece);
-                append_json_string(text, piece);
-                return true;
-            });
-            text += ']';
-            return DataShape::List;
-        }
-        case ValueDataKind::Dword:
-        case ValueDataKind::DwordBigEndian:
-        case ValueDataKind::Qword:
-            text += std::to_string(data.number);
-            return DataShape::Number;
-        case ValueDataKind::None:
-        case ValueDataKind::Binary:
-        case ValueDataKind::Other:
-            break;
-    }
-    return DataShape::Absent;
-}
-
-// One row per value of a key, or one row for a key without values; every row of a key begins the same way, so
-// that part is made once per key.
-class ValueRowWriter : public RowWriter {
+// A line per row: each column's text after its lead, then the line's end. A run of columns that vary by key (or
+// by source) is spelled once per key, at the key's first row, and copied into the key's other rows; a column that
+// varies by source is spelled again only when its value is another.
+class LineWriter : public RowWriter {
 public:
-    void key(const KeyRecord& key, std::string& out) final {
-        const std::string head = row_head(key);
-        if (key.values.empty()) {
-            out += head;
-            key_row_end(out);
-            return;
+    void row(const Row& row, std::string& out) final {
+        for (size_t i = 0; i < columns_.size;) {
+            if (run_end_[i] == i) {
+                out += leads_[i];
+                spell_cell(out, row, i);
+                ++i;
+                continue;
+            }
+            std::string& run = runs_[i];
+            if (row.first_of_key) {
+                run.clear();
+                for (size_t k = i; k < run_end_[i]; ++k) {
+                    run += leads_[k];
+                    spell_cell(run, row, k);
+                }
+            }
+            out += run;
+            i = run_end_[i];
         }
-        for (const KeyValue& value : key.values) {
-            out += head;
-            value_row_end(value, out);
-        }
+        out += line_end_;
     }
 
 protected:
-    // The hive, the key's path and its last-written time, with what separates them from the rest of the row.
-    virtual std::string row_head(const KeyRecord& key) const = 0;
-    virtual void key_row_end(std::string& out) const = 0;
-    virtual void value_row_end(const KeyValue& value, std::string& out) const = 0;
-};
-
-class JsonLinesWriter : public ValueRowWriter {
-public:
-    explicit JsonLinesWriter(const ExportOptions& options)
-        : binary_(options.binary),
-          row_end_(options.deleted_columns ? ",\"deleted\":false,\"path_complete\":null,\"offset\":null}\n" : "}\n") {
-        if (options.hive_name) {
-            append_json_string(hive_, *options.hive_name);
-        } else {
-            hive_ = "null";
+    LineWriter(const ExportOptions& options, bool spreadsheet, std::string_view line_end,
+               CellSpeller (*speller)(Column))
+        : columns_(export_columns(options)), text_(options.binary, spreadsheet), line_end_(line_end) {
+        for (size_t i = 0; i < columns_.size; ++i) spellers_[i] = speller(columns_.columns[i]);
+        for (size_t i = columns_.size; i-- > 0;) {
+            const Varies varies = column_spec(columns_.columns[i]).varies;
+            by_source_[i] = varies == Varies::BySource;
+            const bool by_key = varies != Varies::ByRow;
+            run_end_[i] = !by_key ? i : i + 1 < columns_.size && run_end_[i + 1] != i + 1 ? run_end_[i + 1] : i + 1;
         }
     }
+
+    ColumnList columns_;
+    std::array<std::string, kColumnCount> leads_;  // what comes before each column's text
+    CellText text_;
 
 private:
-    std::string row_head(const KeyRecord& key) const override {
-        std::string head = "{\"hive\":" + hive_ + ",\"key\":";
-        append_json_string(head, key.path);
-        head += ",\"last_written\":";
-        const std::string time = time_text(key.last_written);
-        if (time.empty()) {
-            head += "null";
-        } else {
-            append_json_string(head, time);
+    void spell_cell(std::string& out, const Row& row, size_t i) {
+        if (!by_source_[i]) {
+            spellers_[i](text_, out, row);
+            return;
         }
-        return head;
-    }
-
-    void key_row_end(std::string& out) const override {
-        out += ",\"value\":null,\"type\":null,\"raw\":null,\"data\":null";
-        out += row_end_;
-    }
-
-    void value_row_end(const KeyValue& value, std::string& out) const override {
-        out += ",\"value\":";
-        append_json_string(out, record_value_name(value.key));
-        out += ",\"type\":\"";
-        out += value.key.value_type.name();
-        if (!value.readable) {
-            out += "\",\"raw\":null,\"data\":null";
-        } else {
-            out += "\",\"raw\":\"";
-            append_binary(out, value.data.view(), binary_);
-            out += "\",\"data\":";
-            // A string in quotes, a list or a number as it is, null for the rest.
-            const DataShape shape = data_text(value.key.value_type, value.data.view(), text_, piece_);
-            if (shape == DataShape::Text) {
-                append_json_string(out, text_);
-            } else {
-                out += shape == DataShape::Absent ? std::string_view("null") : std::string_view(text_);
-            }
+        Remembered& remembered = remembered_[i];
+        const Cell now = cell(row, columns_.columns[i]);
+        if (!remembered.valid || !same_cell(remembered.cell, now)) {
+            remembered.text.clear();
+            spellers_[i](text_, remembered.text, row);
+            remembered.cell = now;
+            remembered.valid = true;
         }
-        out += row_end_;
+        out += remembered.text;
     }
 
-    BinaryText binary_;
-    std::string row_end_;
-    std::string hive_;  // as JSON
-    mutable std::string text_, piece_;  // room for decoded data, kept from row to row
+    static bool same_cell(const Cell& a, const Cell& b) {
+        return a.null == b.null && a.text.data() == b.text.data() && a.text.size() == b.text.size() &&
+               a.number == b.number;
+    }
+
+    // The text of a column that varies by source, and the cell it was spelled from.
+    struct Remembered {
+        Cell cell;
+        std::string text;
+        bool valid = false;
+    };
+    std::array<bool, kColumnCount> by_source_{};
+    std::array<Remembered, kColumnCount> remembered_;
+
+    std::array<CellSpeller, kColumnCount> spellers_{};
+    std::string_view line_end_;
+    // For a column that varies by key, where its run of such columns ends (past it); for the others, itself.
+    std::array<size_t, kColumnCount> run_end_{};
+    std::array<std::string, kColumnCount> runs_;  // the text of each run, from its first column, for the key
 };
 
-class CsvWriter : public ValueRowWriter {
+class JsonLinesWriter : public LineWriter {
+public:
+    explicit JsonLinesWriter(const ExportOptions& options) : LineWriter(options, false, "}\n", json_speller) {
+        // `{"hive":`, `,"key":`, ...
+        for (size_t i = 0; i < columns_.size; ++i) {
+            std::string& lead = leads_[i];
+            lead.assign(1, i == 0 ? '{' : ',');
+            append_json_string(lead, column_spec(columns_.columns[i]).name);
+            lead += ':';
+        }
+    }
+};
+
+class CsvWriter : public LineWriter {
 public:
     explicit CsvWriter(const ExportOptions& options)
-        : binary_(options.binary),
-          header_(options.header),
-          deleted_columns_(options.deleted_columns),
-          row_end_(options.deleted_columns ? ",false,,\r\n" : "\r\n") {
-        if (options.hive_name) append_csv_field(hive_, *options.hive_name);
+        : LineWriter(options, options.spreadsheet, "\r\n", csv_speller), header_(options.header) {
+        for (size_t i = 1; i < columns_.size; ++i) leads_[i].assign(1, ',');
     }
 
     void begin(std::string& out) override {
-        if (!header_) return;
-        out += "hive,key,last_written,value,type,raw,data";
-        out += deleted_columns_ ? ",deleted,path_complete,offset\r\n" : "\r\n";
+        if (header_) text_.csv_header(out, columns_.view());
     }
 
 private:
-    std::string row_head(const KeyRecord& key) const override {
-        std::string head = hive_ + ',';
-        append_csv_field(head, key.path);
-        head += ',';
-        head += time_text(key.last_written);
-        return head;
-    }
-
-    void key_row_end(std::string& out) const override {
-        out += ",,,,";
-        out += row_end_;
-    }
-
-    void value_row_end(const KeyValue& value, std::string& out) const override {
-        out += ',';
-        append_csv_field(out, record_value_name(value.key));
-        out += ',';
-        out += value.key.value_type.name();
-        out += ',';
-        if (value.readable) {
-            append_binary(out, value.data.view(), binary_);
-            out += ',';
-            // Text and lists as fields, a number as it is, nothing for the rest.
-            const DataShape shape = data_text(value.key.value_type, value.data.view(), text_, piece_);
-            if (shape == DataShape::Text || shape == DataShape::List) {
-                append_csv_field(out, text_);
-            } else {
-                out += text_;
-            }
-        } else {
-            out += ',';
-        }
-        out += row_end_;
-    }
-
-    BinaryText binary_;
     bool header_;
-    bool deleted_columns_;
-    std::string row_end_;
-    std::string hive_;  // as a CSV field
-    mutable std::string text_, piece_;  // room for decoded data, kept from row to row
 };
 
 }  // namespace

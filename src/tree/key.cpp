@@ -39,7 +39,9 @@ Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) 
 Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::string_view name) {
     TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
     for (ValueKey& value : keys) {
-        if (value_names_match(value.name, name)) return std::move(value);
+        // "" asks for the unnamed value alone; "(default)" finds it too, and a value stored under that name.
+        const bool match = name.empty() ? value.name_length == 0 : value_names_match(value.name, name);
+        if (match) return std::move(value);
     }
     return HiveError::value_not_found(std::string(name));
 }

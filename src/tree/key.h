@@ -29,7 +29,8 @@ Result<std::vector<uint32_t>> child_offsets(const Hive& hive, const KeyNode& key
 // `read_values` (every value of a key with its data) is in tree/value_reader.h.
 
 // The first value, in list order, whose name matches `name` by `value_names_match` ("(default)" names the
-// unnamed value), with its data; NotFound "Value '<name>'" when there is none.
+// unnamed value, and a value stored under that name), with its data; "" finds the unnamed value alone. NotFound
+// "Value '<name>'" when there is none.
 Result<KeyValue> find_value(const Hive& hive, const KeyNode& key, std::string_view name);
 
 // The value key that `find_value` finds, without its data.

@@ -9,7 +9,9 @@
 #include "records/value_type.h"
 #include "tree/key.h"
 #include "tree/name_compare.h"
+#include "tree/hive_type.h"
 #include "tree/nodes.h"
+#include "tree/root_paths.h"
 #include "tree/subkey_lists.h"
 
 namespace tarnu {
@@ -95,6 +97,37 @@ Result<Found> current_control_set(ChildFinder& finder, const KeyNode& root) {
     return finder.find(root, name);
 }
 
+// Follows `names` from the root; a first name CurrentControlSet that is no child of the root stands for the
+// current control set.
+Result<Found> descend_from_root(ChildFinder& finder, const KeyNode& root, const std::vector<std::string_view>& names) {
+    if (names.empty()) return Found(root);
+    TARNU_TRY(Found first, finder.find(root, names[0]));
+    if (!first && WantedName("CurrentControlSet").matches(names[0])) {
+        TARNU_TRY(first, current_control_set(finder, root));
+    }
+    if (!first) return Found{};
+    return finder.descend(std::move(*first), names, 1);
+}
+
+// The names that a path beginning with a registry root ("HKLM\SYSTEM\...") stands for in this hive; nothing
+// when the path does not begin with one, and NotFound with the reason for a path that belongs to another type.
+Result<std::optional<std::vector<std::string_view>>> names_below_root(const Hive& hive, std::string_view path,
+                                                                      const std::vector<std::string_view>& names) {
+    using Names = std::optional<std::vector<std::string_view>>;
+    TARNU_TRY(HiveTypeFinding found, find_hive_type(hive));
+    RootMapping mapping = map_root_path(names, found.type);
+    if (mapping.kind == RootMapping::Kind::NotRooted) return Names{};
+    if (mapping.kind == RootMapping::Kind::OtherType) {
+        return HiveError::key_not_found(std::string(path), "the path is for a " +
+                                                               std::string(hive_type_name(mapping.wanted)) +
+                                                               " hive; this one is " +
+                                                               std::string(hive_type_name(found.type)));
+    }
+    std::vector<std::string_view> below = std::move(mapping.insert);
+    below.insert(below.end(), names.begin() + static_cast<std::ptrdiff_t>(mapping.skip), names.end());
+    return Names(std::move(below));
+}
+
 }  // namespace
 
 Result<std::optional<KeyNode>> find_subkey(const Hive& hive, const KeyNode& key, std::string_view name) {
@@ -111,14 +144,14 @@ Result<std::optional<KeyNode>> find_key_from_root(const Hive& hive, std::string_
     TARNU_TRY(KeyNode root, parse_key_node(hive, hive.base_block.root_cell_offset));
     const auto names = path_names(path);
     if (names.size() > kMaxKeyDepth) return Found{};
-    if (names.empty()) return Found(std::move(root));
     ChildFinder finder(hive);
-    TARNU_TRY(Found first, finder.find(root, names[0]));
-    if (!first && WantedName("CurrentControlSet").matches(names[0])) {
-        TARNU_TRY(first, current_control_set(finder, root));
-    }
-    if (!first) return Found{};
-    return finder.descend(std::move(*first), names, 1);
+    TARNU_TRY(Found found, descend_from_root(finder, root, names));
+    // A path that does not lead to a key may begin with a registry root: a key whose name is a root's keeps its
+    // meaning, and paths without a root cost what they always did.
+    if (found || names.empty() || !is_root_name(names[0])) return found;
+    TARNU_TRY(auto below, names_below_root(hive, path, names));
+    if (!below || below->size() > kMaxKeyDepth) return Found{};
+    return descend_from_root(finder, root, *below);
 }
 
 }  // namespace tarnu

@@ -39,6 +39,12 @@ private:
     uint32_t hash_ = 0;  // the "lh" hash of the name: h = 37 * h + unit over the upper-cased units
 };
 
+// True when the key name `stored` equals `wanted` as the registry compares names; for comparing a few names once,
+// where preparing a WantedName for many comparisons is not worth it.
+inline bool key_names_match(std::string_view stored, std::string_view wanted) {
+    return WantedName(wanted).matches(stored);
+}
+
 // The value-name rule: equal length in UTF-8 bytes and equal bytes after folding A-Z onto a-z. Kept as it was
 // first documented for `RegistryKey.value`, so that a lookup finds exactly what it always found.
 bool value_names_match(std::string_view stored, std::string_view wanted);

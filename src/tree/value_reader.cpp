@@ -27,11 +27,15 @@ Status ValueReader::read_data(const Hive& hive, const KeyNode& key, ValueErrors 
     pieces_.clear();
     starts_.assign(1, 0);
     problems_.clear();
+    problem_kinds_.clear();
     for (size_t i = 0; i < count_; ++i) {
         auto found = append_value_data_pieces(keys_[i], inline_[i], pieces_);
         if (!found.ok()) {
             readable_[i] = 0;
-            if (errors == ValueErrors::Note) problems_.push_back("value '" + keys_[i].name + "': " + found.error().message());
+            if (errors == ValueErrors::Note) {
+                problems_.push_back("value '" + keys_[i].name + "': " + found.error().message());
+                problem_kinds_.push_back(found.error().kind());
+            }
         }
         gathered += found.ok() ? found.value() : 0;
         if (gathered > limit) {
@@ -39,6 +43,7 @@ Status ValueReader::read_data(const Hive& hive, const KeyNode& key, ValueErrors 
                 HiveError::invalid_format(key.offset, malformed::ValueDataSize{limit, kMaxValueDataPerImageByte});
             if (errors == ValueErrors::Raise) return error;
             problems_.push_back(error.message());
+            problem_kinds_.push_back(error.kind());
             count_ = i;
             break;
         }

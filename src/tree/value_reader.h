@@ -72,6 +72,8 @@ public:
     // What the last `read_data` under ValueErrors::Note noted, in order: "value '<name>': <error>", and the limit's
     // error.
     const std::vector<std::string>& problems() const { return problems_; }
+    // The kind of the error behind each of `problems()`, in the same order.
+    const std::vector<ErrorKind>& problem_kinds() const { return problem_kinds_; }
 
 private:
     std::vector<ValueKey> keys_;  // the first `count_` belong to the list read last
@@ -81,6 +83,7 @@ private:
     std::vector<std::array<uint8_t, kMaxInlineData>> inline_;  // one per value: its inline data
     std::vector<uint8_t> readable_;
     std::vector<std::string> problems_;
+    std::vector<ErrorKind> problem_kinds_;
 };
 
 // Every value of `key`, in list order, with its data, read under ValueErrors::Raise.

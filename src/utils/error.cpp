@@ -26,7 +26,10 @@ std::string text(const d::InvalidCellSize& e, uint64_t at) {
     return "Invalid cell size " + dec_signed(e.size) + " at offset " + hex(at);
 }
 std::string text(const d::NotFound& e, uint64_t) {
-    return std::string("Not found: ") + (e.what == d::NotFound::What::Key ? "Key '" : "Value '") + e.name + "'";
+    std::string out = std::string("Not found: ") + (e.what == d::NotFound::What::Key ? "Key '" : "Value '");
+    out += e.name + "'";
+    if (!e.note.empty()) out += " (" + e.note + ")";
+    return out;
 }
 std::string text(const d::InvalidUtf16&, uint64_t at) { return "Invalid UTF-16 string at offset " + hex(at); }
 std::string text(const d::HiveTooSmall& e, uint64_t) {
@@ -110,11 +113,15 @@ HiveError HiveError::invalid_cell_size(int32_t size, uint32_t offset) {
 }
 
 HiveError HiveError::key_not_found(std::string path) {
-    return HiveError(std::nullopt, d::NotFound{d::NotFound::What::Key, std::move(path)});
+    return HiveError(std::nullopt, d::NotFound{d::NotFound::What::Key, std::move(path), {}});
+}
+
+HiveError HiveError::key_not_found(std::string path, std::string note) {
+    return HiveError(std::nullopt, d::NotFound{d::NotFound::What::Key, std::move(path), std::move(note)});
 }
 
 HiveError HiveError::value_not_found(std::string name) {
-    return HiveError(std::nullopt, d::NotFound{d::NotFound::What::Value, std::move(name)});
+    return HiveError(std::nullopt, d::NotFound{d::NotFound::What::Value, std::move(name), {}});
 }
 
 HiveError HiveError::invalid_utf16(std::optional<uint32_t> offset) { return HiveError(offset, d::InvalidUtf16{}); }

@@ -46,6 +46,8 @@ public:
     static HiveError invalid_offset(uint32_t offset, uint64_t hive_size);
     static HiveError invalid_cell_size(int32_t size, uint32_t offset);
     static HiveError key_not_found(std::string path);
+    // A key that cannot be there, with the reason: "the path is for a SOFTWARE hive; this one is SYSTEM".
+    static HiveError key_not_found(std::string path, std::string note);
     static HiveError value_not_found(std::string name);
     // Text that does not decode: in the cell at `offset`, or in value data (no offset).
     static HiveError invalid_utf16(std::optional<uint32_t> offset);

@@ -71,7 +71,11 @@ struct NotFound {
     static constexpr ErrorKind kKind = ErrorKind::NotFound;
     enum class What : uint8_t { Key, Value } what = What::Key;
     std::string name;  // the key's path, or the value's name, as the caller gave it
-    template <typename F> void each(F&& f) const { f(what == What::Key ? "path" : "name", std::string_view(name)); }
+    std::string note;  // why the key cannot be there (a path for another type of hive); usually empty
+    template <typename F> void each(F&& f) const {
+        f(what == What::Key ? "path" : "name", std::string_view(name));
+        if (!note.empty()) f("note", std::string_view(note));
+    }
 };
 
 struct InvalidUtf16 {

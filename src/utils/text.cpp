@@ -132,24 +132,46 @@ bool utf16_to_utf8(Bytes s, bool big_endian, std::string& out) {
     return true;
 }
 
+// The code units of `bytes` (of even length) after its byte-order mark, in the form the mark chooses.
+StoredText after_mark(Bytes bytes) {
+    using Form = StoredText::Form;
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        return StoredText{bytes.subspan(3), Form::Utf8};
+    }
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return StoredText{bytes.subspan(2), Form::Utf16Le};
+    if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return StoredText{bytes.subspan(2), Form::Utf16Be};
+    return StoredText{bytes, Form::Utf16Le};
+}
+
 // The text of `bytes` (of even length) after its byte-order mark, the U+0000 characters at the end left out; not
 // yet checked. Those are the only characters left out, so checking or decoding what remains gives the same result,
 // and fails on the same input, as decoding all and dropping them after.
 StoredText unchecked_text(Bytes bytes) {
-    using Form = StoredText::Form;
-    StoredText text{bytes, Form::Utf16Le};
-    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        text = StoredText{bytes.subspan(3), Form::Utf8};
-    } else if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-        text.units = bytes.subspan(2);
-    } else if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
-        text = StoredText{bytes.subspan(2), Form::Utf16Be};
-    }
+    StoredText text = after_mark(bytes);
     const size_t unit = text.unit_size();
     size_t end = text.units.size();
     while (end >= unit && text.nul_at(end - unit)) end -= unit;
     text.units = text.units.first(end);
     return text;
+}
+
+// The text of `bytes` (of even length) before the end that `end` names; nothing when it has none. Not yet checked.
+std::optional<StoredText> text_before_end(Bytes bytes, TextEnd end) {
+    StoredText text = after_mark(bytes);
+    const size_t unit = text.unit_size();
+    // A multi-string whose first string is empty ends at its start.
+    bool after_nul = end == TextEnd::FirstEmptyString;
+    for (size_t i = 0; i + unit <= text.units.size(); i += unit) {
+        const bool nul = text.nul_at(i);
+        if (nul && (end == TextEnd::FirstNul || after_nul)) {
+            // A multi-string ends before the U+0000 that ends its last string.
+            const size_t cut = end == TextEnd::FirstEmptyString && i > 0 ? i - unit : i;
+            text.units = text.units.first(cut);
+            return text;
+        }
+        after_nul = nul;
+    }
+    return std::nullopt;
 }
 
 bool well_formed(const StoredText& text) {
@@ -212,11 +234,16 @@ Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std
     return Ok{};
 }
 
-Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check) {
-    if (bytes.size() % 2 != 0) return HiveError::invalid_utf16(cell_offset);
-    const StoredText text = unchecked_text(bytes);
-    if (check == TextCheck::Full && !well_formed(text)) return HiveError::invalid_utf16(cell_offset);
-    return text;
+Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check, TextEnd end) {
+    if (bytes.size() % 2 == 0) {
+        StoredText text = unchecked_text(bytes);
+        if (check == TextCheck::LengthOnly || well_formed(text)) return text;
+    }
+    // Data that does not decode whole: the text before its end, when that decodes. An odd last byte is no part of
+    // any code unit, so only the even part is searched.
+    const std::optional<StoredText> before = text_before_end(bytes.first(bytes.size() & ~size_t{1}), end);
+    if (before && well_formed(*before)) return *before;
+    return HiveError::invalid_utf16(cell_offset);
 }
 
 void append_utf8(const StoredText& text, std::string& out) { append_checked_utf8(text, out); }

@@ -4,8 +4,9 @@
 // - `decode_compressed_name`: 8-bit names, one byte per character (Latin-1); never fails.
 // - `decode_utf16_string`: UTF-16 text with an optional byte-order mark choosing UTF-8, UTF-16LE or UTF-16BE;
 //   strict: any ill-formed input fails with InvalidUtf16 carrying the caller's cell offset (none for value data).
-// - `stored_text`: the same text, checked the same way, as a view of its code units: `append_utf8` turns it into
-//   UTF-8, and `for_each_piece` splits it at U+0000 as a multi-string is split.
+// - `stored_text`: value data as text, checked the same way, as a view of its code units: `append_utf8` turns it
+//   into UTF-8, and `for_each_piece` splits it at U+0000 as a multi-string is split. Data that does not decode
+//   whole is read up to its terminator when the text before it decodes.
 // - `utf8_lossy`: bytes read as UTF-8, each ill-formed sequence replaced by U+FFFD.
 // - `decode_utf16le`: UTF-16LE text exactly as stored (no byte-order mark, every U+0000 kept); strict like
 //   `decode_utf16_string`.
@@ -50,9 +51,17 @@ Status decode_record_name(Bytes cell, size_t fixed_size, uint16_t length, bool c
 // checks it in the same pass.
 enum class TextCheck : uint8_t { Full, LengthOnly };
 
-// `bytes` as stored text; InvalidUtf16 carrying `cell_offset` when it is not well-formed (an odd number of bytes,
-// a lone surrogate, an ill-formed UTF-8 sequence). Decoding it gives what `decode_utf16_string` gives.
-Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check = TextCheck::Full);
+// Where the text of data that does not decode whole ends: at its first U+0000 (a string), or where its first empty
+// string begins (a multi-string: a U+0000 at its start or right after another U+0000).
+enum class TextEnd : uint8_t { FirstNul, FirstEmptyString };
+
+// `bytes` as stored text. Data that decodes whole gives what `decode_utf16_string` gives, inner U+0000 kept. Data
+// that does not (an odd number of bytes, a lone surrogate, an ill-formed UTF-8 sequence) gives the text before
+// the end that `end` names, when its even part has one and the text before it is well-formed: Windows writes the
+// terminator and may leave bytes after it, from an earlier value or from nowhere. Otherwise InvalidUtf16 carrying
+// `cell_offset`. Under TextCheck::LengthOnly text of an even number of bytes is taken whole, unchecked.
+Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check = TextCheck::Full,
+                               TextEnd end = TextEnd::FirstNul);
 // Appends the UTF-8 of `text`.
 void append_utf8(const StoredText& text, std::string& out);
 // Calls `each(piece)` for every piece of `text` between U+0000 characters, in order, empty pieces left out: the

@@ -11,9 +11,12 @@
     tarnu diff A [B]                      keys and values added, removed and changed
     tarnu replay HIVE [LOG...] -o OUT     write the hive recovered from its logs
     tarnu carve IMAGE... -o DIR           hives, fragments and logs carved out of disk images and memory dumps
+    tarnu report HIVE...                  answers by hive type: computer name, services, USB devices, accounts...
 
-The logs beside a hive (HIVE.LOG1, HIVE.LOG2, in any letter case) are replayed unless --no-logs is given. A folder
-stands for every hive file in it, recursively, recognised by its content. Only data goes to stdout, as UTF-8;
+The logs beside a hive (HIVE.LOG1, HIVE.LOG2, or the single HIVE.LOG of older Windows, in any letter case) are
+replayed unless --no-logs is given. A folder stands for every hive file in it, recursively, recognised by its
+content; "-" reads one hive from standard input (without logs). No command writes over its inputs: an output that
+is a hive or log it reads, by any path or link, is refused with exit code 2. Only data goes to stdout, as UTF-8;
 warnings, progress and summaries go to stderr (--quiet silences them). A key or value that cannot be read is a
 warning and the run goes on (--strict stops at the first). Exit codes: 0 all read, 1 a fatal error, 2 bad usage,
 3 finished with data skipped. A reader of stdout that stops early (`tarnu dump ... | head`) ends the run quietly,
@@ -26,7 +29,8 @@ import argparse
 import sys
 from typing import List, Optional
 
-from . import browse, carve, deleted, diff, export, replay, search
+from . import browse, carve, deleted, diff, export, replay, report, search
+from .evidence import refuse_overwriting_inputs
 from .run import EXIT_FATAL, EXIT_OK, CommandError, Run, silence_stdout, use_utf8_streams
 
 # Exit code of a run stopped by Ctrl-C, as shells report a process ended by SIGINT.
@@ -56,7 +60,7 @@ def parser() -> argparse.ArgumentParser:
     many.add_argument("-j", "--jobs", type=positive, default=1, metavar="N", help="read N hives at once, in processes")
     commands = top.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
-    for module in (browse, export, deleted, search, diff, replay, carve):
+    for module in (browse, export, deleted, search, diff, replay, carve, report):
         module.add_parsers(commands, common, many)
     return top
 
@@ -72,7 +76,9 @@ def main(argv: Optional[List[str]] = None) -> int:
     args = parser().parse_args(argv)
     run: Optional[Run] = None
     try:
-        run = Run(quiet=args.quiet, strict=args.strict, output=getattr(args, "output", None))
+        # Before any output is opened: no command writes over one of its inputs.
+        run = Run(quiet=args.quiet, strict=args.strict, output=getattr(args, "output", None),
+                  before_open=lambda: refuse_overwriting_inputs(args))
         args.handler(run, args)
         run.close()
         return run.exit_code()

@@ -11,8 +11,12 @@ from typing import Any, Dict, List, Optional, Tuple
 import tarnu
 
 from .hives import Emit, Outcome, Task, for_each_hive
-from .inputs import Opened, add_hives_argument, dirty_note, hive_paths, open_hive
-from .run import CommandError, Run, reason
+from .inputs import (STDIN, Opened, add_hives_argument, dirty_note, hive_paths, input_size, is_log_file, open_hive,
+                     primary_of_log)
+from .run import CommandError, Run, plural, reason
+
+# The base block, which the hive bins follow.
+BASE_BLOCK_SIZE = 4096
 
 _FILETIME_EPOCH = datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc)
 
@@ -28,9 +32,9 @@ def iso_time(filetime: int) -> Optional[str]:
 
 
 def filetime_text(filetime: int) -> str:
-    """A time to show: ISO-8601 as the exports write it; "" for 0, the number itself past the year 9999."""
+    """A time to show: ISO-8601 as the exports write it; "" where they write null (0 and past the year 9999)."""
     text = iso_time(filetime)
-    return text if text is not None else "" if filetime == 0 else str(filetime)
+    return text if text is not None else ""
 
 
 def escaped(text: str) -> str:
@@ -60,7 +64,7 @@ def data_text(value: tarnu.RegistryValue) -> str:
 def replay_text(opened: Opened, applied: bool) -> str:
     """What the replay of the logs beside the hive did, or would do."""
     report = opened.hive.replay_report()
-    if report is None:
+    if report is None or not report.logs:
         return "no logs" if not opened.found else "not applied"
     if not report.primary_dirty:
         what = "nothing: the primary is clean"
@@ -76,8 +80,9 @@ def replay_text(opened: Opened, applied: bool) -> str:
 
 
 def hive_info(path: str, use_logs: bool,
-              ignore_checksum: bool = False) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str]]]:
-    """What info shows of one hive, the hive as the other commands read it, and what of it could not be read."""
+              ignore_checksum: bool = False) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str, str]]]:
+    """What info shows of one hive, the hive as the other commands read it, and what of it could not be read (key
+    path, message, error kind)."""
     try:
         replayed = open_hive(path, True)  # for the report of what the logs do, even when they are not applied
     except CommandError:
@@ -95,16 +100,18 @@ def hive_info(path: str, use_logs: bool,
         damage = str(error)
     read = replayed if use_logs else primary
     base = primary.hive.base_block()  # as stored in the file, unless only the logs make it readable
-    stream = tarnu._export(read.hive, "count", name=path)
-    for _ in stream:
-        pass
-    keys, values, skipped = stream.counts()
+    keys, values, skipped, problems = tarnu._survey(read.hive)
+    size = input_size(path)
     outside = read.hive.deleted_counts()
     passed_over = outside.pop("passed_over")
     try:
         root_name = read.hive.root_key().name()
+        hive_type = read.hive.hive_type()
+        type_note = read.hive.hive_type_note()
+        if type_note is not None:
+            hive_type = "{} ({})".format(hive_type, type_note)
     except ValueError as error:
-        root_name = "<{}>".format(reason(error))
+        root_name = hive_type = "<{}>".format(reason(error))
     info = {
         "hive": path,
         "base_block": "as stored" if damage is None else "from the logs; the file's cannot be read: " + damage,
@@ -115,8 +122,10 @@ def hive_info(path: str, use_logs: bool,
         "last_written": filetime_text(base.last_written),
         "root_offset": base.root_cell_offset,
         "root_key": root_name,
+        "hive_type": hive_type,
         "hive_bins_data_size": base.hive_bins_data_size,
-        "file_size": os.path.getsize(path),
+        "file_size": size,
+        "truncated": size < BASE_BLOCK_SIZE + base.hive_bins_data_size,
         "file_name": base.file_name,
         "checksum_ok": base.checksum_ok,
         "logs": replayed.found,
@@ -128,7 +137,49 @@ def hive_info(path: str, use_logs: bool,
         "outside_tree": outside,
         "passed_over": passed_over,
     }
-    return info, read, stream.problems()
+    return info, read, problems
+
+
+def log_info(path: str) -> Dict[str, Any]:
+    """What info shows of a transaction log on its own: its format and what that reads in it, and its primary."""
+    described = tarnu._describe_log(path)
+    return {
+        "log": path,
+        "format": described["kind"],
+        "usable": described["usable"],
+        "reason": described["reason"],
+        "sequence_numbers": list(described["sequences"]),
+        "hive_bins_data_size": described["hive_bins_data_size"],
+        "entries": described["entries"],
+        "pages": described["pages"],
+        "stop": described["stop"],
+        "file_size": os.path.getsize(path),
+        "primary": primary_of_log(path),
+    }
+
+
+def truncation_note(path: str, info: Dict[str, Any]) -> Optional[str]:
+    if not info["truncated"]:
+        return None
+    return "{} is truncated: {} bytes, where its base block states {} ({} + hive bins data size {:#x})".format(
+        path, info["file_size"], BASE_BLOCK_SIZE + info["hive_bins_data_size"], BASE_BLOCK_SIZE,
+        info["hive_bins_data_size"])
+
+
+def checksum_note(path: str, info: Dict[str, Any]) -> Optional[str]:
+    if info["checksum_ok"]:
+        return None
+    return "{}: the base block's checksum is wrong; read as it stands (--ignore-checksum)".format(path)
+
+
+def kinds_summary(path: str, problems: List[Tuple[str, str, str]]) -> str:
+    """One line counting what could not be read by the kind of its error, most frequent first."""
+    counts: Dict[str, int] = {}
+    for _, _, kind in problems:
+        counts[kind] = counts.get(kind, 0) + 1
+    kinds = sorted(counts.items(), key=lambda item: (-item[1], item[0]))
+    return "{}: {} not read: {}".format(path, plural(len(problems), "part"),
+                                        ", ".join("{} {}".format(count, kind) for kind, count in kinds))
 
 
 def shown(value: Any) -> str:
@@ -142,7 +193,12 @@ def shown(value: Any) -> str:
 
 def info_work(task: Task, emit: Emit) -> Outcome:
     try:
-        info, read, problems = hive_info(task.path, task.use_logs, task.options.get("ignore_checksum", False))
+        if task.path != STDIN and is_log_file(task.path):
+            info: Dict[str, Any] = log_info(task.path)
+            read: Optional[Opened] = None
+            problems: List[Tuple[str, str, str]] = []
+        else:
+            info, read, problems = hive_info(task.path, task.use_logs, task.options["ignore_checksum"])
     except CommandError as error:
         return Outcome(task.path, error=str(error))
     except (OSError, ValueError) as error:
@@ -152,16 +208,23 @@ def info_work(task: Task, emit: Emit) -> Outcome:
     else:
         lines = ["{}: {}".format(name.replace("_", " "), shown(value)) for name, value in info.items()]
         emit(("\n".join(lines) + "\n\n").encode("utf-8", "backslashreplace"))
-    notes = [note for note in [dirty_note(task.path, read)] if note]
-    if not info["checksum_ok"]:
-        notes.append("{}: the base block's checksum is wrong; read as it stands (--ignore-checksum)".format(task.path))
-    return Outcome(task.path, notes=tuple(notes), problems=tuple(problems), keys=info["keys"], values=info["values"])
+    if read is None:
+        return Outcome(task.path)
+    notes = tuple(note for note in (truncation_note(task.path, info), dirty_note(task.path, read),
+                                    checksum_note(task.path, info)) if note)
+    found = tuple((key, message) for key, message, _ in problems)
+    closing = (kinds_summary(task.path, problems),) if problems else ()
+    if task.options["summary"] and not task.strict:
+        # The summary alone: the parts are counted as skipped without a warning each.
+        return Outcome(task.path, notes=notes, closing=closing, skipped=len(found), keys=info["keys"],
+                       values=info["values"])
+    return Outcome(task.path, notes=notes, problems=found, closing=closing, keys=info["keys"], values=info["values"])
 
 
 def info(run: Run, args: argparse.Namespace) -> None:
     paths = hive_paths(args.hives, run)
-    tasks = [Task(path, not args.no_logs, args.strict, {"json": args.json, "ignore_checksum": args.ignore_checksum})
-             for path in paths]
+    tasks = [Task(path, not args.no_logs, args.strict, {"json": args.json, "summary": args.summary,
+                                                        "ignore_checksum": args.ignore_checksum}) for path in paths]
     for_each_hive(run, info_work, tasks, args.jobs)
 
 
@@ -191,13 +254,24 @@ def ls(run: Run, args: argparse.Namespace) -> None:
         run.problem(args.hive, args.path, "values: " + reason(error))
         values = []
     for value in values:
-        run.line("value\t{}\t{}\t{}".format(value.value_type().type_name(), escaped(value.name()), data_text(value)))
+        run.line("value\t{}\t{}\t{}".format(value.value_type().type_name(), value_name(value), data_text(value)))
+
+
+# The name ls shows for the unnamed value; a value stored under this very name is shown quoted.
+DEFAULT_NAME = "(default)"
+
+
+def value_name(value: tarnu.RegistryValue) -> str:
+    """A value's name on one line: (default) for the unnamed value, "(default)" for one stored under that name."""
+    name = value.name()
+    return '"{}"'.format(name) if name == DEFAULT_NAME and not value.is_default() else escaped(name)
 
 
 def get(run: Run, args: argparse.Namespace) -> None:
     key = key_of(run, args)
     try:
-        value = key.value(args.value)
+        # No name, or "", asks for the unnamed value alone; "(default)" finds it or a value stored under that name.
+        value = key.default_value() if args.value is None else key.value(args.value)
     except ValueError as error:
         raise CommandError("{}: key '{}': {}".format(args.hive, args.path, reason(error)))
     if args.raw:
@@ -225,10 +299,15 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
         "info", parents=[common, many], help="base block, counts, dirty or clean, what the logs do",
         description="The base block (version, sequence numbers, dirty or clean, sizes, root), the counts of keys "
                     "and values, the logs beside the hive and what replaying them does (or would do, with "
-                    "--no-logs), and how many records lie outside the live tree, by where they lie (free cells, "
-                    "allocated cells nothing references, remnants past the stated end of the hive bins).")
+                    "--no-logs). A file shorter than its base block states is called truncated. What could not be "
+                    "read is warned about, key by key, then counted by the kind of its error. How many records lie "
+                    "outside the live tree, by where they lie (free cells, allocated cells nothing references, "
+                    "remnants past the stated end of the hive bins). A transaction log is described on its own: its "
+                    "format, sequence numbers, entries or dirty pages, and the primary beside it.")
     add_hives_argument(p)
     p.add_argument("--json", action="store_true", help="one JSON object per hive")
+    p.add_argument("--summary", action="store_true",
+                   help="of what could not be read, only the count by kind of error (not each part)")
     p.add_argument("--ignore-checksum", action="store_true",
                    help="read a hive whose base-block checksum is wrong (and no log repairs), with a warning")
     p.set_defaults(handler=info)
@@ -246,7 +325,8 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
                                         "--raw.")
     p.add_argument("hive", metavar="HIVE")
     p.add_argument("path", metavar="PATH", help="the key")
-    p.add_argument("value", nargs="?", default="(default)", metavar="VALUE",
-                   help="the value's name (default: the key's default value)")
+    p.add_argument("value", nargs="?", default=None, metavar="VALUE",
+                   help="the value's name (default, or \"\": the key's unnamed value alone; \"(default)\" finds it or a "
+                        "value stored under that name, the first in list order)")
     p.add_argument("--raw", action="store_true", help="the data bytes as stored")
     p.set_defaults(handler=get)

@@ -10,6 +10,7 @@ from __future__ import annotations
 import concurrent.futures
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple
 
+from .inputs import STDIN
 from .run import Run
 
 
@@ -28,6 +29,9 @@ class Outcome(NamedTuple):
     keys: int = 0
     values: int = 0
     output: bytes = b""  # from a worker process only
+    missing_key: bool = False  # the error is that the hive lacks the key the run starts at (-k)
+    closing: Tuple[str, ...] = ()  # warnings after the problems: a summary of them
+    skipped: int = 0  # parts skipped that are not among the problems, each warned about
 
 
 Emit = Callable[[bytes], None]
@@ -43,6 +47,10 @@ def _gathered(work: Work, task: Task) -> Outcome:
 
 def record(run: Run, outcome: Outcome) -> None:
     """Counts the outcome of one hive and reports its problems (the first one ends the run under --strict)."""
+    if outcome.missing_key and outcome.path in run.swept:
+        # A hive found in a folder that lacks the key asked for is no failure, only counted.
+        run.without_key += 1
+        return
     if outcome.error is not None:
         run.fail(outcome.error)
         return
@@ -53,11 +61,15 @@ def record(run: Run, outcome: Outcome) -> None:
         run.warn(note)
     for key, message in outcome.problems:
         run.problem(outcome.path, key, message)
+    run.skipped += outcome.skipped
+    for note in outcome.closing:
+        run.warn(note)
 
 
 def for_each_hive(run: Run, work: Work, tasks: Sequence[Task], jobs: int) -> None:
     """Runs `work` on every task, in order, and records each outcome."""
-    if jobs <= 1 or len(tasks) < 2:
+    # Standard input is read by this process alone, so a run that reads it reads every hive here.
+    if jobs <= 1 or len(tasks) < 2 or any(task.path == STDIN for task in tasks):
         for task in run.progress(tasks):
             record(run, work(task, run.write))
         return

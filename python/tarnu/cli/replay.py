@@ -14,7 +14,7 @@ def replay(run: Run, args: argparse.Namespace) -> None:
         raise CommandError("replay takes at most two logs (LOG1 and LOG2)", EXIT_USAGE)
     opened = open_hive(args.hive, not args.no_logs, args.logs or None)
     report = opened.hive.replay_report()
-    if report is None:
+    if report is None or not report.logs:
         run.warn("{}: no logs {}; writing the hive as it stands".format(
             args.hive, "applied (--no-logs)" if opened.found else "beside it"))
     else:

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import os
 import sys
-from typing import IO, Iterable, Iterator, List, Optional, Sequence, TypeVar
+from typing import IO, Callable, Iterable, Iterator, List, Optional, Sequence, Set, TypeVar
 
 EXIT_OK = 0
 EXIT_FATAL = 1
@@ -38,7 +38,10 @@ def reason(error: BaseException) -> str:
 class Run:
     """Counts what a run read and skipped, and writes data and messages where they belong."""
 
-    def __init__(self, quiet: bool = False, strict: bool = False, output: Optional[str] = None) -> None:
+    def __init__(self, quiet: bool = False, strict: bool = False, output: Optional[str] = None,
+                 before_open: Optional[Callable[[], None]] = None) -> None:
+        """`before_open` runs before the output is opened (and also without one), after the refusal of a hive file
+        as output: the check that no output is one of the run's inputs."""
         self.quiet = quiet
         self.strict = strict
         self.failed = False
@@ -46,12 +49,17 @@ class Run:
         self.keys = 0
         self.values = 0
         self.hives = 0
+        self.swept: Set[str] = set()  # the hives found in folders, not named one by one
+        self.without_key = 0  # swept hives that lack the key a run starts at (-k)
         self._output_path = output
         self._file: Optional[IO[bytes]] = None
         if output is not None:
             if _is_hive(output):
                 # Opening it for writing would empty it before it is read: evidence is never overwritten.
                 raise CommandError("refusing to write over {}: it is a hive file".format(output), EXIT_USAGE)
+        if before_open is not None:
+            before_open()
+        if output is not None:
             try:
                 self._file = open(output, "wb")
             except OSError as error:
@@ -106,10 +114,13 @@ class Run:
         sys.stderr.flush()
 
     def summary(self) -> None:
+        without = ", {} without the key".format(plural(self.without_key, "hive")) if self.without_key else ""
         if self.hives == 0:
+            if without:
+                self.message("tarnu: 0 hives read" + without)
             return  # every input failed, and each said so
-        self.message("tarnu: {}, {}, {}, {} skipped".format(
-            plural(self.hives, "hive"), plural(self.keys, "key"), plural(self.values, "value"), self.skipped))
+        self.message("tarnu: {}, {}, {}, {} skipped{}".format(
+            plural(self.hives, "hive"), plural(self.keys, "key"), plural(self.values, "value"), self.skipped, without))
 
     def exit_code(self) -> int:
         if self.failed:

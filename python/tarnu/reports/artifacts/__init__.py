@@ -1,0 +1,1 @@
+"""The built-in reports, one module per family; every module here is read for reports (tarnu.reports.catalogue)."""

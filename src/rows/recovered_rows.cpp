@@ -1,0 +1,90 @@
+// RecoveredRows (rows/row_source.h): the rows of what recovery finds, as Hive.deleted() orders it.
+#include <algorithm>
+#include <utility>
+
+#include "rows/row_source.h"
+
+namespace tarnu {
+
+std::vector<RecoveredItem> recovered_order(const Recovery& recovery) {
+    std::vector<RecoveredItem> items;
+    items.reserve(recovery.keys.size() + recovery.values.size());
+    for (size_t i = 0; i < recovery.keys.size(); ++i) {
+        items.push_back(RecoveredItem{recovery.keys[i].node.offset, true, i});
+    }
+    for (size_t i = 0; i < recovery.values.size(); ++i) {
+        if (!recovery.values[i].listed) items.push_back(RecoveredItem{recovery.values[i].offset, false, i});
+    }
+    // No two records share a cell, so no two items share an offset.
+    std::sort(items.begin(), items.end(),
+              [](const RecoveredItem& a, const RecoveredItem& b) { return a.offset < b.offset; });
+    return items;
+}
+
+RecoveredRows::RecoveredRows(const Hive& hive, std::optional<std::string> hive_name)
+    : RowSource(std::move(hive_name)), hive_(hive) {}
+
+// The value with its data as the cells hold it now: unreadable when the data is gone, and a problem as well when
+// reading it fails.
+KeyValue RecoveredRows::read_value(const RecoveredValue& value, const std::string& path) {
+    KeyValue out{value.key, ValueBytes(), false};
+    auto data = read_recovered_data(value);
+    if (!data.ok()) {
+        add_problem({path, "value '" + value.key.name + "': " + data.error().message()});
+    } else if (data.value()) {
+        out.data = std::move(*data.value());
+        out.readable = true;
+    }
+    return out;
+}
+
+bool RecoveredRows::next(RowGroup& group) {
+    if (!recovery_) {
+        recovery_ = recover_deleted(hive_);
+        order_ = recovered_order(*recovery_);
+    }
+    if (at_ == order_.size()) return false;
+    const RecoveredItem item = order_[at_];
+    const Recovery& recovery = *recovery_;
+    Row head;
+    head.hive = hive();
+    head.deleted = true;
+    group.key.values.clear();
+    if (!item.is_key) {
+        // A value that no recovered key lists: a row of its own, without a key.
+        const RecoveredValue& value = recovery.values[item.index];
+        group.key.path.clear();
+        group.key.values.push_back(read_value(value, group.key.path));
+        add_rows(group, head, ValueNames::Stored);
+        group.rows[0].offset = value.offset;
+        ++at_;
+        return true;
+    }
+    const RecoveredKey& key = recovery.keys[item.index];
+    if (value_ == 0) {
+        path_ = recovered_key_path(hive_, recovery, key);
+        ++keys_;
+    }
+    group.key.path = path_.path;
+    head.key = group.key.path;
+    head.last_written = key.node.last_written;
+    head.path_complete = path_.complete;
+    head.offset = key.node.offset;
+    if (key.values.empty()) {
+        add_rows(group, head, ValueNames::Stored);
+        ++at_;
+        return true;
+    }
+    const RecoveredValue& value = recovery.values[key.values[value_]];
+    group.key.values.push_back(read_value(value, group.key.path));
+    add_rows(group, head, ValueNames::Stored);
+    group.rows[0].first_of_key = value_ == 0;
+    group.rows[0].offset = value.offset;
+    if (++value_ == key.values.size()) {
+        value_ = 0;
+        ++at_;
+    }
+    return true;
+}
+
+}  // namespace tarnu
