@@ -63,6 +63,21 @@ def open_image(write_file: WriteFile) -> OpenImage:
     return open_
 
 
+# The builder's additions to a hive under construction: build(builder, offset of the root's cell).
+Build = Callable[[hb.HiveBuilder, int], None]
+
+
+def under_root(build: Build, *keys: hb.Key) -> hb.HiveBuilder:
+    """A builder whose live root key has `keys` (descriptions) as children; `build(b, root)` adds more before the
+    root is written. Returns the builder."""
+    b = hb.HiveBuilder()
+    root = b.reserve(len(hb.nk("root")))
+    live = [b.add(key, parent=root) for key in keys]
+    build(b, root)
+    b.key("root", root=True, at=root, subkeys=live)
+    return b
+
+
 def stored_at(record: Union[hb.Key, hb.Value]) -> int:
     """The cell offset at which a HiveBuilder stored a Key or Value description."""
     assert record.offset is not None, "the builder has not stored this record"

@@ -13,7 +13,8 @@ import pytest
 
 import tarnu
 from conftest import sample_path, stored_at
-from tarnu.hivebuilder import REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ, Key, Value, build_hive, dirty_hive
+from tarnu.hivebuilder import (REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ, HiveBuilder, Key, Value, build_hive,
+                               dirty_hive, nk)
 
 # The tarnu_command fixture: arguments in, the finished child process out.
 Command = Callable[..., "subprocess.CompletedProcess[bytes]"]
@@ -241,6 +242,29 @@ def test_info_of_a_base_block_that_only_the_logs_repair(tarnu_command: Command, 
     assert (info["keys"], info["logs_applied"]) == (2, True)
     plain = tarnu_command("info", "--no-logs", path)
     assert plain.returncode == 1 and lines(plain.stderr)[0].startswith("tarnu: error: {}: Checksum mismatch".format(path))
+
+
+def test_info_counts_records_outside_the_tree_and_warns_of_a_wrong_checksum(tarnu_command: Command,
+                                                                              write_file: WriteFile) -> None:
+    b = HiveBuilder()
+    root = b.reserve(len(nk("ROOT")))
+    b.add(Key("orphan", values=[Value("v", REG_DWORD, 1)]), parent=root)  # allocated, named by no list
+    gone = b.add(Key("gone"), parent=root)
+    b.delete_key(gone)
+    b.key("ROOT", root=True, at=root)
+    damaged = bytearray(b.build())
+    damaged[508] ^= 0xFF  # the checksum
+    path = write_file(bytes(damaged), "HIVE")
+    refused = tarnu_command("info", path)
+    assert refused.returncode == 1 and "Checksum mismatch" in lines(refused.stderr)[0]
+    result = tarnu_command("info", "--json", "--ignore-checksum", path)
+    info = json.loads(result.stdout)
+    assert (info["checksum_ok"], info["keys"], info["passed_over"]) == (False, 1, 0)
+    assert info["outside_tree"] == {"free": 1, "unreferenced": 2, "remnant": 0}
+    assert lines(result.stderr)[0] == \
+        "tarnu: warning: {}: the base block's checksum is wrong; read as it stands (--ignore-checksum)".format(path)
+    text = lines(tarnu_command("info", "--ignore-checksum", path).stdout)
+    assert "outside tree: free 1, unreferenced 2, remnant 0" in text and "checksum ok: False" in text
 
 
 def test_diff_of_a_hive_and_its_replayed_copy(tarnu_command: Command, dirty: str) -> None:

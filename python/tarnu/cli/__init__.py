@@ -1,6 +1,6 @@
 """The `tarnu` command: read registry hives from the shell.
 
-    tarnu info HIVE...                    base block, counts, dirty or clean, what the logs do
+    tarnu info HIVE...                    base block, counts, dirty or clean, logs, records outside the tree
     tarnu ls HIVE [PATH]                  a key's subkeys and values
     tarnu get HIVE PATH [VALUE]           one value's data (decoded, or --raw)
     tarnu dump HIVE... [-k PATH]          every key and value as JSON Lines or CSV (--deleted: and recovered ones)
