@@ -326,20 +326,21 @@ def test_deleted_rows(tarnu_command: Command, tmp_path: pathlib.Path, command: L
     assert result.returncode == 0
     rows = dumped(result.stdout)
     assert all(list(row) == ["hive", "key", "last_written", "value", "type", "raw", "data", "deleted",
-                             "path_complete", "offset"] for row in rows)
-    recovered = [(row["key"], row["value"], row["raw"], row["data"], row["path_complete"], row["offset"])
-                 for row in rows if row["deleted"]]
+                             "path_complete", "offset", "source"] for row in rows)
+    recovered = [(row["key"], row["value"], row["raw"], row["data"], row["path_complete"], row["offset"],
+                  row["source"]) for row in rows if row["deleted"]]
     assert recovered == [("Live\\Gone", "Path", "43003a005c0078002e006500780065000000", "C:\\x.exe", True,
-                          gone.values[0].offset),
-                         ("Live\\Gone", "Blob", "0102", None, True, gone.values[1].offset)]
-    live = [(row["key"], row["value"], row["path_complete"], row["offset"]) for row in rows if not row["deleted"]]
-    assert live == ([] if command == ["deleted"] else [("", None, None, None), ("Live", "v", None, None)])
+                          gone.values[0].offset, "free"),
+                         ("Live\\Gone", "Blob", "0102", None, True, gone.values[1].offset, "free")]
+    live = [(row["key"], row["value"], row["path_complete"], row["offset"], row["source"])
+            for row in rows if not row["deleted"]]
+    assert live == ([] if command == ["deleted"] else [("", None, None, None, None), ("Live", "v", None, None, None)])
 
 
 @pytest.mark.parametrize("args, header", [
     (["dump", "--format", "csv"], "hive,key,last_written,value,type,raw,data"),
-    (["dump", "--format", "csv", "--deleted"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset"),
-    (["deleted", "--format", "csv"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset"),
+    (["dump", "--format", "csv", "--deleted"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset,source"),
+    (["deleted", "--format", "csv"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset,source"),
     (["timeline", "--format", "csv"], "last_written,hive,key"),
 ])
 @pytest.mark.parametrize("jobs", ["1", "2"])

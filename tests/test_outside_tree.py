@@ -1,6 +1,7 @@
 """Records outside the live tree beyond free cells: allocated cells nothing uses, remnants past the stated end of the
 hive bins data, keys whose parent offset is damaged; hives whose tree is cut (Hive.key_nodes, Hive.key_at)."""
 
+import json
 import pathlib
 import struct
 from typing import Callable, Dict, List, Tuple, Union
@@ -156,6 +157,11 @@ def test_records_outside_the_live_tree(open_image: OpenImage, case: Callable[[],
     for record in records + [v for r in records if isinstance(r, tarnu.DeletedKey) for v in r.values()]:
         counts[record.source()] += 1
     assert hive.deleted_counts() == counts
+    # The rows of the exports say where each record came from, as the objects do.
+    rows = [json.loads(line) for line in b"".join(tarnu._export(image, "jsonl", sources="recovered")).splitlines()]
+    by_offset = {r.cell_offset(): r.source() for r in records + [v for r in records if isinstance(r, tarnu.DeletedKey)
+                                                                 for v in r.values()]}
+    assert [row["source"] for row in rows] == [by_offset[row["offset"]] for row in rows]
 
 
 @pytest.mark.parametrize("case, names, paths", [
