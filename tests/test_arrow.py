@@ -78,7 +78,7 @@ def test_schema(image: bytes) -> None:
         ("data_text", "large_string"), ("data_list", "list<item: large_string not null>"),
         ("data_number", "uint64"), ("error", "string")]
     deleted = pa.schema(tarnu.arrow(image, deleted=True))
-    assert deleted.names[-4:] == ["deleted", "path_complete", "offset", "error"]
+    assert deleted.names[-5:] == ["deleted", "path_complete", "offset", "source", "error"]
     assert str(deleted.field("offset").type) == "uint32" and not deleted.field("deleted").nullable
 
 

@@ -196,9 +196,9 @@ PyMethodDef arrow_definition = {
     "The rows of one hive as Arrow record batches, for pyarrow, polars, pandas or DuckDB through the Arrow PyCapsule "
     "interface (__arrow_c_stream__): the rows of records() with the data in columns by its shape (data_text, "
     "data_list, data_number) and the type by name, and with deleted=True the rows of what recovery finds after the "
-    "live ones, with the columns deleted, path_complete and offset. key starts the walk at that key. The source and "
-    "logs are taken as records() takes them. Each batch is made by the core without the interpreter lock and holds "
-    "at most batch_rows rows and batch_bytes bytes of buffers (a larger row makes a batch of its own)."};
+    "live ones, with the columns deleted, path_complete, offset and source. key starts the walk at that key. The "
+    "source and logs are taken as records() takes them. Each batch is made by the core without the interpreter lock "
+    "and holds at most batch_rows rows and batch_bytes bytes of buffers (a larger row makes a batch of its own)."};
 
 }  // namespace
 

@@ -107,7 +107,7 @@ TEST(recovery_columns_and_a_hive_without_a_name) {
     writer.add(row);
     ArrowArray batch{};
     writer.finish(batch);
-    CHECK(batch.n_children == 13);
+    CHECK(batch.n_children == 14);
     CHECK(batch.children[0]->null_count == 1 && batch.children[0]->dictionary->length == 0);
     const ArrowArray& deleted = *batch.children[9];
     CHECK(deleted.buffers[0] == nullptr && (static_cast<const uint8_t*>(deleted.buffers[1])[0] & 1) == 1);
