@@ -1,9 +1,10 @@
 // libFuzzer target for the exporters: the input is taken as a hive image and written whole in every export
 // format (JSON Lines in hex and base64, CSV, bodyfile, timeline CSV, .reg, and the count alone), in small chunks,
 // once going on past what cannot be read and once stopping at the first problem, and with the rows of recovery
-// after the live ones in JSON Lines and spreadsheet CSV. What the exporters promise is
-// checked as well: text formats are well-formed UTF-8, a .reg file is whole UTF-16 units, and the counts agree
-// between the runs.
+// after the live ones in JSON Lines and spreadsheet CSV; and as Arrow batches under a small budget (fuzz/arrow_check.h).
+// What the exporters promise is checked as well: text formats are well-formed UTF-8, a .reg file is whole UTF-16
+// units, the counts agree between the runs, and the Arrow batches hold as many rows as the export has keys at
+// least.
 //
 //   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
 //   build/fuzz/fuzz_export -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_export
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "arrow_check.h"
 #include "fuzz_image.h"
 #include "hive/hive.h"
 #include "rows/exporter.h"
@@ -72,6 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         options.spreadsheet = format == ExportFormat::Csv;
         check(export_all(*hive.value(), root.value(), options) == keys);
     }
+    // A small budget, so that batches end by bytes as well as by rows.
+    const HiveOpener open = [&hive] { return Result<SharedHive>(hive.value()); };
+    check(fuzz::arrow_batches(open, RowSources::Live, 2048) >= keys);
+    (void)fuzz::arrow_batches(open, RowSources::LiveThenRecovered, 2048);
     options.sources = RowSources::Live;
     options.spreadsheet = false;
     options.format = ExportFormat::JsonLines;

@@ -268,3 +268,24 @@ def check_no_report_stops(open_image: OpenImage, cases: Sequence[Tuple[List[hb.K
         hive = typed_hive(open_image, *[scrambled(k, seed) for k in children])
         stopped = [r.record for r in tarnu.reports.run(hive, [name]) if r.is_note and "stopped" in r.record.text]
         assert stopped == [], name
+
+
+# The types whose data has a shape of its own (or none, REG_NONE): records() gives the data of the others as bytes.
+_TYPES_WITH_SHAPE = {None, tarnu.REG_SZ, tarnu.REG_EXPAND_SZ, tarnu.REG_MULTI_SZ, tarnu.REG_DWORD,
+                        tarnu.REG_DWORD_BIG_ENDIAN, tarnu.REG_QWORD, tarnu.REG_NONE}
+
+
+def record_of_arrow(row: Dict[str, Any]) -> Tuple[Any, ...]:
+    """A row of tarnu.arrow (as pyarrow's to_pylist gives it) as the tuple of its tarnu.Record: the type's number
+    from its name, the data from the field of its shape, or the raw bytes (when there are any) for the types that
+    have no shape."""
+    name = row["type"]
+    number = None if name is None else int(tarnu.RegType[name]) if name in tarnu.RegType.__members__ \
+        else int(name.rsplit("_", 1)[1], 16)
+    data = next((row[field] for field in ("data_text", "data_list", "data_number") if row[field] is not None), None)
+    if data is None and number not in _TYPES_WITH_SHAPE and row["raw"]:
+        data = row["raw"]
+    time = row["last_written"]
+    if time is not None:
+        time = time.astimezone(datetime.timezone.utc)
+    return (row["hive"], row["key"], time, row["value"], number, row["raw"], data, row["error"])

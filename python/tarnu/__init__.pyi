@@ -325,6 +325,17 @@ class Record(Tuple[Optional[str], Optional[str], Optional[datetime.datetime], Op
 
 def records(source: Union[_Path, _BytesLike, Hive], logs: _Logs = "auto", name: Optional[str] = None) -> Iterator[Record]: ...
 
+@final
+class ArrowRows:
+    """The rows of one hive as Arrow record batches, through the Arrow PyCapsule interface (reached through arrow())."""
+
+    def __arrow_c_stream__(self, requested_schema: object = None) -> object: ...
+    def __arrow_c_schema__(self) -> object: ...
+    def counts(self) -> Tuple[int, int, int]: ...
+
+def arrow(source: Union[_Path, _BytesLike, Hive], logs: _Logs = "auto", deleted: bool = False,
+          name: Optional[str] = None, key: str = "", batch_bytes: int = 8388608, batch_rows: int = 65536) -> ArrowRows: ...
+
 _ErrorKind = Literal["InvalidSignature", "InvalidFormat", "InvalidOffset", "InvalidCellSize", "NotFound",
                      "InvalidUtf16", "HiveTooSmall", "ChecksumMismatch", "UnsupportedVersion", "TruncatedData",
                      "InvalidSubkeyListType"]

@@ -244,6 +244,8 @@ const SharedHive* hive_of_object(PyObject* object);
 // Adds `records`, `Record`, `_export` and `_logs_beside` to the module (not to __all__).
 bool add_records(PyObject* module);
 bool add_export_stream(PyObject* module);
+// Adds `arrow`, the rows of a hive as Arrow record batches, to the module (not to __all__).
+bool add_arrow(PyObject* module);
 // Sets the function of `definition` on the module under its name (not in __all__).
 bool add_module_function(PyObject* module, PyMethodDef* definition);
 // Adds `carve`, `carve_mode` and `Carved` to the module (not to __all__).

@@ -127,7 +127,7 @@ PyObject* initialise() {
     }
     PyObject* version = PyUnicode_FromString("0.1.0");
     bool ok = version != nullptr && export_name(module, "__version__", version) && add_records(module) &&
-              add_export_stream(module) && add_log_description(module) && add_decoders(module) &&
+              add_export_stream(module) && add_arrow(module) && add_log_description(module) && add_decoders(module) &&
               add_carve(module) && add_error_types(module) && add_value_types(module);
     Py_XDECREF(version);
     if (!ok) {

@@ -3,7 +3,7 @@
     tarnu info HIVE...                    base block, counts, dirty or clean, logs, records outside the tree
     tarnu ls HIVE [PATH]                  a key's subkeys and values
     tarnu get HIVE PATH [VALUE]           one value's data (decoded, or --raw)
-    tarnu dump HIVE... [-k PATH]          every key and value as JSON Lines or CSV (--deleted: and recovered ones)
+    tarnu dump HIVE... [-k PATH]          every key and value as JSON Lines, CSV or Parquet (--deleted: recovered too)
     tarnu deleted HIVE...                 keys and values recovered outside the live tree
     tarnu timeline HIVE...                key last-written times as a bodyfile or CSV (--deleted, --artifacts)
     tarnu export-reg HIVE [-k PATH]       a .reg file that regedit imports
@@ -76,6 +76,10 @@ def main(argv: Optional[List[str]] = None) -> int:
     args = parser().parse_args(argv)
     run: Optional[Run] = None
     try:
+        # A command that writes its output itself (not as a stream) takes it from the arguments first.
+        prepare = getattr(args, "prepare", None)
+        if prepare is not None:
+            prepare(args)
         # Before any output is opened: no command writes over one of its inputs.
         run = Run(quiet=args.quiet, strict=args.strict, output=getattr(args, "output", None),
                   before_open=lambda: refuse_overwriting_inputs(args))

@@ -10,10 +10,10 @@ from typing import Any, List, Tuple
 import tarnu
 import tarnu.reports
 
-from . import report_rows
-from .hives import Emit, Outcome, Task, for_each_hive
-from .inputs import add_hives_argument, add_output_argument, dirty_note, hive_paths, open_hive
-from .run import EXIT_USAGE, CommandError, Run, reason
+from . import parquet, report_rows
+from .hives import Emit, Outcome, Task, for_each_hive, started
+from .inputs import Opened, add_hives_argument, add_output_argument, dirty_note, hive_paths, open_hive
+from .run import EXIT_USAGE, CommandError, Run
 
 # The root key that a .reg file names before the hive's own root, unless --prefix says otherwise.
 DEFAULT_REG_ROOT = "HKEY_LOCAL_MACHINE"
@@ -25,15 +25,14 @@ def export_work(task: Task, emit: Emit) -> Outcome:
     recovery's when it is the only source."""
     options = dict(task.options)
     artifacts = options.pop("artifacts", False)
-    try:
+    def start() -> Tuple[Opened, Any]:
         opened = open_hive(task.path, task.use_logs)
-        stream = tarnu._export(opened.hive, name=task.path, strict=task.strict, header=False, **options)
-    except CommandError as error:
-        return Outcome(task.path, error=str(error))
-    except tarnu.KeyNotFoundError as error:
-        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)), missing_key=True)
-    except (OSError, ValueError) as error:
-        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)))
+        return opened, tarnu._export(opened.hive, name=task.path, strict=task.strict, header=False, **options)
+
+    begun = started(task, start)
+    if isinstance(begun, Outcome):
+        return begun
+    opened, stream = begun
     problems = []
     for chunk in stream:
         emit(chunk)
@@ -65,6 +64,9 @@ def run_export(run: Run, args: argparse.Namespace, hives: List[str], **options: 
 
 
 def dump(run: Run, args: argparse.Namespace) -> None:
+    if args.format == "parquet":
+        parquet.dump(run, args)
+        return
     run_export(run, args, args.hives, format=args.format, key=args.key, binary="base64" if args.base64 else "hex",
                sources="live+recovered" if args.deleted else "live")
 
@@ -103,20 +105,22 @@ def add_spreadsheet_argument(parser: argparse.ArgumentParser) -> None:
 def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]", common: argparse.ArgumentParser,
                 many: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
-        "dump", parents=[common, many], help="every key and value as JSON Lines or CSV",
+        "dump", parents=[common, many], help="every key and value as JSON Lines, CSV or Parquet",
         description="Every key under PATH with its values, one row per value and one per key without values: "
                     "hive, key, last_written (ISO-8601 UTC), value (\"\" for the default), type, raw (the data "
-                    "bytes in hex or base64) and data (decoded text, list of texts or number).")
+                    "bytes in hex or base64) and data (decoded text, list of texts or number). Parquet (with "
+                    "pyarrow installed: pip install 'tarnu[parquet]') has the columns of tarnu.arrow and error "
+                    "rows; -o names the file for one hive file, or a folder that receives one file per hive.")
     add_hives_argument(p)
     p.add_argument("-k", "--key", default="", metavar="PATH", help="start at this key (default: the root)")
-    p.add_argument("--format", choices=["jsonl", "csv"], default="jsonl")
+    p.add_argument("--format", choices=["jsonl", "csv", "parquet"], default="jsonl")
     p.add_argument("--base64", action="store_true", help="raw bytes in base64 instead of hex")
     p.add_argument("--deleted", action="store_true",
                    help="after each hive's keys, what recovery finds outside its live tree (see the deleted command); "
                         "every row gains the columns deleted, path_complete, offset and source")
     add_spreadsheet_argument(p)
     add_output_argument(p)
-    p.set_defaults(handler=dump)
+    p.set_defaults(handler=dump, prepare=parquet.prepare)
 
     p = commands.add_parser(
         "timeline", parents=[common, many], help="key last-written times, for mactime or as CSV",

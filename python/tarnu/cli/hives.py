@@ -8,10 +8,14 @@ to stdout as it is made; a worker process gathers it and the parent writes it, h
 from __future__ import annotations
 
 import concurrent.futures
-from typing import Any, Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple, TypeVar, Union
+
+import tarnu
 
 from .inputs import STDIN
-from .run import Run
+from .run import CommandError, Run, reason
+
+T = TypeVar("T")
 
 
 class Task(NamedTuple):
@@ -36,6 +40,19 @@ class Outcome(NamedTuple):
 
 Emit = Callable[[bytes], None]
 Work = Callable[[Task, Emit], Outcome]
+
+
+def started(task: Task, start: Callable[[], T]) -> Union[T, Outcome]:
+    """What `start()` gives (opening the task's hive, and what a piece of work begins with), or the Outcome of the
+    failure it raised: a hive that cannot be read, or one without the key the run starts at."""
+    try:
+        return start()
+    except CommandError as error:
+        return Outcome(task.path, error=str(error))
+    except tarnu.KeyNotFoundError as error:
+        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)), missing_key=True)
+    except (OSError, ValueError) as error:
+        return Outcome(task.path, error="{}: {}".format(task.path, reason(error)))
 
 
 def _gathered(work: Work, task: Task) -> Outcome:

@@ -1,0 +1,140 @@
+// The Arrow writer of the row model on rows made by hand, and the stream of a hive that cannot be opened: the
+// buffers each field hands out, nulls, times, data by shape, the hive's dictionary, and the C stream's calls.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "rows/arrow_stream.h"
+
+using namespace tarnu;
+using namespace tarnu::test;
+
+namespace {
+
+template <typename T>
+T item(const ArrowArray& array, size_t buffer, size_t i) {
+    T out;
+    std::memcpy(&out, static_cast<const uint8_t*>(array.buffers[buffer]) + i * sizeof(T), sizeof(T));
+    return out;
+}
+
+bool valid(const ArrowArray& array, size_t i) {
+    if (array.buffers[0] == nullptr) return true;
+    return (static_cast<const uint8_t*>(array.buffers[0])[i / 8] >> (i % 8)) & 1;
+}
+
+// Item `i` of a utf8 (Offset int32_t) or large (int64_t) array.
+template <typename Offset>
+std::string text(const ArrowArray& array, size_t i) {
+    const auto begin = static_cast<size_t>(item<Offset>(array, 1, i));
+    const auto end = static_cast<size_t>(item<Offset>(array, 1, i + 1));
+    return std::string(static_cast<const char*>(array.buffers[2]) + begin, end - begin);
+}
+
+const std::vector<uint8_t> kText = {'h', 0, 0xE9, 0, 0, 0};              // "hé"
+const std::vector<uint8_t> kList = {'a', 0, 0, 0, 'b', 0, 'c', 0, 0, 0, 0, 0};  // ["a", "bc"]
+const std::vector<uint8_t> kDword = {7, 0, 0, 0};
+const std::vector<uint8_t> kBad = {0, 0xD8, 'x', 0};  // a lone surrogate: does not decode
+
+Row value_row(std::string_view name, uint32_t type, const std::vector<uint8_t>& data) {
+    Row row;
+    row.hive = "H";
+    row.key = "A\\B";
+    row.last_written = 116444736000000000 + 15;  // 1.5 microseconds after 1970: 1 microsecond
+    row.value = name;
+    row.type = ValueType{type};
+    row.raw = Bytes(data);
+    return row;
+}
+
+}  // namespace
+
+TEST(every_field_of_a_batch) {
+    const ColumnList columns = arrow_columns(RowSources::Live);
+    ArrowBatchWriter writer(columns.view(), std::string("H"));
+    CHECK_EQ(writer.schema().children.size(), size_t{10});
+    Row key_only;
+    key_only.hive = "H";
+    key_only.key = "";
+    writer.add(key_only);
+    writer.add(value_row("s", kRegSz, kText));
+    writer.add(value_row("m", kRegMultiSz, kList));
+    writer.add(value_row("d", kRegDword, kDword));
+    writer.add(value_row("bad", kRegSz, kBad));
+    writer.add(value_row("u", 0x1c, kDword));
+    Row error;
+    error.hive = "H";
+    error.error = "broken";
+    writer.add(error);
+    const size_t bytes = writer.bytes();
+    CHECK(bytes > 0 && writer.rows() == 7);
+
+    ArrowArray batch{};
+    writer.finish(batch);
+    CHECK(writer.rows() == 0 && writer.bytes() < bytes);
+    CHECK(batch.length == 7 && batch.n_children == 10 && batch.null_count == 0 && batch.release != nullptr);
+    const ArrowArray& hive = *batch.children[0];
+    CHECK(hive.dictionary != nullptr && hive.dictionary->length == 1 && text<int32_t>(*hive.dictionary, 0) == "H");
+    CHECK(item<int32_t>(hive, 1, 6) == 0 && hive.null_count == 0);
+    const ArrowArray& key = *batch.children[1];
+    CHECK(text<int32_t>(key, 0).empty() && valid(key, 0) && text<int32_t>(key, 1) == "A\\B" && !valid(key, 6));
+    const ArrowArray& time = *batch.children[2];
+    CHECK(!valid(time, 0) && item<int64_t>(time, 1, 1) == 1 && time.null_count == 2);
+    CHECK(!valid(*batch.children[3], 0) && text<int32_t>(*batch.children[3], 4) == "bad");
+    const ArrowArray& type = *batch.children[4];
+    CHECK(text<int32_t>(type, 2) == "REG_MULTI_SZ" && text<int32_t>(type, 5) == "REG_UNKNOWN_0x0000001c");
+    CHECK(text<int64_t>(*batch.children[5], 3) == std::string("\x07\0\0\0", 4));
+    const ArrowArray& data_text = *batch.children[6];
+    CHECK(text<int64_t>(data_text, 1) == "h\xC3\xA9" && !valid(data_text, 4) && data_text.null_count == 6);
+    const ArrowArray& list = *batch.children[7];
+    CHECK(valid(list, 2) && item<int32_t>(list, 1, 2) == 0 && item<int32_t>(list, 1, 3) == 2 && list.null_count == 6);
+    CHECK(text<int64_t>(*list.children[0], 1) == "bc");
+    const ArrowArray& number = *batch.children[8];
+    CHECK(valid(number, 3) && item<uint64_t>(number, 1, 3) == 7 && !valid(number, 5) && number.null_count == 6);
+    CHECK(text<int32_t>(*batch.children[9], 6) == "broken" && batch.children[9]->null_count == 6);
+    batch.release(&batch);
+    CHECK(batch.release == nullptr);
+}
+
+TEST(recovery_columns_and_a_hive_without_a_name) {
+    const ColumnList columns = arrow_columns(RowSources::LiveThenRecovered);
+    ArrowBatchWriter writer(columns.view(), std::nullopt);
+    Row row = value_row("v", kRegDword, kDword);
+    row.hive = std::nullopt;
+    row.deleted = true;
+    row.offset = 0x120;
+    writer.add(row);
+    ArrowArray batch{};
+    writer.finish(batch);
+    CHECK(batch.n_children == 14);
+    CHECK(batch.children[0]->null_count == 1 && batch.children[0]->dictionary->length == 0);
+    const ArrowArray& deleted = *batch.children[9];
+    CHECK(deleted.buffers[0] == nullptr && (static_cast<const uint8_t*>(deleted.buffers[1])[0] & 1) == 1);
+    CHECK(batch.children[10]->null_count == 1 && item<uint32_t>(*batch.children[11], 1, 0) == 0x120);
+    batch.release(&batch);
+}
+
+TEST(a_stream_of_a_hive_that_cannot_be_opened_is_one_error_row) {
+    ArrowRowsOptions options;
+    options.hive_name = "gone";
+    auto rows = std::make_unique<ArrowRows>([] { return Result<SharedHive>(HiveError::io_text("no such hive")); },
+                                            options);
+    const auto counts = rows->counts();
+    ArrowArrayStream stream{};
+    export_arrow_stream(std::move(rows), nullptr, stream);
+    ArrowSchema schema{};
+    CHECK(stream.get_schema(&stream, &schema) == 0 && schema.n_children == 10);
+    CHECK(std::string(schema.children[0]->format) == "i" && std::string(schema.children[0]->dictionary->format) == "u");
+    CHECK(std::string(schema.children[2]->format) == "tsu:UTC" && std::string(schema.children[7]->format) == "+l");
+    schema.release(&schema);
+    ArrowArray batch{};
+    CHECK(stream.get_next(&stream, &batch) == 0 && batch.release != nullptr && batch.length == 1);
+    if (batch.release == nullptr) return;
+    CHECK(!valid(*batch.children[1], 0) && text<int32_t>(*batch.children[9], 0) == "no such hive");
+    batch.release(&batch);
+    CHECK(stream.get_next(&stream, &batch) == 0 && batch.release == nullptr);
+    CHECK(stream.get_last_error(&stream) == nullptr && counts->skipped == 1);
+    stream.release(&stream);
+    CHECK(stream.release == nullptr);
+}
