@@ -21,6 +21,9 @@ constexpr int64_t kUnixEpochMicroseconds = 11644473600000000;
 template <typename Offset>
 class VariableField {
 public:
+    // What every batch of the field holds however many items it has: the offset before the first item.
+    static constexpr size_t kBatchBytes = sizeof(Offset);
+
     explicit VariableField(BufferSlots& slots) : valid_(slots), offsets_(slots), data_(slots) {
         offsets_.push(Offset{0});
     }
@@ -114,6 +117,9 @@ private:
 // A list of large_utf8 items per row: validity, int32 offsets into the items, the items.
 class TextListField {
 public:
+    // The offset before the first list, and the one before the first item.
+    static constexpr size_t kBatchBytes = sizeof(int32_t) + VariableField<int64_t>::kBatchBytes;
+
     explicit TextListField(BufferSlots& slots) : valid_(slots), offsets_(slots), items_(slots) { offsets_.push(0); }
     size_t add_null() { return valid_.push(false) + push_offset(); }
     // Appends an item of the row's list, written by `write` into the string it is given; returns the bytes added.
@@ -188,6 +194,7 @@ public:
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "u"}); }
     void reserve(size_t rows, size_t bytes) override { field_.reserve(rows, bytes); }
+    size_t batch_bytes() const override { return VariableField<int32_t>::kBatchBytes; }
     void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
 
 private:
@@ -249,6 +256,7 @@ public:
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "u"}); }
     void reserve(size_t rows, size_t bytes) override { field_.reserve(rows, bytes); }
+    size_t batch_bytes() const override { return VariableField<int32_t>::kBatchBytes; }
     void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
 
 private:
@@ -266,6 +274,7 @@ public:
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "Z"}); }
     void reserve(size_t rows, size_t bytes) override { field_.reserve(rows, bytes); }
+    size_t batch_bytes() const override { return VariableField<int64_t>::kBatchBytes; }
     void finish(ArrayParts& batch) override { field_.finish(batch.add_child()); }
 
 private:
@@ -322,6 +331,7 @@ public:
         list_.finish(batch.add_child());
         number_.finish(batch.add_child());
     }
+    size_t batch_bytes() const override { return VariableField<int64_t>::kBatchBytes + TextListField::kBatchBytes; }
 
 private:
     VariableField<int64_t> text_;
@@ -408,12 +418,13 @@ void ArrowBatchWriter::add(const Row& row) {
 }
 
 size_t ArrowBatchWriter::row_bound(const Row& row) {
-    // Besides the raw bytes, decoded data takes at most 5 bytes for each stored byte: its text 1.5 (3 bytes of UTF-8
-    // for 2 of UTF-16), and a list 8 bytes of offset for each item, which takes at least 2 stored bytes (a character
-    // and its terminator, in UTF-8) or 4 (in UTF-16).
+    // Besides the raw bytes, decoded data takes at most 6.5 bytes for each stored byte: its text 1.5 (3 bytes of
+    // UTF-8 for 2 of UTF-16), and a list 12 bytes of offsets for each item (4 in the list, 8 in its strings) and the
+    // item's text, where an item takes at least 2 stored bytes (a character and its terminator, in UTF-8): 13 bytes
+    // for 2. Other readings of the same bytes take less.
     const size_t raw = row.raw ? row.raw->size() : 0;
     return kFixedRowBytes + row.key.value_or("").size() + row.value.value_or("").size() +
-           row.error.value_or("").size() + raw * 6;
+           row.error.value_or("").size() + raw * 8;
 }
 
 void ArrowBatchWriter::finish(ArrowArray& out) {
