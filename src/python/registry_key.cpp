@@ -36,14 +36,16 @@ PyObject* key_cell_offset(PyObject* self, PyObject*) { return PyLong_FromUnsigne
 
 // The children's nodes are read with the interpreter lock held: a few hundred nanoseconds per child, less than
 // making the child's Python object, and far less than handing the lock to another thread and back. Each is read
-// as `read_subkeys` reads it and goes straight into its RegistryKey; the first that cannot be read fails the call.
+// as `read_subkeys` reads it, against the same budget, and goes straight into its RegistryKey; the first that cannot
+// be read fails the call.
 PyObject* key_subkeys(PyObject* self, PyObject*) {
     return guarded(
         [&]() -> PyObject* {
             const KeyFields& key = key_of(self);
+            GatherBudget budget = subkeys_budget(*key.hive, key.node);
             return respond(child_offsets(*key.hive, key.node), [&](std::vector<uint32_t>& offsets) {
                 return new_list(offsets, [&](uint32_t offset) {
-                    return respond(parse_key_node(*key.hive, offset),
+                    return respond(read_subkey(*key.hive, offset, budget),
                                    [&](KeyNode& child) { return new_registry_key(key.hive, std::move(child)); });
                 });
             });

@@ -5,6 +5,7 @@
 // nothing until its array doubles; 0xFFFFFFFF, which marks a free slot there, is kept apart.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -91,6 +92,28 @@ private:
     unsigned shift_ = 64;
     size_t size_ = 0;
     bool has_free_ = false;
+};
+
+// A set for the few offsets that one list or path usually holds: the first eight stay in place and the rest go to
+// an OffsetSet, so that a short list or path allocates nothing.
+class FewOffsets {
+public:
+    // Adds `offset`; false when it was a member already.
+    bool insert(uint32_t offset) {
+        for (size_t i = 0; i < count_; ++i) {
+            if (first_[i] == offset) return false;
+        }
+        if (count_ < first_.size()) {
+            first_[count_++] = offset;
+            return true;
+        }
+        return more_.insert(offset);
+    }
+
+private:
+    std::array<uint32_t, 8> first_{};
+    size_t count_ = 0;
+    OffsetSet more_;
 };
 
 }  // namespace tarnu

@@ -220,5 +220,23 @@ struct ValueDataSize {
     template <typename F> void each(F&& f) const { f("limit", limit); f("times", times); }
 };
 
+// One call that would gather more than `limit` bytes, `times` the hive's size, from the key it names: the names and
+// data of a key's values (when the data alone stays within the bound), the names of its subkeys, or the names and
+// list entries a lookup below it reads.
+struct Budget {
+    static constexpr ErrorKind kKind = ErrorKind::InvalidFormat;
+    static constexpr const char* kProblem = "Budget";
+    enum class Call : uint8_t { Values, Subkeys, Lookup } call = Call::Values;
+    uint64_t limit = 0, times = 0;
+    std::string_view call_name() const {
+        return call == Call::Values ? "values" : call == Call::Subkeys ? "subkeys" : "lookup";
+    }
+    template <typename F> void each(F&& f) const {
+        f("call", call_name());
+        f("limit", limit);
+        f("times", times);
+    }
+};
+
 }  // namespace malformed
 }  // namespace tarnu

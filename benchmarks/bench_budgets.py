@@ -1,0 +1,158 @@
+"""What each call and command costs on small hives that name one record over and over (tarnu.hivebuilder.repeats).
+
+    python benchmarks/bench_budgets.py [--small] [CASE...]
+
+Each case builds its hive, then runs every call or command in a child process of its own and reads that process's
+peak memory (VmHWM) and its time. Printed per run: the hive's size, the peak above an interpreter that imported
+tarnu and read the hive's bytes, that peak as a multiple of the hive's size, the seconds per megabyte of hive, and
+the result (what the call returned or raised, the command's exit code and output size). A command's time is less
+the interpreter's start (`tarnu --version`). The bound that every run
+must keep: a peak of at most 4 times the hive's size plus 64 MiB, and at most a second per megabyte of hive.
+--small builds the tests' sizes instead, for a quick look.
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+from tarnu.hivebuilder import repeats
+
+MIB = 1 << 20
+
+FULL = {
+    "value-names": lambda: repeats.repeated_value_name(20000, 20000),
+    "subkey-names": lambda: repeats.repeated_subkey_name(20000, 20000),
+    "lying-hashes": lambda: repeats.lying_hashes(9000, 60000),
+    "shared-data": lambda: repeats.shared_value_list(2100, 1 << 20),
+    "deleted-data": lambda: repeats.repeated_deleted_data(300, 256 << 10),
+    "deleted-chain": lambda: repeats.deleted_key_chain(3000, 200),
+}
+SMALL = {
+    "value-names": lambda: repeats.repeated_value_name(2000, 2000),
+    "subkey-names": lambda: repeats.repeated_subkey_name(2000, 2000),
+    "lying-hashes": lambda: repeats.lying_hashes(900, 6000),
+    "shared-data": lambda: repeats.shared_value_list(210, 100 << 10),
+    "deleted-data": lambda: repeats.repeated_deleted_data(30, 25 << 10),
+    "deleted-chain": lambda: repeats.deleted_key_chain(300, 200),
+}
+
+# Python run in the child: {hive} is the hive's path. Each ends with what it found, printed.
+DEEP = "\\\\".join(["a"] * 512)
+CALLS = {
+    "value-names": {
+        "values()": "r = len(root.values())",
+        "value_records()": "r = len(root.value_records())",
+        "value(missing)": "r = root.value('missing')",
+        "records()": "r = sum(1 for _ in tarnu.records(hive_path))",
+    },
+    "subkey-names": {
+        "subkeys()": "r = len(root.subkeys())",
+        "subkey(missing)": "r = root.subkey('missing')",
+        "walk()": "r = sum(1 for _ in hive.walk())",
+        "records()": "r = sum(1 for _ in tarnu.records(hive_path))",
+    },
+    "lying-hashes": {
+        "key(a\\\\a...)": "r = hive.key('" + DEEP + "')",
+        "subkey(a\\\\a...)": "r = root.subkey('" + DEEP + "')",
+    },
+    "shared-data": {
+        "records()": "r = sum(1 for _ in tarnu.records(hive_path))",
+        "walk values()": "r = sum(len(k.values()) for _, k in hive.walk())",
+    },
+    "deleted-data": {
+        "deleted() raw_data": "r = sum(len(d.raw_data() or b'') for d in hive.deleted() if hasattr(d, 'raw_data'))",
+    },
+    "deleted-chain": {
+        "deleted() path": "r = sum(len(d.path()) for d in hive.deleted() if hasattr(d, 'path'))",
+    },
+}
+COMMANDS = {
+    "value-names": [["dump"], ["export-reg"], ["search", "zzz"], ["timeline"]],
+    "subkey-names": [["dump"], ["export-reg"], ["search", "zzz"]],
+    "lying-hashes": [["get", "{hive}", DEEP.replace("\\\\", "\\"), "x"]],
+    "shared-data": [["dump"], ["search", "zzz"], ["export-reg"], ["dump", "--format", "csv"]],
+    "deleted-data": [["deleted"], ["dump", "--deleted"]],
+    "deleted-chain": [["deleted"], ["dump", "--deleted"]],
+}
+
+CHILD = """
+import sys, time
+import tarnu
+hive_path = sys.argv[1]
+hive = tarnu.Hive.open(hive_path)
+root = hive.root_key()
+start = time.perf_counter()
+try:
+    {call}
+    r = repr(r)[:60]
+except Exception as e:
+    r = type(e).__name__ + ": " + str(e)[:110]
+print(time.perf_counter() - start, r)
+"""
+
+# The interpreter's own peak: tarnu imported and the hive opened, nothing read.
+BASELINE = CHILD.format(call="r = None")
+
+
+def measure(argv, env):
+    """Runs a child; its peak memory (the kernel's account of it), its time and what it found or wrote."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    head, written = b"", 0
+    for chunk in iter(lambda: proc.stdout.read(1 << 16), b""):
+        head, written = head or chunk[:200], written + len(chunk)
+    _, status, usage = os.wait4(proc.pid, 0)
+    took = time.perf_counter() - start
+    err = proc.stderr.read().decode("utf-8", "replace").strip()
+    peak = usage.ru_maxrss * 1024
+    if argv[1] == "-c":
+        fields = head.decode("utf-8", "replace").strip().split(" ", 1)
+        return peak, float(fields[0]), fields[1] if len(fields) > 1 else err[-200:]
+    code = os.waitstatus_to_exitcode(status)
+    return peak, took, "exit {}, {:,} bytes out{}".format(code, written, (": " + err[-100:]) if code > 3 else "")
+
+
+def command_line(command, path):
+    """`python -m tarnu` with the command's words, the hive's path after the command's name unless it names it."""
+    words = [w.replace("{hive}", path) for w in command]
+    if "{hive}" not in command:
+        words.insert(1, path)
+    return [sys.executable, "-m", "tarnu"] + words + (["-q"] if command[0] != "get" else [])
+
+
+def main(argv):
+    small = "--small" in argv
+    names = [a for a in argv[1:] if not a.startswith("--")] or list(FULL)
+    builders = SMALL if small else FULL
+    env = dict(os.environ)
+    worst = 0.0
+    with tempfile.TemporaryDirectory() as folder:
+        for name in names:
+            path = os.path.join(folder, name + ".hive")
+            with open(path, "wb") as f:
+                f.write(builders[name]())
+            size = os.path.getsize(path)
+            base, _, _ = measure([sys.executable, "-c", BASELINE, path], env)
+            _, startup, _ = measure([sys.executable, "-m", "tarnu", "--version"], env)
+            print("{}: {:,} bytes".format(name, size))
+            runs = [(label, [sys.executable, "-c", CHILD.format(call=call), path])
+                    for label, call in CALLS[name].items()]
+            runs += [("tarnu " + " ".join(c for c in command if "{" not in c and "\\" not in c),
+                      command_line(command, path)) for command in COMMANDS[name]]
+            for label, child in runs:
+                peak, took, result = measure(child, env)
+                above = max(0, peak - base)
+                bound = 4 * size + 64 * MIB
+                per_mb = max(0.0, took - (startup if child[1] == "-m" else 0.0)) / (size / MIB)
+                worst = max(worst, above / bound, per_mb)
+                print("  {:<22} peak +{:7.1f} MiB ({:6.1f} x hive) {:6.2f} s/MB  {}{}".format(
+                    label, above / MIB, above / size, per_mb, result,
+                    "" if above <= bound and per_mb <= 1 else "  OVER"))
+    print("worst: {:.2f} of the bound".format(worst))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
