@@ -15,11 +15,14 @@ import os
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 from tarnu.hivebuilder import repeats
 
 MIB = 1 << 20
+# A run still going after this many seconds is stopped and reported so.
+TIME_LIMIT = 120
 
 FULL = {
     "value-names": lambda: repeats.repeated_value_name(20000, 20000),
@@ -96,15 +99,21 @@ print(time.perf_counter() - start, r)
 BASELINE = CHILD.format(call="r = None")
 
 
-def measure(argv, env):
-    """Runs a child; its peak memory (the kernel's account of it), its time and what it found or wrote."""
+def measure(argv, env, limit=TIME_LIMIT):
+    """Runs a child; its peak memory (the kernel's account of it), its time and what it found or wrote. A child still
+    running after `limit` seconds is stopped."""
     start = time.perf_counter()
     proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    timer = threading.Timer(limit, proc.kill)
+    timer.start()
     head, written = b"", 0
     for chunk in iter(lambda: proc.stdout.read(1 << 16), b""):
         head, written = head or chunk[:200], written + len(chunk)
     _, status, usage = os.wait4(proc.pid, 0)
+    timer.cancel()
     took = time.perf_counter() - start
+    if took >= limit:
+        return usage.ru_maxrss * 1024, took, "stopped after {} s".format(limit)
     err = proc.stderr.read().decode("utf-8", "replace").strip()
     peak = usage.ru_maxrss * 1024
     if argv[1] == "-c":

@@ -36,8 +36,9 @@ struct RowGroup {
     RowGroup(const RowGroup&) = delete;
     RowGroup& operator=(const RowGroup&) = delete;
 
-    // The bytes of data its rows hold.
+    // The bytes of data its rows hold, and of data, path and value names together.
     size_t data_size() const;
+    size_t held_size() const;
     // Makes it the one error row of `problem` (key null when `has_key` is false).
     void set_error(std::optional<std::string_view> hive, RecordProblem problem, bool has_key = true);
 };

@@ -44,7 +44,7 @@ GatherBudget subkeys_budget(const Hive& hive, const KeyNode& key) {
 
 Result<KeyNode> read_subkey(const Hive& hive, uint32_t offset, GatherBudget& budget) {
     TARNU_TRY(KeyNode child, parse_key_node(hive, offset));
-    TARNU_CHECK(budget.spend(kSubkeyEntryCost + kKeyNodeFixedSize + child.name.size()));
+    TARNU_CHECK(budget.spend(kSubkeyEntryCost + child.name.size()));
     return child;
 }
 

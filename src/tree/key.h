@@ -21,8 +21,8 @@ namespace tarnu {
 struct Hive;
 
 // The children of `key`, in stored order. A key whose subkey count is 0 has none, whatever its list offset
-// holds; one child that cannot be read fails the call, and so do children whose list entries, records and names
-// pass the budget of one call (tree/budget.h): lists that name one key with a long name over and over.
+// holds; one child that cannot be read fails the call, and so do children whose list entries and names pass the
+// budget of one call (tree/budget.h): lists that name one key with a long name over and over.
 Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key);
 
 // What one child costs against that budget beyond its record and name: its list entry (four bytes at least).

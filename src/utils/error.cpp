@@ -94,6 +94,9 @@ std::string text(const malformed::Budget& e, uint64_t at) {
     if (e.call == Call::Lookup) {
         return "Lookup below key at offset " + hex(at) + " reads" + bound + "names and lists" + times;
     }
+    if (e.call == Call::Walk) {
+        return "Values of the keys walked from key at offset " + hex(at) + " hold" + bound + "names and data" + times;
+    }
     if (e.call == Call::Subkeys) return "Subkeys of key at offset " + hex(at) + " hold" + bound + "names" + times;
     return "Values of key at offset " + hex(at) + " hold" + bound + "names and data" + times;
 }

@@ -221,15 +221,16 @@ struct ValueDataSize {
 };
 
 // One call that would gather more than `limit` bytes, `times` the hive's size, from the key it names: the names and
-// data of a key's values (when the data alone stays within the bound), the names of its subkeys, or the names and
-// list entries a lookup below it reads.
+// data of a key's values (when the data alone stays within the bound), the names of its subkeys, the names and
+// list entries a lookup below it reads, or the names and data of the values of a walk's keys.
 struct Budget {
     static constexpr ErrorKind kKind = ErrorKind::InvalidFormat;
     static constexpr const char* kProblem = "Budget";
-    enum class Call : uint8_t { Values, Subkeys, Lookup } call = Call::Values;
+    enum class Call : uint8_t { Values, Subkeys, Lookup, Walk } call = Call::Values;
     uint64_t limit = 0, times = 0;
     std::string_view call_name() const {
-        return call == Call::Values ? "values" : call == Call::Subkeys ? "subkeys" : "lookup";
+        constexpr std::array<std::string_view, 4> kNames = {"values", "subkeys", "lookup", "walk"};
+        return kNames[static_cast<size_t>(call)];
     }
     template <typename F> void each(F&& f) const {
         f("call", call_name());
