@@ -94,6 +94,10 @@ std::string text(const malformed::Budget& e, uint64_t at) {
     if (e.call == Call::Lookup) {
         return "Lookup below key at offset " + hex(at) + " reads" + bound + "names and lists" + times;
     }
+    if (e.call == Call::Recovery) {
+        return "Rows of deleted keys and values hold" + bound + "paths, names and data" + times +
+               "; later rows have no path and no data";
+    }
     if (e.call == Call::Walk) {
         return "Values of the keys walked from key at offset " + hex(at) + " hold" + bound + "names and data" + times;
     }
