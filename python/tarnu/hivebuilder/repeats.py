@@ -43,6 +43,23 @@ def lying_hashes(decoys: int, name_length: int) -> bytes:
     return b.build()
 
 
+def decoy_chain(depth: int, decoys: int, name_length: int) -> bytes:
+    """A chain of ``depth`` keys named "a" * ``name_length`` below the root, each listing ``decoys`` keys named
+    "b" * ``name_length`` under the hash of its child's name, then the child: no key comes back, but a lookup down the
+    chain meets every decoy at every level."""
+    b = HiveBuilder()
+    name = "a" * name_length
+    others = [b.key("b" * name_length) for _ in range(decoys)]
+    child: List[int] = []
+    for _ in range(depth):
+        entries = [(o, lh_hash(name)) for o in others] + [(c, lh_hash(name)) for c in child]
+        listing = b.cell(subkey_list("lh", entries)) if entries else None
+        fields = {"subkey_count": len(entries), "subkey_list_offset": listing} if listing is not None else {}
+        child = [b.key(name, **fields)]  # type: ignore[arg-type]
+    b.key("root", root=True, subkeys=child)
+    return b.build()
+
+
 def shared_value_list(keys: int, data_size: int) -> bytes:
     """``keys`` keys below the root (version 1.3, data in one cell) name one value list, whose one value holds
     ``data_size`` bytes: a walk meets the same data at every key."""
