@@ -24,23 +24,15 @@ MIB = 1 << 20
 # A run still going after this many seconds is stopped and reported so.
 TIME_LIMIT = 120
 
-FULL = {
-    "value-names": lambda: repeats.repeated_value_name(20000, 20000),
-    "subkey-names": lambda: repeats.repeated_subkey_name(20000, 20000),
-    "lying-hashes": lambda: repeats.lying_hashes(9000, 60000),
-    "decoy-chain": lambda: repeats.decoy_chain(400, 40, 2000),
-    "shared-data": lambda: repeats.shared_value_list(2100, 1 << 20),
-    "deleted-data": lambda: repeats.repeated_deleted_data(300, 256 << 10),
-    "deleted-chain": lambda: repeats.deleted_key_chain(3000, 200),
-}
-SMALL = {
-    "value-names": lambda: repeats.repeated_value_name(2000, 2000),
-    "subkey-names": lambda: repeats.repeated_subkey_name(2000, 2000),
-    "lying-hashes": lambda: repeats.lying_hashes(900, 6000),
-    "decoy-chain": lambda: repeats.decoy_chain(100, 10, 1000),
-    "shared-data": lambda: repeats.shared_value_list(210, 100 << 10),
-    "deleted-data": lambda: repeats.repeated_deleted_data(30, 25 << 10),
-    "deleted-chain": lambda: repeats.deleted_key_chain(300, 200),
+# Each case: the shape that builds it, its full-size arguments, and the tests' smaller ones.
+HIVES = {
+    "value-names": (repeats.repeated_value_name, (20000, 20000), (2000, 2000)),
+    "subkey-names": (repeats.repeated_subkey_name, (20000, 20000), (2000, 2000)),
+    "lying-hashes": (repeats.lying_hashes, (9000, 60000), (900, 6000)),
+    "decoy-chain": (repeats.decoy_chain, (400, 40, 2000), (100, 10, 1000)),
+    "shared-data": (repeats.shared_value_list, (2100, 1 << 20), (210, 100 << 10)),
+    "deleted-data": (repeats.repeated_deleted_data, (300, 256 << 10), (30, 25 << 10)),
+    "deleted-chain": (repeats.deleted_key_chain, (3000, 200), (300, 200)),
 }
 
 # Python run in the child: {hive} is the hive's path. Each ends with what it found, printed.
@@ -139,8 +131,7 @@ def command_line(command, path):
 
 def main(argv):
     small = "--small" in argv
-    names = [a for a in argv[1:] if not a.startswith("--")] or list(FULL)
-    builders = SMALL if small else FULL
+    names = [a for a in argv[1:] if not a.startswith("--")] or list(HIVES)
     env = dict(os.environ)
     worst = 0.0
     with tempfile.TemporaryDirectory() as folder:
@@ -151,7 +142,8 @@ def main(argv):
         for name in names:
             path = os.path.join(folder, name + ".hive")
             with open(path, "wb") as f:
-                f.write(builders[name]())
+                shape, full, smaller = HIVES[name]
+                f.write(shape(*(smaller if small else full)))
             size = os.path.getsize(path)
             call_base, _, _ = measure([sys.executable, "-c", BASELINE, path], env)
             print("{}: {:,} bytes".format(name, size))

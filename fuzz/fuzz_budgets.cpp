@@ -95,12 +95,24 @@ void export_all(const Hive& hive, const KeyNode& root, RowSources sources, size_
 
 }  // namespace
 
+// Every form that pairs with the plain delete is replaced, the forms libFuzzer uses itself (nothrow) included, so
+// that no block reaches a delete other than the one its new pairs with.
 void* operator new(size_t size) { return counted_new(size); }
 void* operator new[](size_t size) { return counted_new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return counted_new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](size_t size, const std::nothrow_t& nothrow) noexcept { return operator new(size, nothrow); }
 void operator delete(void* pointer) noexcept { counted_delete(pointer); }
 void operator delete[](void* pointer) noexcept { counted_delete(pointer); }
 void operator delete(void* pointer, size_t) noexcept { counted_delete(pointer); }
 void operator delete[](void* pointer, size_t) noexcept { counted_delete(pointer); }
+void operator delete(void* pointer, const std::nothrow_t&) noexcept { counted_delete(pointer); }
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept { counted_delete(pointer); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto hive = build_hive(HiveImage::from_buffer(fuzz::image_with_valid_header(data, size)));

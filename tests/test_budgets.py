@@ -3,7 +3,7 @@ error or give a shared result, and lookups pass over names by their stored lengt
 
 from __future__ import annotations
 
-from typing import List, Optional
+from typing import Optional, Tuple
 
 import pytest
 
@@ -83,7 +83,7 @@ def test_a_walk_over_keys_that_share_their_values() -> None:
     (repeats.repeated_deleted_data(30, 25 << 10), (0, 30)),
     (repeats.deleted_key_chain(300, 200), (300, 0)),
 ], ids=["data", "paths"])
-def test_recovered_rows_that_repeat_cells(image: bytes, counts: List[int]) -> None:
+def test_recovered_rows_that_repeat_cells(image: bytes, counts: Tuple[int, int]) -> None:
     stream = tarnu._export(image, "jsonl", sources="recovered")
     written = sum(len(chunk) for chunk in stream)
     assert stream.recovered_counts() == counts

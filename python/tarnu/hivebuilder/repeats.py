@@ -50,13 +50,11 @@ def decoy_chain(depth: int, decoys: int, name_length: int) -> bytes:
     b = HiveBuilder()
     name = "a" * name_length
     others = [b.key("b" * name_length) for _ in range(decoys)]
-    child: List[int] = []
-    for _ in range(depth):
-        entries = [(o, lh_hash(name)) for o in others] + [(c, lh_hash(name)) for c in child]
-        listing = b.cell(subkey_list("lh", entries)) if entries else None
-        fields = {"subkey_count": len(entries), "subkey_list_offset": listing} if listing is not None else {}
-        child = [b.key(name, **fields)]  # type: ignore[arg-type]
-    b.key("root", root=True, subkeys=child)
+    child = b.key(name)
+    for _ in range(depth - 1):
+        entries = [(o, lh_hash(name)) for o in others] + [(child, lh_hash(name))]
+        child = b.key(name, subkey_count=len(entries), subkey_list_offset=b.cell(subkey_list("lh", entries)))
+    b.key("root", root=True, subkeys=[child])
     return b.build()
 
 
@@ -89,7 +87,8 @@ def deleted_key_chain(count: int, name_length: int) -> bytes:
     below the root."""
     b = HiveBuilder()
     root = b.reserve(80)
-    parent, chain = root, []  # type: int, List[int]
+    parent = root
+    chain: List[int] = []
     for i in range(count):
         parent = b.cell(nk(("%05d" % i).ljust(name_length, "x"), parent=parent))
         chain.append(parent)
