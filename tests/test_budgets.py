@@ -12,7 +12,8 @@ from conftest import OpenImage
 from tarnu.hivebuilder import HiveBuilder, Key, build_hive, repeats
 
 
-def budget_text(what: str, offset: Optional[int], image: bytes, held: str = "hold", kind: str = "names and data") -> str:
+def budget_text(what: str, offset: Optional[int], image: bytes, held: str = "hold",
+                kind: str = "names and data") -> str:
     where = "" if offset is None else " at offset %#x" % offset
     return "Invalid format: %s%s %s more than %d bytes of %s, 2 times the hive's size" % (
         what, where, held, 2 * len(image), kind)

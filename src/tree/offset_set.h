@@ -2,7 +2,8 @@
 // the bound the set is made with) are bits of one bitmap, an eighth of a bit per byte of the hive, allocated
 // zeroed on first use so that only the parts a walk reaches take memory; a test is one load. Any other offset
 // (only a damaged hive names one) goes to a table with open addressing and linear probing, which allocates
-// nothing until its array doubles; 0xFFFFFFFF, which marks a free slot there, is kept apart.
+// nothing until its array doubles; 0xFFFFFFFF, which marks a free slot there, is kept apart. `FewOffsets` keeps the
+// first few offsets in place, for a list or a path that is short more often than not.
 #pragma once
 
 #include <array>
