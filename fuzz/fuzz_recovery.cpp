@@ -1,6 +1,7 @@
-// libFuzzer target for the recovery of deleted keys and values: the input is taken as a hive image, every cell is
-// walked, and everything the recovery finds in free space is read: each deleted key's path and class name, each
-// deleted value's data (when available) and its decoding.
+// libFuzzer target for the recovery of keys and values outside the live tree: the input is taken as a hive image,
+// every cell is walked, and everything the recovery finds (in free cells, allocated cells nothing references and
+// the remnant area) is read: each recovered key's path and class name, each recovered value's data (when
+// available) and its decoding; then every intact key node with its path as far as it reads.
 //
 //   cmake -S . -B build/fuzz -G Ninja -DTARNU_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build/fuzz
 //   build/fuzz/fuzz_recovery -max_total_time=300 build/fuzz/fuzz/corpus/fuzz_recovery
@@ -12,6 +13,7 @@
 #include "hive/cell_walk.h"
 #include "hive/hive.h"
 #include "decode/value_data.h"
+#include "recovery/intact_keys.h"
 #include "recovery/recovery.h"
 #include "seen.h"
 
@@ -31,5 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!fuzz::seen(bytes) || !bytes.value()) continue;
         (void)fuzz::seen(decode_value_data(value.key.value_type, bytes.value()->view()));
     }
+    for (const KeyNode& node : intact_key_nodes(hive)) (void)path_as_far_as_it_reads(hive, node);
     return 0;
 }

@@ -190,12 +190,38 @@ def near_records():
     return b.build()
 
 
+def outside_tree():
+    """A key in allocated cells that nothing names, and past the stated end a bin of an earlier hive whose records
+    name cells by that hive's offsets, then a value key without its size field."""
+    b = hb.HiveBuilder()
+    root = b.reserve(len(hb.nk("root")))
+    b.add(hb.Key("orphan", values=[hb.Value("v", hb.REG_SZ, "text")]), parent=root)
+    b.key("root", root=True, at=root)
+    stated = b.new_bin(offset=0x80000)
+    data = b.cell("left".encode("utf-16-le"))
+    value = b.cell(hb.vk("v", data_size=8, data_offset=data - stated + 0x80000, data_type=hb.REG_SZ))
+    values = b.cell(hb.value_list([value - stated + 0x80000]))
+    b.cell(hb.nk("gone", parent=0x80020, value_count=1, value_list_offset=values - stated + 0x80000), free=True)
+    b.append_raw(bytes(8) + hb.vk("", data_size=4 | hb.INLINE_FLAG, data_offset=1, data_type=hb.REG_DWORD)
+                 + bytes(4068))
+    return b.build(hive_bins_data_size=stated)
+
+
+def cut_tree():
+    """grown_hive() with the first block of its second bin zeroed (header and all), and the file cut short."""
+    image = bytearray(grown_hive())
+    image[8192:12288] = bytes(4096)
+    return bytes(image[:-1024])
+
+
 def recovery_seeds():
     seeds = {name: data for name, data in hive_seeds().items() if name.endswith(".hiv")}
     seeds.update({
         "deleted_tree.hiv": deleted_tree(),
         "merged_free_space.hiv": merged_free_space(),
         "near_records.hiv": near_records(),
+        "outside_tree.hiv": outside_tree(),
+        "cut_tree.hiv": cut_tree(),
     })
     return seeds
 

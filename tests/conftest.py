@@ -3,6 +3,7 @@ reading a .reg file back."""
 
 from __future__ import annotations
 
+import datetime
 import lzma
 import os
 import pathlib
@@ -60,6 +61,21 @@ def open_image(write_file: WriteFile) -> OpenImage:
         return tarnu.Hive.open(write_file(image))
 
     return open_
+
+
+# The builder's additions to a hive under construction: build(builder, offset of the root's cell).
+Build = Callable[[hb.HiveBuilder, int], None]
+
+
+def under_root(build: Build, *keys: hb.Key) -> hb.HiveBuilder:
+    """A builder whose live root key has `keys` (descriptions) as children; `build(b, root)` adds more before the
+    root is written. Returns the builder."""
+    b = hb.HiveBuilder()
+    root = b.reserve(len(hb.nk("root")))
+    live = [b.add(key, parent=root) for key in keys]
+    build(b, root)
+    b.key("root", root=True, at=root, subkeys=live)
+    return b
 
 
 def stored_at(record: Union[hb.Key, hb.Value]) -> int:
@@ -187,9 +203,68 @@ def nested(path: str, *leaf_keys: hb.Key, values: Sequence[hb.Value] = (), times
     return key
 
 
+# 2017-07-12 07:18:28 UTC: the time that report tests store, as Unix seconds and as the datetime reports give.
+WHEN = 1499843908
+WHEN_TIME = datetime.datetime(2017, 7, 12, 7, 18, 28, tzinfo=datetime.timezone.utc)
+
+
+def ft(seconds: int = WHEN) -> bytes:
+    """A FILETIME's 8 bytes for Unix `seconds`."""
+    return hb.filetime(seconds).to_bytes(8, "little")
+
+
+def utf16(text: str) -> bytes:
+    return text.encode("utf-16-le")
+
+
+def software(*keys: hb.Key) -> List[hb.Key]:
+    """The root children of a SOFTWARE hive holding `keys` (Microsoft among them, or added)."""
+    return [hb.Key("Classes"), *keys] if any(k.name == "Microsoft" for k in keys) else [
+        hb.Key("Classes"), hb.Key("Microsoft"), *keys]
+
+
+def ntuser(*keys: hb.Key) -> List[hb.Key]:
+    """The root children of an NTUSER.DAT hive holding `keys`."""
+    return [hb.Key("Environment"), *keys]
+
+
+def scrambled(key: hb.Key, seed: int) -> hb.Key:
+    """`key` with every value's data replaced by bytes of another length, typed as a string, a number or binary."""
+    values = [hb.Value(v.name, (hb.REG_SZ, hb.REG_DWORD, hb.REG_BINARY, hb.REG_MULTI_SZ)[(seed + i) % 4],
+                       bytes((seed * 7 + i * 13 + j) % 256 for j in range((seed + i) % 11)), storage="cell")
+              for i, v in enumerate(key.values)]
+    return hb.Key(key.name, [scrambled(k, seed + n + 1) for n, k in enumerate(key.subkeys)], values)
+
+
 def report_results(hive: tarnu.Hive, name: str) -> Tuple[List[Any], List[Any]]:
     """The records and the notes of one report run on `hive`."""
     import tarnu.reports
 
     results = list(tarnu.reports.run(hive, [name]))
     return [r.record for r in results if not r.is_note], [r.record for r in results if r.is_note]
+
+
+def check_report(hive: tarnu.Hive, name: str, expected: Sequence[Dict[str, Any]]) -> None:
+    """Report `name` notes nothing on `hive` and yields one record per item of `expected`, holding its fields."""
+    records, notes = report_results(hive, name)
+    assert notes == []
+    got = [{field: getattr(record, field) for field in wanted} for record, wanted in zip(records, expected)]
+    assert got == list(expected)
+    assert len(records) == len(expected)
+
+
+def check_notes(hive: tarnu.Hive, name: str, count: int, note: str) -> None:
+    """Report `name` yields `count` records from damaged data on `hive` and notes what it could not read."""
+    records, notes = report_results(hive, name)
+    assert len(records) == count
+    assert any(note in n.text for n in notes), notes
+
+
+def check_no_report_stops(open_image: OpenImage, cases: Sequence[Tuple[List[hb.Key], str, Any]], seed: int) -> None:
+    """No report of `cases` (root children, report name, ...) stops when every value's data has another shape."""
+    import tarnu.reports
+
+    for children, name, _ in cases:
+        hive = typed_hive(open_image, *[scrambled(k, seed) for k in children])
+        stopped = [r.record for r in tarnu.reports.run(hive, [name]) if r.is_note and "stopped" in r.record.text]
+        assert stopped == [], name

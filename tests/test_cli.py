@@ -13,7 +13,8 @@ import pytest
 
 import tarnu
 from conftest import sample_path, stored_at
-from tarnu.hivebuilder import REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ, Key, Value, build_hive, dirty_hive
+from tarnu.hivebuilder import (REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ, HiveBuilder, Key, Value, build_hive,
+                               dirty_hive, nk)
 
 # The tarnu_command fixture: arguments in, the finished child process out.
 Command = Callable[..., "subprocess.CompletedProcess[bytes]"]
@@ -243,6 +244,29 @@ def test_info_of_a_base_block_that_only_the_logs_repair(tarnu_command: Command, 
     assert plain.returncode == 1 and lines(plain.stderr)[0].startswith("tarnu: error: {}: Checksum mismatch".format(path))
 
 
+def test_info_counts_records_outside_the_tree_and_warns_of_a_wrong_checksum(tarnu_command: Command,
+                                                                              write_file: WriteFile) -> None:
+    b = HiveBuilder()
+    root = b.reserve(len(nk("ROOT")))
+    b.add(Key("orphan", values=[Value("v", REG_DWORD, 1)]), parent=root)  # allocated, named by no list
+    gone = b.add(Key("gone"), parent=root)
+    b.delete_key(gone)
+    b.key("ROOT", root=True, at=root)
+    damaged = bytearray(b.build())
+    damaged[508] ^= 0xFF  # the checksum
+    path = write_file(bytes(damaged), "HIVE")
+    refused = tarnu_command("info", path)
+    assert refused.returncode == 1 and "Checksum mismatch" in lines(refused.stderr)[0]
+    result = tarnu_command("info", "--json", "--ignore-checksum", path)
+    info = json.loads(result.stdout)
+    assert (info["checksum_ok"], info["keys"], info["passed_over"]) == (False, 1, 0)
+    assert info["outside_tree"] == {"free": 1, "unreferenced": 2, "remnant": 0}
+    assert lines(result.stderr)[0] == \
+        "tarnu: warning: {}: the base block's checksum is wrong; read as it stands (--ignore-checksum)".format(path)
+    text = lines(tarnu_command("info", "--ignore-checksum", path).stdout)
+    assert "outside tree: free 1, unreferenced 2, remnant 0" in text and "checksum ok: False" in text
+
+
 def test_diff_of_a_hive_and_its_replayed_copy(tarnu_command: Command, dirty: str) -> None:
     result = tarnu_command("diff", dirty)
     assert result.returncode == 0
@@ -302,20 +326,21 @@ def test_deleted_rows(tarnu_command: Command, tmp_path: pathlib.Path, command: L
     assert result.returncode == 0
     rows = dumped(result.stdout)
     assert all(list(row) == ["hive", "key", "last_written", "value", "type", "raw", "data", "deleted",
-                             "path_complete", "offset"] for row in rows)
-    recovered = [(row["key"], row["value"], row["raw"], row["data"], row["path_complete"], row["offset"])
-                 for row in rows if row["deleted"]]
+                             "path_complete", "offset", "source"] for row in rows)
+    recovered = [(row["key"], row["value"], row["raw"], row["data"], row["path_complete"], row["offset"],
+                  row["source"]) for row in rows if row["deleted"]]
     assert recovered == [("Live\\Gone", "Path", "43003a005c0078002e006500780065000000", "C:\\x.exe", True,
-                          gone.values[0].offset),
-                         ("Live\\Gone", "Blob", "0102", None, True, gone.values[1].offset)]
-    live = [(row["key"], row["value"], row["path_complete"], row["offset"]) for row in rows if not row["deleted"]]
-    assert live == ([] if command == ["deleted"] else [("", None, None, None), ("Live", "v", None, None)])
+                          gone.values[0].offset, "free"),
+                         ("Live\\Gone", "Blob", "0102", None, True, gone.values[1].offset, "free")]
+    live = [(row["key"], row["value"], row["path_complete"], row["offset"], row["source"])
+            for row in rows if not row["deleted"]]
+    assert live == ([] if command == ["deleted"] else [("", None, None, None, None), ("Live", "v", None, None, None)])
 
 
 @pytest.mark.parametrize("args, header", [
     (["dump", "--format", "csv"], "hive,key,last_written,value,type,raw,data"),
-    (["dump", "--format", "csv", "--deleted"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset"),
-    (["deleted", "--format", "csv"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset"),
+    (["dump", "--format", "csv", "--deleted"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset,source"),
+    (["deleted", "--format", "csv"], "hive,key,last_written,value,type,raw,data,deleted,path_complete,offset,source"),
     (["timeline", "--format", "csv"], "last_written,hive,key"),
 ])
 @pytest.mark.parametrize("jobs", ["1", "2"])

@@ -211,6 +211,9 @@ def full(partials: List[bytes], interface: int = 1, count: Optional[int] = None)
      ["add up"]),
     (8, u32(1) + full([partial(3, 0, u64(1) + u32(2), 16)], count=40), 16, {"start": 1, "length": 2},
      ["add up", "room for 40"]),
+    # Device-specific data pushes the next descriptor past the end, though the count fits the data without it.
+    (9, full([partial(5, 0, u32(12), 16) + b"d" * 12, partial(1, 0, u64(1) + u32(2), 16)]).rstrip(b"\0")[:-4], 16,
+     {"data_size": 12, "data": b"d" * 12}, ["add up", "partial descriptor"]),
 ])
 def test_resource_lists(value_type: int, data: bytes, size: int, fields: Any, notes: List[str]) -> None:
     result = decode.resource_list(data, value_type)

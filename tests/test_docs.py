@@ -188,3 +188,15 @@ def test_api_names_every_module_function() -> None:
     text = (ROOT / "docs" / "api.md").read_text(encoding="utf-8")
     public = {name for name in dir(tarnu) if not name.startswith("_")} | {"__version__", "__all__", "InternalFault"}
     assert not sorted(name for name in public if "`" + name not in text and "." + name not in text)
+
+
+def test_the_report_catalogue_table_lists_every_report() -> None:
+    import tarnu.reports
+
+    text = (ROOT / "docs" / "reports.md").read_text(encoding="utf-8")
+    table = [line for line in text.splitlines() if line.startswith("| `")]
+    expected = ["| `{}` | {} | {} | {} | {} |".format(
+        r.name, r.category, ", ".join(r.hive_types), "<br>".join("`{}`".format(k) for k in r.keys),
+        ", ".join(f for f in getattr(r.record, "_fields", ()) if f != "key"))
+        for r in sorted(tarnu.reports.catalogue(), key=lambda r: (r.category, r.name))]
+    assert table == expected

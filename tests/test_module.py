@@ -80,7 +80,7 @@ def test_class_identity_and_no_constructor(name: str) -> None:
 
 
 @pytest.mark.parametrize("name, signature, doc", [
-    ("open", "(path)", "Open a registry hive file"),
+    ("open", "(path, *, ignore_checksum=False)", "Open a registry hive file"),
     ("open_with_logs", "(hive_path, log1_path=None, log2_path=None)",
      "Open a registry hive with transaction logs applied"),
     ("base_block", "($self)", "Get the base block (header) information"),

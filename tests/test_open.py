@@ -107,6 +107,33 @@ def test_checksum_covers_positions_0_to_507(open_image: OpenImage, position: int
         assert open_image(bytes(image)).base_block().signature == "regf"
 
 
+OPENERS = {
+    "open": lambda path, *more, **options: tarnu.Hive.open(path, *more, **options),
+    "from_bytes": lambda path, *more, **options: tarnu.Hive.from_bytes(pathlib.Path(path).read_bytes(), *more,
+                                                                       **options),
+}
+
+
+@pytest.mark.parametrize("opener", OPENERS.values(), ids=OPENERS.keys())
+def test_wrong_checksum_opens_only_when_asked(write_file: Callable[[bytes], str],
+                                              opener: Callable[..., tarnu.Hive]) -> None:
+    good = hb.build_hive(hb.Key("ROOT", [hb.Key("child")]))
+    damaged = with_words(good, p12=0x1234)  # the last-written time, the checksum left as it was
+    assert opener(write_file(good), ignore_checksum=True).base_block().checksum_ok
+    with pytest.raises(tarnu.CorruptHiveError, match="^Checksum mismatch: "):
+        opener(write_file(damaged))
+    hive = opener(write_file(damaged), ignore_checksum=True)
+    block = hive.base_block()
+    assert (block.checksum_ok, block.checksum) == (False, struct.unpack_from("<I", good, 508)[0])
+    assert block.last_written & 0xFFFFFFFF == 0x1234
+    assert [path for path, _ in hive.walk()] == ["", "child"]
+    # Everything else is still checked.
+    with pytest.raises(tarnu.HiveError, match="^Unsupported hive version: 1.2$"):
+        opener(write_file(with_words(damaged, p24=2)), ignore_checksum=True)
+    with pytest.raises(TypeError, match=r"takes 1 positional arguments but 2 were given$"):
+        opener(write_file(damaged), True)
+
+
 def test_checksum_is_checked_before_version(open_image: OpenImage) -> None:
     image = hb.base_block(major_version=2, minor_version=0)
     image = with_words(image, p508=hb.base_block_checksum(image) ^ 1)
@@ -358,6 +385,7 @@ def test_from_bytes_needs_a_bytes_like_object(value: object, name: str) -> None:
 
 def test_from_bytes_arguments() -> None:
     method = tarnu.Hive.from_bytes
-    assert (method.__text_signature__, bool(method.__doc__)) == ("(data)", True)  # type: ignore[attr-defined]
+    assert (method.__text_signature__, bool(method.__doc__)) == (  # type: ignore[attr-defined]
+        "(data, *, ignore_checksum=False)", True)
     with pytest.raises(TypeError, match=r"^Hive.from_bytes\(\) missing 1 required positional argument: 'data'$"):
         method()  # type: ignore[call-arg]

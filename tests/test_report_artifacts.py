@@ -11,36 +11,17 @@ from typing import Any, Callable, Dict, List
 import pytest
 
 import tarnu
-from conftest import OpenImage, nested, report_results, sample_path, system_keys, typed_hive
+from conftest import (WHEN, WHEN_TIME, OpenImage, check_no_report_stops, check_notes, check_report, ft, nested,
+                      ntuser, report_results, sample_path, software, system_keys, typed_hive, utf16)
 from tarnu import databuilder as db
 from tarnu import hivebuilder as hb
 
 V = hb.Value
 UTC = datetime.timezone.utc
-# 2017-07-12 07:18:28 UTC
-WHEN = 1499843908
-WHEN_TIME = datetime.datetime(2017, 7, 12, 7, 18, 28, tzinfo=UTC)
-
-
-def ft(seconds: int = WHEN) -> bytes:
-    return struct.pack("<Q", db.filetime(seconds))
-
-
-def utf16(text: str) -> bytes:
-    return text.encode("utf-16-le")
 
 
 def system(*keys: hb.Key) -> List[hb.Key]:
     return system_keys(*keys)
-
-
-def software(*keys: hb.Key) -> List[hb.Key]:
-    return [hb.Key("Classes"), *keys] if any(k.name == "Microsoft" for k in keys) else [
-        hb.Key("Classes"), hb.Key("Microsoft"), *keys]
-
-
-def ntuser(*keys: hb.Key) -> List[hb.Key]:
-    return [hb.Key("Environment"), *keys]
 
 
 CURRENT = "Microsoft\\Windows NT\\CurrentVersion"
@@ -177,11 +158,7 @@ CASES: List[Any] = [
 
 @pytest.mark.parametrize("children, name, expected", CASES, ids=[case[1] for case in CASES])
 def test_report(open_image: OpenImage, children: List[hb.Key], name: str, expected: List[Dict[str, Any]]) -> None:
-    records, notes = report_results(typed_hive(open_image, *children), name)
-    assert notes == []
-    got = [{field: getattr(record, field) for field in wanted} for record, wanted in zip(records, expected)]
-    assert got == expected
-    assert len(records) == len(expected)
+    check_report(typed_hive(open_image, *children), name, expected)
 
 
 # Damaged artifacts: the report yields what it can and notes the rest.
@@ -207,9 +184,7 @@ DAMAGED: List[Any] = [
 @pytest.mark.parametrize("children, name, count, note", DAMAGED, ids=[case[1] for case in DAMAGED])
 def test_damaged_artifacts_become_notes(open_image: OpenImage, children: List[hb.Key], name: str, count: int,
                                         note: str) -> None:
-    records, notes = report_results(typed_hive(open_image, *children), name)
-    assert len(records) == count
-    assert any(note in n.text for n in notes), notes
+    check_notes(typed_hive(open_image, *children), name, count, note)
 
 
 def test_the_system_sample(samples_dir: pathlib.Path) -> None:
@@ -227,19 +202,6 @@ def test_the_system_sample(samples_dir: pathlib.Path) -> None:
     assert all(r.first_install == datetime.datetime(2011, 4, 1, 4, 52, 38, 686000, tzinfo=UTC) for r in usb)
 
 
-def scrambled(key: hb.Key, seed: int) -> hb.Key:
-    """`key` with every value's data replaced by bytes of another length, typed as a string, a number or binary."""
-    values = [V(v.name, (hb.REG_SZ, hb.REG_DWORD, hb.REG_BINARY, hb.REG_MULTI_SZ)[(seed + i) % 4],
-                bytes((seed * 7 + i * 13 + j) % 256 for j in range((seed + i) % 11)), storage="cell")
-              for i, v in enumerate(key.values)]
-    return hb.Key(key.name, [scrambled(k, seed + n + 1) for n, k in enumerate(key.subkeys)], values)
-
-
 @pytest.mark.parametrize("seed", range(3))
 def test_no_report_stops_on_data_of_the_wrong_shape(open_image: OpenImage, seed: int) -> None:
-    import tarnu.reports
-
-    for children, name, _ in CASES:
-        hive = typed_hive(open_image, *[scrambled(k, seed) for k in children])
-        stopped = [r.record for r in tarnu.reports.run(hive, [name]) if r.is_note and "stopped" in r.record.text]
-        assert stopped == [], name
+    check_no_report_stops(open_image, CASES, seed)

@@ -25,7 +25,7 @@ PAST_9999 = 2 ** 63
 TYPE_NAMES = {REG_SZ: "REG_SZ", REG_DWORD: "REG_DWORD", REG_QWORD: "REG_QWORD", REG_MULTI_SZ: "REG_MULTI_SZ",
               REG_BINARY: "REG_BINARY"}
 BASE = ["hive", "key", "last_written", "value", "type", "raw", "data"]
-RECOVERY = ["deleted", "path_complete", "offset"]
+RECOVERY = ["deleted", "path_complete", "offset", "source"]
 
 
 class Built(NamedTuple):
@@ -86,7 +86,8 @@ def build(folder: pathlib.Path) -> Built:
 
     def head(key: Optional[str], time: int, deleted: bool = False, offset: Optional[int] = None) -> Row:
         return {"hive": str(path), "key": key, "last_written": iso(time), "deleted": deleted,
-                "path_complete": True if key is not None and deleted else None, "offset": offset}
+                "path_complete": True if key is not None and deleted else None, "offset": offset,
+                "source": "free" if deleted else None}
 
     keys: List[Tuple[str, int, bool, Optional[bool]]] = [("", TIME, False, None)]
     keys += [(str(key.name), key.timestamp or 0, False, None) for key in live]
@@ -164,14 +165,15 @@ def test_timelines_hold_every_key_and_its_time(built: Built, sources: Sources) -
     keys = [key for key in built.keys if sources == "live+recovered" or key[2] == (sources == "recovered")]
     bodyfile = b"".join(tarnu._export(built.path, "bodyfile", sources=sources)).decode("utf-8")
     assert bodyfile.split("\n") == ["0|{}:\\{}{}|0|0|0|0|0|0|{}|0|0".format(
-        built.path, path, " (deleted)" if deleted else "", unix_seconds(time))
+        built.path, path, " (deleted, free)" if deleted else "", unix_seconds(time))
         for path, time, deleted, _ in keys] + [""]
     table = list(csv.reader(io.StringIO(b"".join(tarnu._export(built.path, "timeline-csv", sources=sources))
                                         .decode("utf-8"), newline="")))
-    extra = ["deleted", "path_complete"] if sources != "live" else []
+    extra = ["deleted", "path_complete", "source"] if sources != "live" else []
     assert table[0] == ["last_written", "hive", "key"] + extra
     ordered = sorted(keys, key=lambda key: (key[1] if iso(key[1]) else 0, key[0]))
-    assert table[1:] == [[csv_text(iso(time)), built.path, path] + [csv_text(deleted), csv_text(complete)][:len(extra)]
+    assert table[1:] == [[csv_text(iso(time)), built.path, path] +
+                         [csv_text(deleted), csv_text(complete), "free" if deleted else ""][:len(extra)]
                          for path, time, deleted, complete in ordered]
 
 
@@ -281,3 +283,9 @@ def test_recovered_rows_are_written_as_a_stream(listed: bool) -> None:
 def test_ls_shows_no_time_as_the_exports_do(tarnu_command: TarnuCommand, built: Built) -> None:
     lines = tarnu_command("ls", built.path).stdout.decode().splitlines()
     assert lines[:3] == ["key\t\tFar", "key\t{}\tLive".format(iso(TIME)), "key\t\tZero"]
+
+
+def test_timeline_of_the_command_adds_recovered_keys(tarnu_command: TarnuCommand, built: Built) -> None:
+    result = tarnu_command("timeline", "--deleted", "-q", built.path)
+    assert result.returncode == 0
+    assert result.stdout == b"".join(tarnu._export(built.path, "bodyfile", sources="live+recovered"))

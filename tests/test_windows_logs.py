@@ -364,6 +364,21 @@ def test_old_format_takes_the_base_block_from_its_log(replay: Replay) -> None:
     assert hive.base_block().primary_sequence == 11
 
 
+@pytest.mark.parametrize("written, used", [
+    (0, True),  # the time in the primary's first hive bin header, as Windows compares
+    (LAST_WRITTEN, True),  # the time the damaged base block still states
+    (5, False),
+])
+def test_old_format_log_of_a_damaged_primary(replay: Replay, written: int, used: bool) -> None:
+    log = old_log(units(STATES[0], STATES[1]), last_written=written)
+    if not used:
+        with pytest.raises(ValueError, match="^Checksum mismatch"):
+            replay(log, primary=DAMAGED_PRIMARY)
+        return
+    hive = replay(log, primary=DAMAGED_PRIMARY)
+    assert (value(hive), report_of(hive).base_block_from_log, report_of(hive).logs[0].used) == (1, True, True)
+
+
 def windows_checksum(block: bytes) -> bytes:
     """`block` with a reserved word set so that its XOR is 0, and 1 stored for it as Windows does."""
     changed = bytearray(block)
@@ -547,6 +562,21 @@ def sample(samples_dir: pathlib.Path) -> Sample:
                  for suffix in (".xz", ".LOG1.xz", ".LOG2.xz" if folder != "old-format" else ".LOG2")]
         return found
     return paths
+
+
+def test_sample_bad_base_block(samples_dir: pathlib.Path) -> None:
+    # A primary whose base block is damaged (minor version 1, a stale checksum) and the old-format log that has a
+    # good copy of it.
+    folder = samples_dir / "bad-base-block"
+    folder.mkdir(exist_ok=True)
+    primary, log1, log2 = [sample_path("recovery/bad-base-block/BadBaseBlockHive" + suffix, folder)
+                           for suffix in (".xz", ".LOG1.xz", ".LOG2")]
+    with pytest.raises(ValueError, match="^Checksum mismatch"):
+        tarnu.Hive.open(primary)
+    hive = tarnu.Hive.open_with_logs(primary, log1, log2)
+    report = report_of(hive)
+    assert (report.base_block_from_log, report.logs[0].used, report.logs[0].kind) == (True, True, "old")
+    assert hive.base_block().minor_version == 3 and counts(hive) == (5003, 1)
 
 
 @pytest.mark.parametrize("folder", SAMPLES)

@@ -86,6 +86,12 @@ std::optional<size_t> walk_lists(Reader& in, size_t at, size_t lists, size_t siz
         const size_t count = r.clamp_count(full.count, at, size, at - 4, "partial descriptors");
         if (count < full.count && !out) return std::nullopt;
         for (size_t i = 0; i < count; ++i) {
+            // The count was clamped to what the data holds without device-specific data; data that came before moves
+            // the rest further on, so each descriptor is checked again.
+            if (!r.need(at, size, "a partial descriptor")) {
+                if (out) out->lists.push_back(std::move(full));
+                return std::nullopt;
+            }
             PartialResource p;
             p.offset = at;
             p.type = d[at];

@@ -18,16 +18,32 @@ std::string_view record_signature(Bytes payload) {
     return {};
 }
 
-CellWalk::CellWalk(const Hive& hive) : hive_(hive) {}
+CellWalk::CellWalk(const Hive& hive, BinDamage damage) : hive_(hive), damage_(damage) {}
 
 bool CellWalk::next_bin() {
-    auto header = read_hbin_header(hive_, next_bin_);
-    if (!header.ok() || !header.value()) return false;
     const uint64_t data_size = hive_.bytes().size() - kHiveBinsStart;
-    position_ = next_bin_ + kHbinHeaderSize;
-    bin_end_ = std::min<uint64_t>(next_bin_ + header.value()->size, data_size);
-    next_bin_ += header.value()->size;
-    return true;
+    const uint64_t stated = hive_.base_block.hive_bins_data_size;
+    uint64_t q = next_bin_;
+    bool gap = false;  // blocks passed over since the last sound bin
+    while (true) {
+        auto header = read_hbin_header(hive_, q);
+        if (header.ok() && header.value()) {
+            if (gap) ++passed_over_;
+            position_ = q + kHbinHeaderSize;
+            bin_end_ = std::min<uint64_t>(q + header.value()->size, data_size);
+            next_bin_ = q + header.value()->size;
+            return true;
+        }
+        // Past the stated size, and wherever `hbins` ends its listing unless damage is to be passed over, the first
+        // position without a sound bin ends the walk.
+        if (damage_ == BinDamage::EndsWalk || q >= stated || q + kHbinHeaderSize > data_size) break;
+        gap = true;
+        q = (q / kHiveBlockSize + 1) * kHiveBlockSize;
+    }
+    // A gap, or an image that ends before the stated size (a truncated file: the bins from there on are missing).
+    if (damage_ == BinDamage::PassedOver && (gap || q < stated)) ++passed_over_;
+    end_ = std::min(q, data_size);
+    return false;
 }
 
 std::optional<CellInfo> CellWalk::next() {
@@ -40,6 +56,7 @@ std::optional<CellInfo> CellWalk::next() {
         const CellHeader header = parse_cell_header(data, static_cast<size_t>(position_));
         const uint64_t size = header.size();
         if (size < kCellHeaderSize || position_ + size > bin_end_) {
+            ++passed_over_;
             position_ = bin_end_;  // the rest of this bin cannot be walked
             continue;
         }

@@ -1,8 +1,9 @@
 // The shared in-memory hive: its image and its parsed base block (records/base_block.h).
 //
 // `open_hive` maps a hive file; `build_hive` validates an image (size, "regf", checksum, version) and builds the
-// `Hive`. A hive never changes after it is built, so any number of threads may read it through a `SharedHive`
-// without a lock.
+// `Hive`. Either may be asked to open a hive whose base-block checksum is wrong (ChecksumRule::Ignore); its
+// `base_block.checksum_ok` then says so. A hive never changes after it is built, so any number of threads may read
+// it through a `SharedHive` without a lock.
 #pragma once
 
 #include <memory>
@@ -26,7 +27,7 @@ struct Hive {
 
 using SharedHive = std::shared_ptr<const Hive>;
 
-Result<SharedHive> open_hive(const std::string& path);
-Result<SharedHive> build_hive(HiveImage image);
+Result<SharedHive> open_hive(const std::string& path, ChecksumRule rule = ChecksumRule::Check);
+Result<SharedHive> build_hive(HiveImage image, ChecksumRule rule = ChecksumRule::Check);
 
 }  // namespace tarnu

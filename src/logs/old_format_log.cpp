@@ -100,17 +100,26 @@ LogDescription describe(Bytes file) {
 Status recover(ByteBuffer& image, std::vector<RecognisedLog> logs, ReplayReport& report) {
     const bool primary_valid = !primary_base_block_problem(image);
     // A log belongs to this primary when it was written at the primary's last-written time, or, when the
-    // primary's base block is damaged, at the time in its first hive bin's header.
+    // primary's base block is damaged, at the time in its first hive bin's header, as Windows compares. A damaged
+    // block often keeps its own last-written field whole (a version or another field spoilt, the checksum left
+    // stale), so that time is taken too: a log written at either belongs to the primary.
     std::optional<uint64_t> time;
+    std::optional<uint64_t> damaged_block_time;
     if (primary_valid) {
         time = le64(image.data() + field::kLastWritten);
-    } else if (image.size() >= kHiveBinsStart + kBinTimestampField + 8) {
-        time = le64(image.data() + kHiveBinsStart + kBinTimestampField);
+    } else {
+        if (image.size() >= kHiveBinsStart + kBinTimestampField + 8) {
+            time = le64(image.data() + kHiveBinsStart + kBinTimestampField);
+        }
+        if (image.size() >= field::kLastWritten + 8) damaged_block_time = le64(image.data() + field::kLastWritten);
     }
     const RecognisedLog* by_slot[2] = {nullptr, nullptr};
     for (const RecognisedLog& log : logs) by_slot[log.slot] = &log;
     auto written = [](const RecognisedLog* log) { return le64(log->file.data() + field::kLastWritten); };
-    auto eligible = [&](const RecognisedLog* log) { return log != nullptr && time && written(log) == *time; };
+    auto eligible = [&](const RecognisedLog* log) {
+        return log != nullptr && ((time && written(log) == *time) ||
+                                  (damaged_block_time && written(log) == *damaged_block_time));
+    };
 
     // The first log if it belongs to the primary; else the second if it does and is newer than a usable first.
     const RecognisedLog* chosen = nullptr;
@@ -123,10 +132,12 @@ Status recover(ByteBuffer& image, std::vector<RecognisedLog> logs, ReplayReport&
         if (&log == chosen) continue;
         if (chosen != nullptr && eligible(&log)) {
             log.report->reason = std::string(slot_name(chosen->slot)) + " was used";
-        } else if (!time) {
+        } else if (!time && !damaged_block_time) {
             log.report->reason = "the primary's base block is damaged and it has no hive bin to take a time from";
         } else if (!eligible(&log)) {
-            log.report->reason = "written at " + dec(written(&log)) + ", not at the primary's time " + dec(*time);
+            log.report->reason = "written at " + dec(written(&log)) + ", not at the primary's time " +
+                                 dec(time ? *time : *damaged_block_time);
+            if (time && damaged_block_time) log.report->reason += " nor at " + dec(*damaged_block_time);
         } else {
             log.report->reason = "not newer than the first log";
         }

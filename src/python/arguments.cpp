@@ -1,4 +1,6 @@
 // Argument taking for methods with arguments, with the interpreter's own wording for every mistake.
+#include <algorithm>
+
 #include "python/binding.h"
 
 #include <vector>
@@ -29,16 +31,17 @@ PyObject* type_error(const std::string& text) {
 }  // namespace
 
 bool parse_arguments(const char* function, PyObject* args, PyObject* kwargs, std::initializer_list<const char*> names,
-                     size_t required, PyObject** out) {
+                     size_t required, PyObject** out, size_t positional) {
     const std::vector<const char*> params(names);
     const std::string fn = std::string(function) + "()";
     const size_t given = args != nullptr ? static_cast<size_t>(PyTuple_Size(args)) : 0;
     for (size_t i = 0; i < params.size(); ++i) out[i] = nullptr;
+    positional = std::min(positional, params.size());
 
-    if (given > params.size()) {
-        std::string takes = required == params.size()
-                                ? std::to_string(params.size())
-                                : "from " + std::to_string(required) + " to " + std::to_string(params.size());
+    if (given > positional) {
+        std::string takes = required == positional
+                                ? std::to_string(positional)
+                                : "from " + std::to_string(required) + " to " + std::to_string(positional);
         type_error(fn + " takes " + takes + " positional arguments but " + std::to_string(given) +
                    (given == 1 ? " was given" : " were given"));
         return false;
@@ -152,6 +155,33 @@ bool bytes_argument(const char* name, PyObject* value, ByteBuffer& out) {
     if (bytes == nullptr) return false;
     copy(PyBytes_AsString(bytes), PyBytes_Size(bytes));
     Py_DECREF(bytes);
+    return true;
+}
+
+bool flag_argument(PyObject* value, bool& out) {
+    out = false;
+    if (value == nullptr) return true;
+    const int truth = PyObject_IsTrue(value);
+    if (truth < 0) return false;
+    out = truth != 0;
+    return true;
+}
+
+bool offset_argument(const char* name, PyObject* value, uint32_t& out) {
+    if (!PyLong_Check(value) || PyBool_Check(value)) {
+        type_error(std::string("argument '") + name + "': expected int, got " + type_name(value));
+        return false;
+    }
+    const unsigned long long number = PyLong_AsUnsignedLongLong(value);
+    if (PyErr_Occurred() != nullptr || number > 0xFFFFFFFFull) {
+        PyErr_Clear();
+        PyObject* text = PyObject_Str(value);
+        if (text == nullptr) return false;
+        PyErr_Format(PyExc_ValueError, "argument '%s': expected an offset from 0 to 0xffffffff, got %U", name, text);
+        Py_DECREF(text);
+        return false;
+    }
+    out = static_cast<uint32_t>(number);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <initializer_list>
 #include <new>
@@ -104,9 +105,12 @@ PyObject* new_utc_datetime(uint64_t filetime);
 PyObject* new_unix_timestamp(uint64_t filetime);
 // An iterator over every cell of the hive's bins, yielding Cell records.
 PyObject* new_cell_walk(const SharedHive& hive);
-// A list of the deleted keys (DeletedKey) and the deleted values that no deleted key lists (DeletedValue) that the
-// hive's free cells hold, in cell-offset order.
+// A list of the keys (DeletedKey) and the values that no recovered key lists (DeletedValue) that recovery finds
+// outside the live tree, in cell-offset order.
 PyObject* deleted_records(const SharedHive& hive);
+// A dict of how many keys and values (listed ones too) recovery finds by source ("free", "unreferenced",
+// "remnant"), and how many broken places it passed over ("passed_over").
+PyObject* deleted_counts(const SharedHive& hive);
 
 // The tp_new of every class: instances come only from the module's own operations.
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);
@@ -169,11 +173,12 @@ PyObject* new_list(Items& items, Make&& make) {
 
 // ---- Arguments -----------------------------------------------------------------------------------------------
 
-// Matches positional and keyword arguments to `names`, of which the first `required` must be given. `out`
-// receives borrowed references, nullptr for an optional argument left out. On failure raises TypeError with
-// texts formed like the interpreter's, naming `function` (for example "Hive.open").
+// Matches positional and keyword arguments to `names`, of which the first `required` must be given and only the
+// first `positional` may be given by position (the rest are keyword-only). `out` receives borrowed references,
+// nullptr for an optional argument left out. On failure raises TypeError with texts formed like the interpreter's,
+// naming `function` (for example "Hive.open").
 bool parse_arguments(const char* function, PyObject* args, PyObject* kwargs, std::initializer_list<const char*> names,
-                     size_t required, PyObject** out);
+                     size_t required, PyObject** out, size_t positional = SIZE_MAX);
 
 // Converts a str argument (a subclass of str too) to UTF-8; anything else raises TypeError naming `name`.
 bool text_argument(const char* name, PyObject* value, std::string& out);
@@ -183,6 +188,12 @@ bool path_argument(const char* name, PyObject* value, std::string& out);
 
 // A copy of a bytes-like argument (bytes, bytearray, memoryview, array, mmap, ...); anything else raises TypeError.
 bool bytes_argument(const char* name, PyObject* value, ByteBuffer& out);
+
+// A flag such as `ignore_checksum`: the truth of `value`, false when it is nullptr (left out).
+bool flag_argument(PyObject* value, bool& out);
+
+// A cell offset: an int (not a bool) from 0 to 0xFFFFFFFF; anything else raises TypeError or ValueError naming `name`.
+bool offset_argument(const char* name, PyObject* value, uint32_t& out);
 
 // The `errors` argument of walk(): "raise" (also when `value` is nullptr, left out) or "skip".
 bool walk_errors_argument(PyObject* value, WalkErrors& out);

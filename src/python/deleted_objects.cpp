@@ -1,7 +1,8 @@
-// DeletedKey and DeletedValue: what Hive.deleted() recovers from the hive's free cells. Every object holds a share
-// of one recovery (and through it of the hive), so it outlives the Hive object; the recovery never changes once
-// made. Keys answer like RegistryKey where that makes sense; values read their data when asked, and give None for
-// data that is no longer available.
+// DeletedKey and DeletedValue: what Hive.deleted() recovers outside the live tree (from free cells, allocated cells
+// that nothing references, remnants past the stated end of the hive bins), and Hive.deleted_counts(). Every object
+// holds a share of one recovery (and through it of the hive), so it outlives the Hive object; the recovery never
+// changes once made. Keys answer like RegistryKey where that makes sense; values read their data when asked, and
+// give None for data that is no longer available.
 #include <memory>
 #include <vector>
 
@@ -63,6 +64,10 @@ PyObject* optional_str(const std::optional<std::string>& text) {
     return new_str(*text);
 }
 
+constexpr const char* kSourceDoc =
+    "source($self)\n--\n\nGet where the record was found: 'free' (a free cell), 'unreferenced' (an allocated cell "
+    "that the live tree does not use) or 'remnant' (past the stated end of the hive bins data)";
+
 // ---- DeletedKey ----------------------------------------------------------------------------------------------
 
 PyObject* key_name(PyObject* self, PyObject*) { return new_str(key_of(self).node.name); }
@@ -73,6 +78,7 @@ PyObject* key_value_count(PyObject* self, PyObject*) { return PyLong_FromUnsigne
 PyObject* key_cell_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(key_of(self).node.offset); }
 PyObject* key_class_name(PyObject* self, PyObject*) { return optional_str(key_of(self).class_name); }
 PyObject* key_is_deleted(PyObject*, PyObject*) { Py_RETURN_TRUE; }
+PyObject* key_source(PyObject* self, PyObject*) { return new_str(std::string(source_name(key_of(self).source))); }
 
 PyObject* key_values(PyObject* self, PyObject*) {
     return guarded([&] {
@@ -138,12 +144,13 @@ PyMethodDef key_methods[] = {
      "is_path_complete($self)\n--\n\nCheck if the chain of parents reaches the root key, so that path() is whole"},
     {"is_deleted", key_is_deleted, METH_NOARGS, "is_deleted($self)\n--\n\nCheck if the key is deleted (always True)"},
     {"cell_offset", key_cell_offset, METH_NOARGS, "cell_offset($self)\n--\n\nGet the cell offset of the key node"},
+    {"source", key_source, METH_NOARGS, kSourceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot key_slots[] = {
     {Py_tp_doc, const_cast<char*>("Python wrapper for DeletedKey\n\n"
-                                  "A key node recovered from a free cell. It holds a share of the recovery and "
+                                  "A key node recovered outside the live tree. It holds a share of the recovery and "
                                   "of the hive, so it does not depend on the lifetime of the Hive object.")},
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<DeletedKeyObject>)},
@@ -159,6 +166,7 @@ PyObject* value_value_type(PyObject* self, PyObject*) { return new_value_type(va
 PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(value_of(self).key.data_size); }
 PyObject* value_cell_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(value_of(self).offset); }
 PyObject* value_is_deleted(PyObject*, PyObject*) { Py_RETURN_TRUE; }
+PyObject* value_source(PyObject* self, PyObject*) { return new_str(std::string(source_name(value_of(self).source))); }
 PyObject* value_is_default(PyObject* self, PyObject*) { return PyBool_FromLong(value_of(self).key.name_length == 0); }
 
 // The data as bytes, or None when it is no longer available; nullptr with the read's error raised.
@@ -205,6 +213,7 @@ PyMethodDef value_methods[] = {
     {"is_deleted", value_is_deleted, METH_NOARGS,
      "is_deleted($self)\n--\n\nCheck if the value is deleted (always True)"},
     {"cell_offset", value_cell_offset, METH_NOARGS, "cell_offset($self)\n--\n\nGet the cell offset of the value key"},
+    {"source", value_source, METH_NOARGS, kSourceDoc},
     {"is_default", value_is_default, METH_NOARGS,
      "is_default($self)\n--\n\nWhether this is the unnamed (default) value, not one stored under the name "
      "\"(default)\""},
@@ -213,8 +222,8 @@ PyMethodDef value_methods[] = {
 
 PyType_Slot value_slots[] = {
     {Py_tp_doc, const_cast<char*>("Python wrapper for DeletedValue\n\n"
-                                  "A value key recovered from a free cell. It holds a share of the recovery and of "
-                                  "the hive, and reads its data when asked for it.")},
+                                  "A value key recovered outside the live tree. It holds a share of the recovery "
+                                  "and of the hive, and reads its data when asked for it.")},
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<DeletedValueObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(value_repr)},
@@ -228,14 +237,29 @@ PyType_Spec deleted_key_spec = {"builtins.DeletedKey", sizeof(DeletedKeyObject),
 PyType_Spec deleted_value_spec = {"builtins.DeletedValue", sizeof(DeletedValueObject), 0, Py_TPFLAGS_DEFAULT,
                                   value_slots};
 
+namespace {
+
+Recovery run_recovery(const Hive& hive) {
+    if (hive.bytes().size() >= kRecoverWithoutGilFrom) return without_gil([&] { return recover_deleted(hive); });
+    return recover_deleted(hive);
+}
+
+}  // namespace
+
+PyObject* deleted_counts(const SharedHive& hive) {
+    const Recovery recovery = run_recovery(*hive);
+    size_t counts[3] = {0, 0, 0};  // by RecordSource
+    for (const RecoveredKey& key : recovery.keys) ++counts[static_cast<size_t>(key.source)];
+    for (const RecoveredValue& value : recovery.values) ++counts[static_cast<size_t>(value.source)];
+    return Py_BuildValue("{snsnsnsn}", "free", static_cast<Py_ssize_t>(counts[0]), "unreferenced",
+                         static_cast<Py_ssize_t>(counts[1]), "remnant", static_cast<Py_ssize_t>(counts[2]),
+                         "passed_over", static_cast<Py_ssize_t>(recovery.passed_over));
+}
+
 PyObject* deleted_records(const SharedHive& hive) {
     auto recovered = std::make_shared<Recovered>();
     recovered->hive = hive;
-    if (hive->bytes().size() >= kRecoverWithoutGilFrom) {
-        recovered->recovery = without_gil([&] { return recover_deleted(*hive); });
-    } else {
-        recovered->recovery = recover_deleted(*hive);
-    }
+    recovered->recovery = run_recovery(*hive);
     const SharedRecovered share = std::move(recovered);
 
     // Keys and the values that no key lists, in offset order, as the rows of recovery have them.

@@ -67,6 +67,7 @@ PyObject* base_clustering_factor(PyObject* self, void*) {
 }
 PyObject* base_flags(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).flags); }
 PyObject* base_checksum(PyObject* self, void*) { return PyLong_FromUnsignedLong(base_of(self).checksum); }
+PyObject* base_checksum_ok(PyObject* self, void*) { return PyBool_FromLong(base_of(self).checksum_ok ? 1 : 0); }
 PyObject* base_is_dirty(PyObject* self, void*) {
     const BaseBlock& base = base_of(self);
     return PyBool_FromLong(base.primary_sequence != base.secondary_sequence);
@@ -109,6 +110,9 @@ PyGetSetDef base_getset[] = {
     {"clustering_factor", base_clustering_factor, nullptr, "Get the clustering factor (1)", nullptr},
     {"flags", base_flags, nullptr, "Get the flags (bit 0: pending transactions)", nullptr},
     {"checksum", base_checksum, nullptr, "Get the stored checksum of the first 508 bytes", nullptr},
+    {"checksum_ok", base_checksum_ok, nullptr,
+     "Whether the stored checksum matches the first 508 bytes (False only for a hive opened with "
+     "ignore_checksum=True)", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

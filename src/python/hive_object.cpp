@@ -5,6 +5,7 @@
 #include "logs/logs_beside.h"
 #include "logs/replay.h"
 #include "python/binding.h"
+#include "recovery/intact_keys.h"
 #include "tree/hive_type.h"
 #include "tree/lookup.h"
 #include "tree/nodes.h"
@@ -31,11 +32,13 @@ PyObject* hive_result(Result<SharedHive>&& result) {
 
 PyObject* hive_open(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        PyObject* argv[1];
+        PyObject* argv[2];
         std::string path;
-        if (!parse_arguments("Hive.open", args, kwargs, {"path"}, 1, argv)) return nullptr;
-        if (!path_argument("path", argv[0], path)) return nullptr;
-        return hive_result(without_gil([&] { return open_hive(path); }));
+        bool ignore_checksum = false;
+        if (!parse_arguments("Hive.open", args, kwargs, {"path", "ignore_checksum"}, 1, argv, 1)) return nullptr;
+        if (!path_argument("path", argv[0], path) || !flag_argument(argv[1], ignore_checksum)) return nullptr;
+        const ChecksumRule rule = ignore_checksum ? ChecksumRule::Ignore : ChecksumRule::Check;
+        return hive_result(without_gil([&] { return open_hive(path, rule); }));
     });
 }
 
@@ -88,11 +91,15 @@ PyObject* hive_replay_report(PyObject* self, PyObject*) {
 
 PyObject* hive_from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        PyObject* argv[1];
+        PyObject* argv[2];
         ByteBuffer image;
-        if (!parse_arguments("Hive.from_bytes", args, kwargs, {"data"}, 1, argv)) return nullptr;
-        if (!bytes_argument("data", argv[0], image)) return nullptr;
-        return hive_result(build_hive(HiveImage::from_buffer(std::move(image))));
+        bool ignore_checksum = false;
+        if (!parse_arguments("Hive.from_bytes", args, kwargs, {"data", "ignore_checksum"}, 1, argv, 1)) {
+            return nullptr;
+        }
+        if (!bytes_argument("data", argv[0], image) || !flag_argument(argv[1], ignore_checksum)) return nullptr;
+        const ChecksumRule rule = ignore_checksum ? ChecksumRule::Ignore : ChecksumRule::Check;
+        return hive_result(build_hive(HiveImage::from_buffer(std::move(image)), rule));
     });
 }
 
@@ -166,6 +173,31 @@ PyObject* hive_deleted(PyObject* self, PyObject*) {
     return guarded([&] { return deleted_records(shared_hive_of(self)); });
 }
 
+PyObject* hive_deleted_counts(PyObject* self, PyObject*) {
+    return guarded([&] { return deleted_counts(shared_hive_of(self)); });
+}
+
+PyObject* hive_key_nodes(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const SharedHive& hive = shared_hive_of(self);
+        auto scan = [&] { return intact_key_nodes(*hive); };
+        std::vector<KeyNode> nodes = is_large(hive->bytes().size()) ? without_gil(scan) : scan();
+        return new_list(nodes, [&](KeyNode& node) { return new_registry_key(hive, std::move(node)); });
+    });
+}
+
+PyObject* hive_key_at(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[1];
+        uint32_t offset = 0;
+        if (!parse_arguments("Hive.key_at", args, kwargs, {"offset"}, 1, argv)) return nullptr;
+        if (!offset_argument("offset", argv[0], offset)) return nullptr;
+        const SharedHive& hive = shared_hive_of(self);
+        return respond(parse_key_node(*hive, offset),
+                       [&](KeyNode& node) { return new_registry_key(hive, std::move(node)); });
+    });
+}
+
 PyObject* hive_save(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* argv[1];
@@ -187,7 +219,8 @@ PyObject* hive_repr(PyObject* self) {
 
 PyMethodDef hive_methods[] = {
     {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open)),
-     METH_VARARGS | METH_KEYWORDS | METH_STATIC, "open(path)\n--\n\nOpen a registry hive file"},
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "open(path, *, ignore_checksum=False)\n--\n\nOpen a registry hive file"},
     {"open_with_logs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open_with_logs)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "open_with_logs(hive_path, log1_path=None, log2_path=None)\n--\n\nOpen a registry hive with transaction logs "
@@ -206,8 +239,9 @@ PyMethodDef hive_methods[] = {
      "save($self, path)\n--\n\nSave the hive to a file"},
     {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_from_bytes)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
-     "from_bytes(data)\n--\n\nOpen a registry hive from a bytes-like object, validated like a file; the bytes are "
-     "copied once"},
+     "from_bytes(data, *, ignore_checksum=False)\n--\n\nOpen a registry hive from a bytes-like object, validated "
+     "like a file; the bytes are copied once. With ignore_checksum=True a wrong base-block checksum is accepted, "
+     "and BaseBlock.checksum_ok says so"},
     {"key", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_key)), METH_VARARGS | METH_KEYWORDS,
      "key($self, path)\n--\n\nGet the key at a path of names joined by backslashes below the root key (\"\" is "
      "the root); names compare as the registry compares them, without regard to letter case. In a SYSTEM hive a "
@@ -231,9 +265,23 @@ PyMethodDef hive_methods[] = {
      "size, allocated, signature). Bins are those hbins() lists; a cell whose size is below 4 or that runs past "
      "its bin ends that bin's walk"},
     {"deleted", hive_deleted, METH_NOARGS,
-     "deleted($self)\n--\n\nRecover the deleted keys and values that the hive's free cells still hold: a list of "
-     "DeletedKey objects and of DeletedValue objects for the values that no recovered key lists, in cell-offset "
-     "order. Nothing comes from an allocated cell and nothing is listed twice"},
+     "deleted($self)\n--\n\nRecover the keys and values outside the live tree: deleted ones in free cells, "
+     "records in allocated cells that nothing references, remnants past the stated end of the hive bins data. A "
+     "list of DeletedKey objects and of DeletedValue objects for the values that no recovered key lists, in "
+     "cell-offset order; source() says where each lies. Nothing the live tree uses is taken and nothing is "
+     "listed twice"},
+    {"deleted_counts", hive_deleted_counts, METH_NOARGS,
+     "deleted_counts($self)\n--\n\nCount what deleted() recovers, keys and values alike (those a recovered key "
+     "lists too), by source: a dict with 'free', 'unreferenced' and 'remnant', and 'passed_over', the broken "
+     "bins, cells and records the scan passed over"},
+    {"key_nodes", hive_key_nodes, METH_NOARGS,
+     "key_nodes($self)\n--\n\nGet every key node that an allocated cell holds whole, reached from the root or not "
+     "(a truncated hive, a bin missing in the middle), as RegistryKey objects in cell-offset order; the walk over "
+     "the cells goes on past broken bins and cells. RegistryKey.partial_path() gives each one's path as far as "
+     "its parents read"},
+    {"key_at", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_key_at)), METH_VARARGS | METH_KEYWORDS,
+     "key_at($self, offset)\n--\n\nGet the key whose key node lies at a cell offset (as Cell.offset gives it). "
+     "Raises ValueError when the cell holds no readable key node"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "python/binding.h"
+#include "recovery/intact_keys.h"
 #include "tree/key.h"
 #include "tree/key_path.h"
 #include "tree/lookup.h"
@@ -168,6 +169,16 @@ PyObject* key_path_method(PyObject* self, PyObject*) {
     });
 }
 
+PyObject* key_partial_path(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const KeyFields& key = key_of(self);
+        const PartialPath path = path_as_far_as_it_reads(*key.hive, key.node);
+        PyObject* text = new_str(path.path);
+        if (text == nullptr) return nullptr;
+        return Py_BuildValue("(NO)", text, path.complete ? Py_True : Py_False);
+    });
+}
+
 PyObject* key_class_name(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         const KeyFields& key = key_of(self);
@@ -278,6 +289,10 @@ PyMethodDef key_methods[] = {
     {"path", key_path_method, METH_NOARGS,
      "path($self)\n--\n\nGet the names from below the root down to this key, joined by backslashes (\"\" for the "
      "root key)"},
+    {"partial_path", key_partial_path, METH_NOARGS,
+     "partial_path($self)\n--\n\nGet (path, complete): the path as path() gives it when the chain of parents "
+     "reaches the root (complete True); where a parent cannot be read or the chain loops, the names from the "
+     "highest key reached (complete False). Raises nothing"},
     {"class_name", key_class_name, METH_NOARGS, "class_name($self)\n--\n\nGet the class name, or None"},
     {"security_descriptor", key_security_descriptor, METH_NOARGS,
      "security_descriptor($self)\n--\n\nGet the raw bytes of the key's security descriptor, or None"},

@@ -48,18 +48,20 @@ BaseBlock parse_base_block(Bytes block) {
     base.clustering_factor = le32(block, field::kClusteringFactor);
     base.flags = le32(block, field::kFlags);
     base.checksum = le32(block, kChecksumPosition);
+    base.checksum_ok = base.checksum == base_block_checksum(block);
     base.file_name = decode_file_name(block.subspan(field::kFileName, field::kFileNameSize));
     return base;
 }
 
-Result<BaseBlock> parse_base_block_record(Bytes image) {
+Result<BaseBlock> parse_base_block_record(Bytes image, ChecksumRule rule) {
     if (image.size() < kBaseBlockSize) return HiveError::hive_too_small(image.size(), kBaseBlockSize);
     if (!has_signature(image, "regf")) {
         return HiveError::invalid_signature("regf", std::string(reinterpret_cast<const char*>(image.data()), 4));
     }
     BaseBlock base = parse_base_block(image);
-    const uint32_t calculated = base_block_checksum(image);
-    if (calculated != base.checksum) return HiveError::checksum_mismatch(base.checksum, calculated);
+    if (!base.checksum_ok && rule == ChecksumRule::Check) {
+        return HiveError::checksum_mismatch(base.checksum, base_block_checksum(image));
+    }
     if (base.major_version != kHiveMajorVersion || base.minor_version < kFirstHiveMinorVersion ||
         base.minor_version > kLastHiveMinorVersion) {
         return HiveError::unsupported_version(base.major_version, base.minor_version);

@@ -1,7 +1,7 @@
 // The base block ("regf"), the first 4096 bytes of every hive file: the positions of its fields, its checksum, the
 // file types it declares, the versions this reader opens, and the parsed record with its two parse functions over
 // the block's bytes: `parse_base_block` copies the fields out, `parse_base_block_record` checks the block first, as
-// opening a hive does.
+// opening a hive does (or, on request, all but the checksum).
 #pragma once
 
 #include <array>
@@ -65,7 +65,8 @@ struct BaseBlock {
     uint32_t clustering_factor = 0;
     uint32_t flags = 0;
     uint32_t checksum = 0;
-    std::string file_name;  // UTF-8
+    bool checksum_ok = false;  // the stored checksum is the XOR of the block's first 127 words
+    std::string file_name;     // UTF-8
 };
 
 // The XOR of the 127 little-endian 32-bit words at positions 0 to 507 of `block` (at least 512 bytes long).
@@ -76,8 +77,13 @@ uint32_t base_block_checksum(Bytes block);
 // trimmed from both ends: names stored as UTF-16 show their characters spaced out.
 BaseBlock parse_base_block(Bytes block);
 
+// Whether opening a hive compares the stored checksum with the block's XOR. A block whose checksum is wrong but
+// whose fields read may still lead to a hive that reads; `checksum_ok` then says that it was wrong.
+enum class ChecksumRule : uint8_t { Check, Ignore };
+
 // The base block at the start of `image`, checked as a hive is opened: at least 4096 bytes (HiveTooSmall), "regf"
-// (InvalidSignature), the checksum (ChecksumMismatch) and a version this reader opens (UnsupportedVersion).
-Result<BaseBlock> parse_base_block_record(Bytes image);
+// (InvalidSignature), the checksum (ChecksumMismatch, unless `rule` is Ignore) and a version this reader opens
+// (UnsupportedVersion).
+Result<BaseBlock> parse_base_block_record(Bytes image, ChecksumRule rule = ChecksumRule::Check);
 
 }  // namespace tarnu

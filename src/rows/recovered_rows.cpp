@@ -76,6 +76,7 @@ bool RecoveredRows::next(RowGroup& group) {
         group.key.values.push_back(read_value(value, group.key.path));
         add_rows(group, head, ValueNames::Stored);
         group.rows[0].offset = value.offset;
+        group.rows[0].source = source_name(value.source);
         ++at_;
         return true;
     }
@@ -91,6 +92,7 @@ bool RecoveredRows::next(RowGroup& group) {
     head.last_written = key.node.last_written;
     head.path_complete = path_.complete;
     head.offset = key.node.offset;
+    head.source = source_name(key.source);
     if (key.values.empty()) {
         add_rows(group, head, ValueNames::Stored);
         ++at_;
@@ -101,6 +103,7 @@ bool RecoveredRows::next(RowGroup& group) {
     add_rows(group, head, ValueNames::Stored);
     group.rows[0].first_of_key = value_ == 0;
     group.rows[0].offset = value.offset;
+    group.rows[0].source = source_name(value.source);
     if (++value_ == key.values.size()) {
         value_ = 0;
         ++at_;

@@ -21,7 +21,9 @@
 
 namespace tarnu {
 
-enum class Column : uint8_t { Hive, Key, LastWritten, Value, Type, Raw, Data, Deleted, PathComplete, Offset, Error };
+enum class Column : uint8_t {
+    Hive, Key, LastWritten, Value, Type, Raw, Data, Deleted, PathComplete, Offset, Source, Error
+};
 
 // Which rows have a column: every export and records() (Rows), exports that hold recovered rows (Recovery), and
 // records() (Records).
@@ -70,6 +72,10 @@ inline constexpr ColumnSpec kColumns[] = {
      "whether a recovered key's path reaches the root; null in live rows and for values without a key"},
     {Column::Offset, "offset", ColumnSet::Recovery, CellKind::Number, Varies::ByRow,
      "the cell offset of the recovered value, or of the key in its row without values; null in live rows"},
+    {Column::Source, "source", ColumnSet::Recovery, CellKind::Text, Varies::ByRow,
+     "where recovery found the value, or the key in its row without values: \"free\" (a free cell), "
+     "\"unreferenced\" (an allocated cell nothing references) or \"remnant\" (past the hive bins data); null in "
+     "live rows"},
     {Column::Error, "error", ColumnSet::Records, CellKind::Text, Varies::ByRow,
      "what could not be read, in an error row (its key says where); null in every other row"},
 };
@@ -110,6 +116,7 @@ struct Row {
     bool deleted = false;
     std::optional<bool> path_complete;
     std::optional<uint32_t> offset;
+    std::optional<std::string_view> source;
     std::optional<std::string_view> error;
     // The first row of its key (or the only row of a value without a key): a format of one line per key writes the
     // key there.
@@ -168,6 +175,7 @@ inline Cell cell(const Row& row, Column column) {
         case Column::Deleted: return number_cell(true, row.deleted ? 1 : 0);
         case Column::PathComplete: return number_cell(row.path_complete.has_value(), row.path_complete.value_or(false));
         case Column::Offset: return number_cell(row.offset.has_value(), row.offset.value_or(0));
+        case Column::Source: return text_cell(row.source);
         case Column::Error: return text_cell(row.error);
     }
     return Cell{};

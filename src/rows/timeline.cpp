@@ -27,7 +27,7 @@ void append_bodyfile_name(std::string& out, std::string_view name) {
 }
 
 // MD5|name|inode|mode_as_string|UID|GID|size|atime|mtime|ctime|crtime, with the key's path as
-// "HIVE:\path" (and " (deleted)" after a recovered key's) and its last-written time as mtime in Unix seconds; 0
+// "HIVE:\path" (and " (deleted, SOURCE)" after a recovered key's, SOURCE saying where recovery found it) and its last-written time as mtime in Unix seconds; 0
 // marks the times a key does not have, and a last-written time that rows show as null.
 class BodyfileWriter : public RowWriter {
 public:
@@ -41,7 +41,11 @@ public:
         out += "0|";
         out += prefix_;
         append_bodyfile_name(out, *row.key);
-        if (row.deleted) out += " (deleted)";
+        if (row.deleted) {
+            out += " (deleted, ";
+            out += row.source.value_or("");
+            out += ')';
+        }
         out += "|0|0|0|0|0|0|";
         out += has_time(row.last_written) ? std::to_string(unix_seconds(row.last_written)) : "0";
         out += "|0|0\n";
@@ -51,7 +55,7 @@ private:
     std::string prefix_;  // "HIVE:\\", escaped
 };
 
-// "last_written,hive,key" per key (with "deleted,path_complete" when recovered rows are written), ordered by time
+// "last_written,hive,key" per key (with "deleted,path_complete,source" when recovered rows are written), ordered by time
 // and then by path once the export is over; a time that rows show as null is an empty field and comes first.
 class TimelineCsvWriter : public RowWriter {
 public:
@@ -59,7 +63,7 @@ public:
         : text_(options.binary, options.spreadsheet), header_(options.header) {
         for (Column column : {Column::LastWritten, Column::Hive, Column::Key}) columns_[size_++] = column;
         if (options.sources != RowSources::Live) {
-            for (Column column : {Column::Deleted, Column::PathComplete}) columns_[size_++] = column;
+            for (Column column : {Column::Deleted, Column::PathComplete, Column::Source}) columns_[size_++] = column;
         }
     }
 
@@ -96,7 +100,7 @@ private:
     };
     CellText text_;
     bool header_;
-    std::array<Column, 5> columns_{};
+    std::array<Column, 6> columns_{};
     size_t size_ = 0;
     std::vector<Line> lines_;
 };

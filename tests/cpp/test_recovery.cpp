@@ -1,4 +1,5 @@
-// Records parsed over spans, the cell walk, freed cells inside free space, and a recovery on raw bytes.
+// Records parsed over spans, the cell walk, freed cells inside free space, a recovery on raw bytes, the walk of
+// recovery past a missing bin and the remnant area's positions.
 #include "check.h"
 #include "hive/cell_walk.h"
 #include "hive/limits.h"
@@ -7,6 +8,7 @@
 #include "records/value_key.h"
 #include "recovery/free_space.h"
 #include "recovery/recovery.h"
+#include "recovery/remnants.h"
 
 using namespace tarnu;
 using namespace tarnu::test;
@@ -76,4 +78,55 @@ TEST(recovery_on_raw_bytes) {
     if (!bytes.ok() || !bytes.value()) return CHECK(false);
     const Bytes view = bytes.value()->view();
     CHECK(std::vector<uint8_t>(view.begin(), view.end()) == expected);
+}
+
+namespace {
+
+// Bins data of `blocks` 4096-byte blocks after a base block stating `stated` bytes of them.
+std::vector<uint8_t> blank_image(uint32_t stated, size_t blocks) {
+    std::vector<uint8_t> image = base_block(stated);
+    image.resize(kBaseBlockSize + 4096 * blocks);
+    return image;
+}
+
+void put(std::vector<uint8_t>& image, uint32_t offset, const std::vector<uint8_t>& bytes) {
+    std::copy(bytes.begin(), bytes.end(), image.begin() + kBaseBlockSize + offset);
+}
+
+// A bin at `offset` naming `named`, filled by one allocated cell.
+void put_bin(std::vector<uint8_t>& image, uint32_t offset, uint32_t named) {
+    put(image, offset, hbin_header(named, 4096));
+    put(image, offset + 32, Fields().u32(0, static_cast<uint32_t>(-(4096 - 32))));
+}
+
+}  // namespace
+
+TEST(recovery_walk_passes_over_a_missing_bin) {
+    std::vector<uint8_t> image = blank_image(0x3000, 3);
+    put_bin(image, 0, 0);
+    put_bin(image, 0x2000, 0x2000);  // the bin at 0x1000 is gone
+    SharedHive hive = hive_of(image);
+    CellWalk scan(*hive, BinDamage::PassedOver);
+    std::vector<uint32_t> offsets;
+    while (auto cell = scan.next()) offsets.push_back(cell->offset);
+    CHECK(offsets == (std::vector<uint32_t>{0x20, 0x2020}));
+    CHECK_EQ(scan.passed_over(), 1u);
+    CHECK_EQ(scan.end(), 0x3000u);
+}
+
+TEST(remnant_positions_follow_the_offsets_their_bins_name) {
+    std::vector<uint8_t> image = blank_image(0x1000, 3);
+    put_bin(image, 0, 0);
+    put_bin(image, 0x1000, 0x40000);  // past the stated end: a bin of an earlier hive
+    put(image, 0x2008, Fields().u32(0, 24));  // bytes outside bins: a cell of 24 bytes
+    SharedHive hive = hive_of(image);
+    const RemnantArea area(*hive, 0x1000);
+    CHECK(area.position_of(0x40020) == std::optional<uint32_t>(0x1020));
+    CHECK(area.position_of(0x2008) == std::optional<uint32_t>(0x2008));  // outside bins: as it stands
+    CHECK(!area.position_of(0x1020) && !area.position_of(0x800) && !area.position_of(0x41000));
+    CHECK(area.in_bin_header(0x1010) && !area.in_bin_header(0x1020) && !area.in_bin_header(0x2000));
+    CHECK(area.cell(0x1020) && area.cell(0x1020)->size() == 4096 - 36);
+    CHECK(area.cell(0x2008) && area.cell(0x2008)->size() == 20);
+    CHECK(!area.cell(0x2010));                               // a size field of 0
+    CHECK_EQ(area.record_bytes(0x2010).size(), 0x1000u - 0x14);  // no size field: up to the end of the area
 }

@@ -1,11 +1,11 @@
 """The `tarnu` command: read registry hives from the shell.
 
-    tarnu info HIVE...                    base block, counts, dirty or clean, what the logs do
+    tarnu info HIVE...                    base block, counts, dirty or clean, logs, records outside the tree
     tarnu ls HIVE [PATH]                  a key's subkeys and values
     tarnu get HIVE PATH [VALUE]           one value's data (decoded, or --raw)
     tarnu dump HIVE... [-k PATH]          every key and value as JSON Lines or CSV (--deleted: and recovered ones)
-    tarnu deleted HIVE...                 keys and values recovered from free cells
-    tarnu timeline HIVE...                key last-written times as a bodyfile or CSV
+    tarnu deleted HIVE...                 keys and values recovered outside the live tree
+    tarnu timeline HIVE...                key last-written times as a bodyfile or CSV (--deleted, --artifacts)
     tarnu export-reg HIVE [-k PATH]       a .reg file that regedit imports
     tarnu search HIVE... PATTERN          a regular expression over names and string data
     tarnu diff A [B]                      keys and values added, removed and changed

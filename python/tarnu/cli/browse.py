@@ -79,13 +79,20 @@ def replay_text(opened: Opened, applied: bool) -> str:
     return "{} ({}){}".format(what, logs, "" if applied else " [not applied: --no-logs]")
 
 
-def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str, str]]]:
+def hive_info(path: str, use_logs: bool,
+              ignore_checksum: bool = False) -> Tuple[Dict[str, Any], Opened, List[Tuple[str, str, str]]]:
     """What info shows of one hive, the hive as the other commands read it, and what of it could not be read (key
     path, message, error kind)."""
-    replayed = open_hive(path, True)  # for the report of what the logs do, even when they are not to be applied
+    try:
+        replayed = open_hive(path, True)  # for the report of what the logs do, even when they are not applied
+    except CommandError:
+        if not ignore_checksum:
+            raise
+        # Logs that cannot repair the base block (or none): the file's own block, its checksum set aside.
+        replayed = open_hive(path, False, ignore_checksum=True)
     damage = None
     try:
-        primary = open_hive(path, False) if replayed.logs else replayed
+        primary = open_hive(path, False, ignore_checksum=ignore_checksum) if replayed.logs else replayed
     except CommandError as error:
         if not use_logs:
             raise
@@ -95,6 +102,8 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
     base = primary.hive.base_block()  # as stored in the file, unless only the logs make it readable
     keys, values, skipped, problems = tarnu._survey(read.hive)
     size = input_size(path)
+    outside = read.hive.deleted_counts()
+    passed_over = outside.pop("passed_over")
     try:
         root_name = read.hive.root_key().name()
         hive_type = read.hive.hive_type()
@@ -118,12 +127,15 @@ def hive_info(path: str, use_logs: bool) -> Tuple[Dict[str, Any], Opened, List[T
         "file_size": size,
         "truncated": size < BASE_BLOCK_SIZE + base.hive_bins_data_size,
         "file_name": base.file_name,
+        "checksum_ok": base.checksum_ok,
         "logs": replayed.found,
         "logs_applied": bool(read.logs),
         "replay": replay_text(replayed, use_logs),
         "keys": keys,
         "values": values,
         "skipped": skipped,
+        "outside_tree": outside,
+        "passed_over": passed_over,
     }
     return info, read, problems
 
@@ -154,6 +166,12 @@ def truncation_note(path: str, info: Dict[str, Any]) -> Optional[str]:
         info["hive_bins_data_size"])
 
 
+def checksum_note(path: str, info: Dict[str, Any]) -> Optional[str]:
+    if info["checksum_ok"]:
+        return None
+    return "{}: the base block's checksum is wrong; read as it stands (--ignore-checksum)".format(path)
+
+
 def kinds_summary(path: str, problems: List[Tuple[str, str, str]]) -> str:
     """One line counting what could not be read by the kind of its error, most frequent first."""
     counts: Dict[str, int] = {}
@@ -164,6 +182,15 @@ def kinds_summary(path: str, problems: List[Tuple[str, str, str]]) -> str:
                                         ", ".join("{} {}".format(count, kind) for kind, count in kinds))
 
 
+def shown(value: Any) -> str:
+    """A field of info on its line: a list joined with commas, counts by name as "name n"."""
+    if isinstance(value, list):
+        return ", ".join(str(v) for v in value)
+    if isinstance(value, dict):
+        return ", ".join("{} {}".format(name, count) for name, count in value.items())
+    return str(value)
+
+
 def info_work(task: Task, emit: Emit) -> Outcome:
     try:
         if task.path != STDIN and is_log_file(task.path):
@@ -171,7 +198,7 @@ def info_work(task: Task, emit: Emit) -> Outcome:
             read: Optional[Opened] = None
             problems: List[Tuple[str, str, str]] = []
         else:
-            info, read, problems = hive_info(task.path, task.use_logs)
+            info, read, problems = hive_info(task.path, task.use_logs, task.options["ignore_checksum"])
     except CommandError as error:
         return Outcome(task.path, error=str(error))
     except (OSError, ValueError) as error:
@@ -179,12 +206,12 @@ def info_work(task: Task, emit: Emit) -> Outcome:
     if task.options["json"]:
         emit((json.dumps(info, ensure_ascii=False) + "\n").encode("utf-8"))
     else:
-        lines = ["{}: {}".format(name.replace("_", " "), ", ".join(str(v) for v in value) if isinstance(value, list)
-                                 else value) for name, value in info.items()]
+        lines = ["{}: {}".format(name.replace("_", " "), shown(value)) for name, value in info.items()]
         emit(("\n".join(lines) + "\n\n").encode("utf-8", "backslashreplace"))
     if read is None:
         return Outcome(task.path)
-    notes = tuple(note for note in (truncation_note(task.path, info), dirty_note(task.path, read)) if note)
+    notes = tuple(note for note in (truncation_note(task.path, info), dirty_note(task.path, read),
+                                    checksum_note(task.path, info)) if note)
     found = tuple((key, message) for key, message, _ in problems)
     closing = (kinds_summary(task.path, problems),) if problems else ()
     if task.options["summary"] and not task.strict:
@@ -196,7 +223,8 @@ def info_work(task: Task, emit: Emit) -> Outcome:
 
 def info(run: Run, args: argparse.Namespace) -> None:
     paths = hive_paths(args.hives, run)
-    tasks = [Task(path, not args.no_logs, args.strict, {"json": args.json, "summary": args.summary}) for path in paths]
+    tasks = [Task(path, not args.no_logs, args.strict, {"json": args.json, "summary": args.summary,
+                                                        "ignore_checksum": args.ignore_checksum}) for path in paths]
     for_each_hive(run, info_work, tasks, args.jobs)
 
 
@@ -272,13 +300,16 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
         description="The base block (version, sequence numbers, dirty or clean, sizes, root), the counts of keys "
                     "and values, the logs beside the hive and what replaying them does (or would do, with "
                     "--no-logs). A file shorter than its base block states is called truncated. What could not be "
-                    "read is warned about, key by key, then counted by the kind of its error. A transaction log "
-                    "is described on its own: its format, sequence numbers, entries or dirty pages, and the primary "
-                    "beside it.")
+                    "read is warned about, key by key, then counted by the kind of its error. How many records lie "
+                    "outside the live tree, by where they lie (free cells, allocated cells nothing references, "
+                    "remnants past the stated end of the hive bins). A transaction log is described on its own: its "
+                    "format, sequence numbers, entries or dirty pages, and the primary beside it.")
     add_hives_argument(p)
     p.add_argument("--json", action="store_true", help="one JSON object per hive")
     p.add_argument("--summary", action="store_true",
                    help="of what could not be read, only the count by kind of error (not each part)")
+    p.add_argument("--ignore-checksum", action="store_true",
+                   help="read a hive whose base-block checksum is wrong (and no log repairs), with a warning")
     p.set_defaults(handler=info)
 
     p = commands.add_parser("ls", parents=[common], help="a key's subkeys and values",

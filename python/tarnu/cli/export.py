@@ -84,7 +84,7 @@ def artifact_events(path: str, hive: tarnu.Hive, format: str) -> Tuple[bytes, Li
 
 def timeline(run: Run, args: argparse.Namespace) -> None:
     run_export(run, args, args.hives, format="bodyfile" if args.format == "bodyfile" else "timeline-csv",
-               artifacts=args.artifacts)
+               artifacts=args.artifacts, sources="live+recovered" if args.deleted else "live")
 
 
 def export_reg(run: Run, args: argparse.Namespace) -> None:
@@ -112,8 +112,8 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
     p.add_argument("--format", choices=["jsonl", "csv"], default="jsonl")
     p.add_argument("--base64", action="store_true", help="raw bytes in base64 instead of hex")
     p.add_argument("--deleted", action="store_true",
-                   help="after each hive's keys, what recovery finds in its free cells (see the deleted command); "
-                        "every row gains the columns deleted, path_complete and offset")
+                   help="after each hive's keys, what recovery finds outside its live tree (see the deleted command); "
+                        "every row gains the columns deleted, path_complete, offset and source")
     add_spreadsheet_argument(p)
     add_output_argument(p)
     p.set_defaults(handler=dump)
@@ -127,6 +127,9 @@ def add_parsers(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
     p.add_argument("--artifacts", action="store_true",
                    help="after each hive's key times, the dated events of the reports that apply to it (last "
                         "shutdown, first USB connection, ...), as \"key [report field]\", ordered by time")
+    p.add_argument("--deleted", action="store_true",
+                   help="the keys that recovery finds outside the live tree too, marked \"(deleted, SOURCE)\" in the "
+                        "bodyfile and by the columns deleted, path_complete and source in CSV")
     add_spreadsheet_argument(p)
     add_output_argument(p)
     p.set_defaults(handler=timeline)

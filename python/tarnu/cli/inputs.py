@@ -134,17 +134,19 @@ class Opened(NamedTuple):
     found: List[str]  # the logs beside it, whether replayed or not
 
 
-def open_hive(path: str, use_logs: bool, given: Optional[Sequence[str]] = None) -> Opened:
+def open_hive(path: str, use_logs: bool, given: Optional[Sequence[str]] = None,
+              ignore_checksum: bool = False) -> Opened:
     """Opens `path` with the logs given, or else (unless `use_logs` is false) with those beside it, recovering a
-    dirty primary as Hive.open_recovered does. "-" reads the hive from standard input, with no logs."""
+    dirty primary as Hive.open_recovered does. "-" reads the hive from standard input, with no logs. Opened without
+    logs, a wrong base-block checksum is taken when `ignore_checksum` says so."""
     try:
         if path == STDIN:
             if given:
                 raise CommandError("logs cannot be replayed onto a hive read from standard input", EXIT_USAGE)
-            return Opened(tarnu.Hive.from_bytes(stdin_bytes()), [], [])
+            return Opened(tarnu.Hive.from_bytes(stdin_bytes(), ignore_checksum=ignore_checksum), [], [])
         if given is not None:
             if not use_logs:
-                return Opened(tarnu.Hive.open(path), [], list(given))
+                return Opened(tarnu.Hive.open(path, ignore_checksum=ignore_checksum), [], list(given))
             slots: List[Optional[str]] = list(given) + [None] * (2 - len(given))
             return Opened(tarnu.Hive.open_with_logs(path, slots[0], slots[1]), list(given), list(given))
         if use_logs:
@@ -152,7 +154,7 @@ def open_hive(path: str, use_logs: bool, given: Optional[Sequence[str]] = None) 
             report = hive.replay_report()
             found = [log.path for log in report.logs] if report is not None else []
             return Opened(hive, found, found)
-        return Opened(tarnu.Hive.open(path), [], tarnu.find_logs(path))
+        return Opened(tarnu.Hive.open(path, ignore_checksum=ignore_checksum), [], tarnu.find_logs(path))
     except (OSError, ValueError, UnicodeError) as error:
         raise CommandError("{}: {}".format(path, reason(error)))
 
