@@ -22,6 +22,7 @@ _spec = importlib.util.spec_from_file_location("hivebuilder", _BUILDER / "__init
 hb = importlib.util.module_from_spec(_spec)
 sys.modules[_spec.name] = hb
 _spec.loader.exec_module(hb)
+repeats = importlib.import_module("hivebuilder.repeats")
 _spec = importlib.util.spec_from_file_location("databuilder", HERE.parent / "python" / "tarnu" / "databuilder.py")
 db = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(db)
@@ -130,6 +131,22 @@ def hive_seeds():
         "log_blocks.log": log([1, 5, 2]),
         "log_bad_entries.log": hb.log_file(1, [[(0, b"regf"), (100, b"x" * 8, 0), (200, b"y", 70000)]]),
     }
+
+
+def budget_seeds():
+    """Hives that name one record over and over, each a few times larger than the bound of the calls that meet it
+    would allow if every reference were copied: the fuzzer grows them from there."""
+    seeds = dict(hive_seeds())
+    seeds.update({
+        "value_names.hiv": repeats.repeated_value_name(2000, 4000),
+        "subkey_names.hiv": repeats.repeated_subkey_name(1000, 4000),
+        "lying_hashes.hiv": repeats.lying_hashes(200, 2000),
+        "decoy_chain.hiv": repeats.decoy_chain(20, 4, 200),
+        "shared_values.hiv": repeats.shared_value_list(40, 8000),
+        "deleted_data.hiv": repeats.repeated_deleted_data(40, 4000),
+        "deleted_chain.hiv": repeats.deleted_key_chain(60, 100),
+    })
+    return seeds
 
 
 def deleted_tree():
@@ -416,6 +433,7 @@ TARGETS = {
     "fuzz_recovery": recovery_seeds,
     "fuzz_hive": hive_seeds,
     "fuzz_export": hive_seeds,
+    "fuzz_budgets": budget_seeds,
     "fuzz_from_bytes": from_bytes_seeds,
     "fuzz_new_format_log": new_format_seeds,
     "fuzz_old_format_log": old_format_seeds,

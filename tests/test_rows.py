@@ -253,12 +253,14 @@ def test_spreadsheet_csv_from_the_command(tarnu_command: TarnuCommand, built: Bu
 
 @pytest.mark.parametrize("listed", [False, True])
 def test_recovered_rows_are_written_as_a_stream(listed: bool) -> None:
-    """Many deleted values that name one large free cell, listed by one deleted key or by none: each row repeats the
-    data, and the output comes in chunks of a bounded size however much there is."""
+    """Many deleted values that name one large free cell, listed by one deleted key or by none: rows repeat the data
+    until the rows hold twice the hive's size, and the output comes in chunks of a bounded size; every row is
+    written, the later ones without data."""
     b = hb.HiveBuilder()
     data = bytes(range(256)) * 63
     size, cell = b.store_data(data, "cell")
     values = [b.value("v{}".format(i), REG_BINARY, b"", data_size=size, data_offset=cell) for i in range(300)]
+    b.free(b.cell(bytes(1 << 20)))  # room for many rows with data
     root = b.key("root", root=True)
     if listed:
         b.delete_key(b.key("gone", values=values, parent=root))
@@ -266,11 +268,16 @@ def test_recovered_rows_are_written_as_a_stream(listed: bool) -> None:
         for value in values:
             b.free(value)
         b.free(cell)
-    stream = tarnu._export(b.build(), "jsonl", sources="recovered")
+    image = b.build()
+    stream = tarnu._export(image, "jsonl", sources="recovered")
     chunks = [len(chunk) for chunk in stream]
     row = len(data) * 2 + 200
-    assert sum(chunks) > len(values) * len(data) * 2 and max(chunks) < 256 * 1024 + row
+    assert len(chunks) > 4 and max(chunks) < 256 * 1024 + row
+    assert 2 * len(image) < sum(chunks) < 2 * 2 * len(image) + len(values) * 200
     assert stream.recovered_counts() == (int(listed), len(values))
+    assert [message for _, message in stream.problems()] == [
+        "Invalid format: Rows of deleted keys and values hold more than %d bytes of paths, names and data, 2 times "
+        "the hive's size; later rows have no path and no data" % (2 * len(image))]
 
 
 def test_ls_shows_no_time_as_the_exports_do(tarnu_command: TarnuCommand, built: Built) -> None:

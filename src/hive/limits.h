@@ -31,10 +31,13 @@ inline constexpr size_t kMaxKeyDepth = 512;
 // has four-byte words; recovery reads no more than that, however often free space names the same lists.
 inline constexpr size_t kRecoveredListEntrySize = 4;
 
-// In a real hive every value's data lies in cells of its own, so the data of one key's values never exceeds the
-// image. A value list that names the same data over and over could make one listing gather gigabytes from a small
-// hive; a listing stops once it has gathered more than this many times the image's size.
-inline constexpr uint64_t kMaxValueDataPerImageByte = 2;
+// In a real hive every record has a place of its own: a key's values, their names and their data, a key's subkeys
+// and their names, the lists and candidates a lookup reads on its way down a path never hold more than the image
+// (a name decoded from UTF-16 to UTF-8 grows by half at most). A list that names the same record over and over could
+// make one call gather gigabytes from a small hive; a call stops once what it gathers passes this many times the
+// image's size. One key's values count their data (the first bound, kept apart) and their names.
+inline constexpr uint64_t kMaxGatheredPerImageByte = 2;
+inline constexpr uint64_t kMaxValueDataPerImageByte = kMaxGatheredPerImageByte;
 
 // Transaction logs.
 inline constexpr size_t kLogHeaderSize = 4096;

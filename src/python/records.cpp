@@ -3,8 +3,8 @@
 // The rows are those of the live walk (rows/row_source.h), with the columns of the row model that records() has
 // (rows/row.h), made in batches: the core reads a batch of keys with their values, data and decoded data with the
 // interpreter lock released, and the Python objects of the batch are made with it held. A batch ends at the key that
-// brings it to kRowsPerBatch rows or kDataPerBatch bytes of data. A hive that cannot be opened gives one error row; a
-// part that cannot be read gives an error row where it was met, and the walk goes on.
+// brings it to kRowsPerBatch rows or kDataPerBatch bytes of data, paths and names. A hive that cannot be opened gives
+// one error row; a part that cannot be read gives an error row where it was met, and the walk goes on.
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -152,7 +152,7 @@ std::vector<std::unique_ptr<BatchGroup>> read_batch(RecordsFields& fields) {
             item->decoded.push_back(decoded);
         }
         rows += item->group.rows.size();
-        data += item->group.data_size();
+        data += item->group.held_size();
         batch.push_back(std::move(item));
     }
     return batch;

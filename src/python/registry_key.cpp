@@ -1,6 +1,7 @@
 // The RegistryKey class: one key of a hive, holding a share of the hive and its key node's cell offset. The key
 // logic lives in the core (src/tree); these methods take arguments, call it and build the Python results.
 #include <functional>
+#include <unordered_map>
 #include <vector>
 
 #include "python/binding.h"
@@ -9,6 +10,7 @@
 #include "tree/key_path.h"
 #include "tree/lookup.h"
 #include "tree/nodes.h"
+#include "tree/offset_set.h"
 
 namespace tarnu::py {
 namespace {
@@ -37,16 +39,38 @@ PyObject* key_cell_offset(PyObject* self, PyObject*) { return PyLong_FromUnsigne
 
 // The children's nodes are read with the interpreter lock held: a few hundred nanoseconds per child, less than
 // making the child's Python object, and far less than handing the lock to another thread and back. Each is read
-// as `read_subkeys` reads it and goes straight into its RegistryKey; the first that cannot be read fails the call.
+// as `read_subkeys` reads it, against the same budget, and goes straight into its RegistryKey; the first that cannot
+// be read fails the call. A child the lists name again is the same RegistryKey again: it costs the list one slot,
+// and only the distinct children count against the budget.
 PyObject* key_subkeys(PyObject* self, PyObject*) {
     return guarded(
         [&]() -> PyObject* {
             const KeyFields& key = key_of(self);
-            return respond(child_offsets(*key.hive, key.node), [&](std::vector<uint32_t>& offsets) {
-                return new_list(offsets, [&](uint32_t offset) {
-                    return respond(parse_key_node(*key.hive, offset),
-                                   [&](KeyNode& child) { return new_registry_key(key.hive, std::move(child)); });
-                });
+            return respond(child_offsets(*key.hive, key.node), [&](std::vector<uint32_t>& offsets) -> PyObject* {
+                PyObject* list = PyList_New(static_cast<Py_ssize_t>(offsets.size()));
+                if (list == nullptr) return nullptr;
+                GatherBudget budget = subkeys_budget(*key.hive, key.node);
+                FewOffsets seen;
+                std::unordered_map<uint32_t, Py_ssize_t> first;  // where each child is first, once one repeats
+                size_t mapped = 0;                                // the positions entered in `first`
+                for (size_t i = 0; i < offsets.size(); ++i) {
+                    const auto at = static_cast<Py_ssize_t>(i);
+                    PyObject* child = nullptr;
+                    if (!seen.insert(offsets[i])) {
+                        for (; mapped < i; ++mapped) first.emplace(offsets[mapped], static_cast<Py_ssize_t>(mapped));
+                        child = PyList_GetItem(list, first.at(offsets[i]));
+                        Py_INCREF(child);
+                    } else {
+                        child = respond(read_subkey(*key.hive, offsets[i], budget),
+                                        [&](KeyNode& node) { return new_registry_key(key.hive, std::move(node)); });
+                    }
+                    if (child == nullptr) {
+                        Py_DECREF(list);
+                        return nullptr;
+                    }
+                    PyList_SetItem(list, at, child);
+                }
+                return list;
             });
         },
         FaultStyle::RuntimeError);

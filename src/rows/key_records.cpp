@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "hive/hive.h"
+#include "tree/nodes.h"
+
 namespace tarnu {
 
 std::string_view record_value_name(const ValueKey& value) {
@@ -9,7 +12,10 @@ std::string_view record_value_name(const ValueKey& value) {
 }
 
 KeyRecords::KeyRecords(const Hive& hive, KeyNode start, std::string start_path)
-    : hive_(hive), walk_(hive, std::move(start), WalkErrors::Skip), start_path_(std::move(start_path)) {}
+    : hive_(hive),
+      walk_(hive, KeyNode(start), WalkErrors::Skip),
+      budget_(hive.bytes().size(), start.offset, malformed::Budget::Call::Walk),
+      start_path_(std::move(start_path)) {}
 
 void KeyRecords::full_path(const std::string& walk_path, std::string& out) const {
     out = start_path_;
@@ -35,11 +41,22 @@ void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
     for (size_t i = 0; i < reader_.problems().size(); ++i) {
         add_problem({record.path, reader_.problems()[i], reader_.problem_kinds()[i]});
     }
+    uint64_t gathered = 0;
+    for (size_t i = 0; i < reader_.size(); ++i) {
+        gathered += kValueListEntrySize + kValueKeyFixedSize + reader_.key(i).name.size() + reader_.data_size(i);
+    }
+    Status spent = budget_.spend(gathered);
+    if (!spent.ok()) {
+        spent_ = true;
+        add_problem({record.path, spent.error().message(), spent.error().kind()});
+        return;
+    }
     record.values.reserve(reader_.size());
     for (size_t i = 0; i < reader_.size(); ++i) record.values.push_back(reader_.take(i));
 }
 
 bool KeyRecords::next(KeyRecord& record) {
+    if (spent_) return false;
     // Under WalkErrors::Skip the walk returns no error; what it passes over comes from take_skipped().
     auto step = walk_.next();
     for (SkippedPart& part : walk_.take_skipped()) {

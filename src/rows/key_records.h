@@ -3,7 +3,9 @@
 // It walks with `KeyWalk` under `WalkErrors::Skip`, so a key or subkey list that cannot be read is passed over
 // and the walk goes on; each such part, and each value list or value data that cannot be read, becomes a
 // `RecordProblem` with the path of the key it belongs to. A caller that must stop at the first problem stops when
-// one appears. Paths run from the hive's root key ("" for the root), whichever key the walk starts from.
+// one appears. Paths run from the hive's root key ("" for the root), whichever key the walk starts from. The names
+// and data of every key's values count against one budget for the whole walk (tree/budget.h): in a real hive each
+// value has cells of its own, so only keys that share value lists reach it, and the walk ends there with a problem.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +18,7 @@
 
 #include "records/key_node.h"
 #include "records/value_key.h"
+#include "tree/budget.h"
 #include "tree/value_reader.h"
 #include "tree/walk.h"
 #include "utils/bytes.h"
@@ -67,6 +70,8 @@ private:
     const Hive& hive_;
     KeyWalk walk_;
     ValueReader reader_;
+    GatherBudget budget_;
+    bool spent_ = false;  // the budget ran out: the walk is over
     std::string start_path_;
     std::vector<RecordProblem> problems_;
     size_t keys_ = 0, values_ = 0, skipped_ = 0;

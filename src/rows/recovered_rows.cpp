@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "hive/hive.h"
+#include "hive/limits.h"
 #include "rows/row_source.h"
 
 namespace tarnu {
@@ -22,12 +24,29 @@ std::vector<RecoveredItem> recovered_order(const Recovery& recovery) {
 }
 
 RecoveredRows::RecoveredRows(const Hive& hive, std::optional<std::string> hive_name)
-    : RowSource(std::move(hive_name)), hive_(hive) {}
+    : RowSource(std::move(hive_name)), hive_(hive), left_(kMaxGatheredPerImageByte * hive.bytes().size()) {}
 
-// The value with its data as the cells hold it now: unreadable when the data is gone, and a problem as well when
-// reading it fails.
+bool RecoveredRows::spend(uint64_t bytes) {
+    if (bytes <= left_) {
+        left_ -= bytes;
+        return true;
+    }
+    if (!spent_) {
+        const uint64_t limit = kMaxGatheredPerImageByte * hive_.bytes().size();
+        HiveError error = HiveError::invalid_format(
+            0, malformed::Budget{malformed::Budget::Call::Recovery, limit, kMaxGatheredPerImageByte});
+        add_problem({std::string(), error.message(), error.kind()});
+        spent_ = true;
+    }
+    left_ = 0;
+    return false;
+}
+
+// The value with its data as the cells hold it now: unreadable when the data is gone or past the budget, and a
+// problem as well when reading it fails.
 KeyValue RecoveredRows::read_value(const RecoveredValue& value, const std::string& path) {
     KeyValue out{value.key, ValueBytes(), false};
+    if (!spend(value.key.name.size() + (value.data_available ? value.key.data_size : 0))) return out;
     auto data = read_recovered_data(value);
     if (!data.ok()) {
         add_problem({path, "value '" + value.key.name + "': " + data.error().message()});
@@ -63,9 +82,11 @@ bool RecoveredRows::next(RowGroup& group) {
     }
     const RecoveredKey& key = recovery.keys[item.index];
     if (value_ == 0) {
-        path_ = recovered_key_path(hive_, recovery, key);
+        path_ = spent_ ? PartialPath{} : recovered_key_path(hive_, recovery, key);
         ++keys_;
     }
+    // Each row writes the path again.
+    if (!spend(path_.path.size())) path_ = PartialPath{};
     group.key.path = path_.path;
     head.key = group.key.path;
     head.last_written = key.node.last_written;

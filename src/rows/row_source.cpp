@@ -10,6 +10,12 @@ size_t RowGroup::data_size() const {
     return size;
 }
 
+size_t RowGroup::held_size() const {
+    size_t size = data_size() + key.path.size() + error.size();
+    for (const KeyValue& value : key.values) size += value.key.name.size();
+    return size;
+}
+
 void RowGroup::set_error(std::optional<std::string_view> hive, RecordProblem problem, bool has_key) {
     key.path = std::move(problem.path);
     key.values.clear();

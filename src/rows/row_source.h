@@ -6,7 +6,10 @@
 //   `Hive.deleted()` gives it: a deleted key with one row per value its value list still names, or one row without
 //   a value; a value that no recovered key lists in a row of its own with key null. Recovery runs at the first
 //   call; it hands out one row at a time, each value's data read as its row is made, so that no more than one
-//   value's data is held however many values name the same cells.
+//   value's data is held however many values name the same cells. The paths, value names and data of its rows count
+//   against twice the image's size (tree/budget.h): past that, which only records that name the same cells or parents
+//   over and over reach, rows have no path (not complete) and no data, with one problem said; the offset column still
+//   says which record each row is.
 //
 // A source fills a `RowGroup` that the caller keeps in place while the rows are read. What could not be read becomes
 // a `RecordProblem`, kept for the caller; counts say what was handed out.
@@ -36,8 +39,9 @@ struct RowGroup {
     RowGroup(const RowGroup&) = delete;
     RowGroup& operator=(const RowGroup&) = delete;
 
-    // The bytes of data its rows hold.
+    // The bytes of data its rows hold, and of data, path and value names together.
     size_t data_size() const;
+    size_t held_size() const;
     // Makes it the one error row of `problem` (key null when `has_key` is false).
     void set_error(std::optional<std::string_view> hive, RecordProblem problem, bool has_key = true);
 };
@@ -109,7 +113,12 @@ public:
 private:
     KeyValue read_value(const RecoveredValue& value, const std::string& path);
 
+    // Takes `bytes` from what the rows may still hold; false, with the problem said once, when they do not fit.
+    bool spend(uint64_t bytes);
+
     const Hive& hive_;
+    uint64_t left_;  // of the budget
+    bool spent_ = false;
     std::optional<Recovery> recovery_;
     std::vector<RecoveredItem> order_;
     size_t at_ = 0;     // the next item of `order_`

@@ -6,6 +6,7 @@
 #include "records/security_key.h"
 #include "tree/name_compare.h"
 #include "tree/nodes.h"
+#include "tree/offset_set.h"
 #include "tree/subkey_lists.h"
 #include "tree/value_data.h"
 #include "utils/text.h"
@@ -29,20 +30,46 @@ Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key) 
     TARNU_TRY(std::vector<uint32_t> offsets, child_offsets(hive, key));
     std::vector<KeyNode> children;
     children.reserve(offsets.size());
+    GatherBudget budget = subkeys_budget(hive, key);
     for (uint32_t offset : offsets) {
-        TARNU_TRY(KeyNode child, parse_key_node(hive, offset));
+        TARNU_TRY(KeyNode child, read_subkey(hive, offset, budget));
         children.push_back(std::move(child));
     }
     return children;
 }
 
+GatherBudget subkeys_budget(const Hive& hive, const KeyNode& key) {
+    return GatherBudget(hive.bytes().size(), key.offset, malformed::Budget::Call::Subkeys);
+}
+
+Result<KeyNode> read_subkey(const Hive& hive, uint32_t offset, GatherBudget& budget) {
+    TARNU_TRY(KeyNode child, parse_key_node(hive, offset));
+    TARNU_CHECK(budget.spend(kSubkeyEntryCost + child.name.size()));
+    return child;
+}
+
 Result<ValueKey> find_value_key(const Hive& hive, const KeyNode& key, std::string_view name) {
-    TARNU_TRY(std::vector<ValueKey> keys, read_value_list(hive, key));
-    for (ValueKey& value : keys) {
-        // "" asks for the unnamed value alone; "(default)" finds it too, and a value stored under that name.
-        const bool match = name.empty() ? value.name_length == 0 : value_names_match(value.name, name);
-        if (match) return std::move(value);
+    // Every value key of the list is read and its name decoded, into one key whose storage each reuses, since one
+    // that cannot be read fails the lookup; a value key the list names again is read once.
+    const uint32_t count = key.value_count;
+    const uint32_t list_offset = key.value_list_offset;
+    std::optional<ValueKey> found;
+    if (count != 0 && names_a_cell(list_offset)) {
+        TARNU_TRY(Bytes list, read_cell(hive, list_offset));
+        const uint64_t list_bytes = uint64_t{kValueListEntrySize} * count;
+        if (list.size() < list_bytes) return HiveError::truncated_data(list_offset, list_bytes, list.size());
+        FewOffsets read;
+        ValueKey value;
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint32_t offset = le32(list, kValueListEntrySize * size_t{i});
+            if (!read.insert(offset)) continue;
+            TARNU_CHECK(read_value_key(hive, offset, value));
+            // "" asks for the unnamed value alone; "(default)" finds it too, and a value stored under that name.
+            const bool match = name.empty() ? value.name_length == 0 : value_names_match(value.name, name);
+            if (match && !found) found = value;
+        }
     }
+    if (found) return std::move(*found);
     return HiveError::value_not_found(std::string(name));
 }
 

@@ -12,6 +12,7 @@
 
 #include "records/key_node.h"
 #include "records/value_key.h"
+#include "tree/budget.h"
 #include "tree/value_reader.h"
 #include "utils/error.h"
 
@@ -20,8 +21,16 @@ namespace tarnu {
 struct Hive;
 
 // The children of `key`, in stored order. A key whose subkey count is 0 has none, whatever its list offset
-// holds; one child that cannot be read fails the call.
+// holds; one child that cannot be read fails the call, and so do children whose list entries and names pass the
+// budget of one call (tree/budget.h): lists that name one key with a long name over and over.
 Result<std::vector<KeyNode>> read_subkeys(const Hive& hive, const KeyNode& key);
+
+// What one child costs against that budget beyond its record and name: its list entry (four bytes at least).
+inline constexpr size_t kSubkeyEntryCost = 4;
+// The budget of one listing of `key`'s children, and one child read against it, for a caller that reads the
+// children itself.
+GatherBudget subkeys_budget(const Hive& hive, const KeyNode& key);
+Result<KeyNode> read_subkey(const Hive& hive, uint32_t offset, GatherBudget& budget);
 
 // The cell offsets of the key nodes that `read_subkeys` reads, for a caller that reads them itself.
 Result<std::vector<uint32_t>> child_offsets(const Hive& hive, const KeyNode& key);

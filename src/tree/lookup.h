@@ -3,11 +3,14 @@
 // A path is names joined by backslashes; empty components (a leading, trailing or doubled backslash) are ignored
 // and a slash is part of a name. Among a key's children the first in stored order whose name matches is taken.
 // The hash of an "lh" entry and the hint of an "lf" entry let a lookup pass over children that cannot match
-// without reading their key nodes; every candidate's name is compared after its node is read, so a hash or hint
-// that lies can hide a key but never yields one of another name.
+// without reading their key nodes, and the length of a stored name passes over the rest without decoding it; every
+// candidate's name is compared after it is decoded, so a hash or hint that lies can hide a key but never yields one
+// of another name. A name is decoded at most once per level, however often the lists name its node, and a path that
+// comes back to a key it passed leads nowhere.
 //
 // A missing key is an empty result, not an error. A subkey list or candidate node that cannot be read does not
-// stop the search among the others; its failure is returned only when no child matches.
+// stop the search among the others; its failure is returned only when no child matches. One call reads list entries
+// and names of at most twice the image's size (tree/budget.h); past that it fails.
 #pragma once
 
 #include <optional>

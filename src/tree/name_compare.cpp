@@ -111,6 +111,23 @@ bool WantedName::may_match_hint(uint32_t hint) const {
     return true;
 }
 
+bool WantedName::may_match_stored(Bytes stored, bool compressed) const {
+    const size_t units = upper_.size();
+    if (compressed) {
+        if (stored.size() < units || (units > 0 && stored[units - 1] == 0)) return false;
+        return stored.size() == units || (stored[units] == 0 && stored.back() == 0);
+    }
+    const bool marked = (stored.size() >= 2 && ((stored[0] == 0xFF && stored[1] == 0xFE) ||
+                                                (stored[0] == 0xFE && stored[1] == 0xFF))) ||
+                        (stored.size() >= 3 && stored[0] == 0xEF && stored[1] == 0xBB && stored[2] == 0xBF);
+    if (marked) return true;
+    // An odd number of bytes never decodes.
+    if (stored.size() % 2 != 0 || stored.size() < 2 * units) return false;
+    auto nul_at = [&](size_t unit) { return (stored[2 * unit] | stored[2 * unit + 1]) == 0; };
+    if (units > 0 && nul_at(units - 1)) return false;
+    return stored.size() == 2 * units || (nul_at(units) && nul_at(stored.size() / 2 - 1));
+}
+
 bool value_names_match(std::string_view stored, std::string_view wanted) {
     if (stored.size() != wanted.size()) return false;
     auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };

@@ -3,7 +3,8 @@
 // - Key names compare as the registry compares them: both sides upper-cased one UTF-16 code unit at a time with
 //   the one-to-one Unicode mappings (`upcase_unit`); compressed names are Latin-1, so "é" stored in 8 bits and
 //   "É" stored as UTF-16 are the same name. `WantedName` is a name prepared once for a lookup: it compares stored
-//   names, and says when an "lh" hash or an "lf" hint already proves that a stored name differs.
+//   names, and says when an "lh" hash, an "lf" hint or the stored name's length already proves that a stored name
+//   differs, before the name is decoded.
 // - Value names keep the rule of `RegistryKey.value`: their UTF-8 bytes match after folding A-Z onto a-z, and
 //   nothing else folds (`value_names_match`).
 #pragma once
@@ -11,6 +12,8 @@
 #include <cstdint>
 #include <string_view>
 #include <vector>
+
+#include "utils/bytes.h"
 
 namespace tarnu {
 
@@ -32,6 +35,12 @@ public:
     // False when the hint of an "lf" entry (the first four characters of the stored name, as bytes, the first in
     // the lowest byte) proves the entry's key has another name. Only ASCII characters of the hint decide.
     bool may_match_hint(uint32_t hint) const;
+
+    // False when the stored bytes of a name (8-bit when `compressed`, else UTF-16) prove, by their length alone, that
+    // it decodes to another name: an 8-bit name holds one byte per character, a UTF-16 name two, and only U+0000
+    // characters at the end (which decoding drops) may add to that. Looks at no more than four bytes; a UTF-16 name
+    // with a byte-order mark is left to its decoded form.
+    bool may_match_stored(Bytes stored, bool compressed) const;
 
 private:
     std::vector<uint16_t> upper_;  // the name's UTF-16 code units, upper-cased

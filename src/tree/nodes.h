@@ -19,7 +19,11 @@ Result<KeyNode> parse_key_node(const Hive& hive, uint32_t offset);
 // `node` holding parts of the failed node.
 Status read_key_node(const Hive& hive, uint32_t offset, KeyNode& node);
 
-// The value keys named by `key`'s value list, in list order. The first value key that fails fails the list.
+// The size of one entry of a value list: the offset of a value key.
+inline constexpr size_t kValueListEntrySize = 4;
+
+// The value keys named by `key`'s value list, in list order. The first value key that fails fails the list, and so
+// does a list whose entries, records and names pass the budget of one call (tree/budget.h).
 Result<std::vector<ValueKey>> read_value_list(const Hive& hive, const KeyNode& key);
 
 // The same into the first entries of `values`, which keep their storage (the vector grows when it is shorter);

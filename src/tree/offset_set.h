@@ -2,9 +2,11 @@
 // the bound the set is made with) are bits of one bitmap, an eighth of a bit per byte of the hive, allocated
 // zeroed on first use so that only the parts a walk reaches take memory; a test is one load. Any other offset
 // (only a damaged hive names one) goes to a table with open addressing and linear probing, which allocates
-// nothing until its array doubles; 0xFFFFFFFF, which marks a free slot there, is kept apart.
+// nothing until its array doubles; 0xFFFFFFFF, which marks a free slot there, is kept apart. `FewOffsets` keeps the
+// first few offsets in place, for a list or a path that is short more often than not.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -91,6 +93,28 @@ private:
     unsigned shift_ = 64;
     size_t size_ = 0;
     bool has_free_ = false;
+};
+
+// A set for the few offsets that one list or path usually holds: the first eight stay in place and the rest go to
+// an OffsetSet, so that a short list or path allocates nothing.
+class FewOffsets {
+public:
+    // Adds `offset`; false when it was a member already.
+    bool insert(uint32_t offset) {
+        for (size_t i = 0; i < count_; ++i) {
+            if (first_[i] == offset) return false;
+        }
+        if (count_ < first_.size()) {
+            first_[count_++] = offset;
+            return true;
+        }
+        return more_.insert(offset);
+    }
+
+private:
+    std::array<uint32_t, 8> first_{};
+    size_t count_ = 0;
+    OffsetSet more_;
 };
 
 }  // namespace tarnu

@@ -87,6 +87,23 @@ std::string text(const malformed::ValueDataSize& e, uint64_t at) {
     return "Values of key at offset " + hex(at) + " hold more than " + dec(e.limit) + " bytes of data, " +
            dec(e.times) + " times the hive's size";
 }
+std::string text(const malformed::Budget& e, uint64_t at) {
+    using Call = malformed::Budget::Call;
+    const std::string bound = " more than " + dec(e.limit) + " bytes of ";
+    const std::string times = ", " + dec(e.times) + " times the hive's size";
+    if (e.call == Call::Lookup) {
+        return "Lookup below key at offset " + hex(at) + " reads" + bound + "names and lists" + times;
+    }
+    if (e.call == Call::Recovery) {
+        return "Rows of deleted keys and values hold" + bound + "paths, names and data" + times +
+               "; later rows have no path and no data";
+    }
+    if (e.call == Call::Walk) {
+        return "Values of the keys walked from key at offset " + hex(at) + " hold" + bound + "names and data" + times;
+    }
+    if (e.call == Call::Subkeys) return "Subkeys of key at offset " + hex(at) + " hold" + bound + "names" + times;
+    return "Values of key at offset " + hex(at) + " hold" + bound + "names and data" + times;
+}
 
 }  // namespace
 

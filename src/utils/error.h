@@ -26,7 +26,7 @@ public:
                                  malformed::HbinOffset, malformed::HbinSize, malformed::IndexDepth,
                                  malformed::ListEntries, malformed::WalkEntries, malformed::WalkDepth,
                                  malformed::PathDepth, malformed::ParentLoop, malformed::ParentNotKey,
-                                 malformed::ValueDataSize>;
+                                 malformed::ValueDataSize, malformed::Budget>;
 
     // An operating-system failure: its errno value, the Windows error code when a Windows call failed (0
     // otherwise), and the system's description of the code the message shows. The platform layer makes these

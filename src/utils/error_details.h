@@ -220,5 +220,25 @@ struct ValueDataSize {
     template <typename F> void each(F&& f) const { f("limit", limit); f("times", times); }
 };
 
+// One call that would gather more than `limit` bytes, `times` the hive's size, from the key it names: the names and
+// data of a key's values (when the data alone stays within the bound), the names of its subkeys, the names and
+// list entries a lookup below it reads, the names and data of the values of a walk's keys, or the paths, names and
+// data of the rows of what recovery finds (no key: the offset is 0).
+struct Budget {
+    static constexpr ErrorKind kKind = ErrorKind::InvalidFormat;
+    static constexpr const char* kProblem = "Budget";
+    enum class Call : uint8_t { Values, Subkeys, Lookup, Walk, Recovery } call = Call::Values;
+    uint64_t limit = 0, times = 0;
+    std::string_view call_name() const {
+        constexpr std::array<std::string_view, 5> kNames = {"values", "subkeys", "lookup", "walk", "recovery"};
+        return kNames[static_cast<size_t>(call)];
+    }
+    template <typename F> void each(F&& f) const {
+        f("call", call_name());
+        f("limit", limit);
+        f("times", times);
+    }
+};
+
 }  // namespace malformed
 }  // namespace tarnu

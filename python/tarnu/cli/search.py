@@ -1,8 +1,9 @@
 """search: a regular expression over key names, value names and string data, and with --artifacts over the text
 fields of what the reports decode.
 
-The rows come from tarnu.records, which the core makes in batches; the matching is Python's own `re`, so
-patterns mean what they mean everywhere else in Python.
+The rows come from tarnu.records, which the core makes in batches bounded in rows and bytes; the matching is Python's
+own `re`, so patterns mean what they mean everywhere else in Python. Matches are written in chunks bounded the same
+way, so a search holds no more than a batch and a chunk whatever the hive holds.
 """
 
 from __future__ import annotations
@@ -20,6 +21,10 @@ from .hives import Emit, Outcome, Task, for_each_hive
 from .inputs import add_hives_argument, dirty_note, hive_paths, open_hive
 from .run import CommandError, Run
 
+# Matches are written once this many lines, or this many characters, are waiting: long data makes long lines.
+LINES_PER_CHUNK = 1000
+CHARACTERS_PER_CHUNK = 1 << 20
+
 # The types whose data is text: REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ (each of its strings).
 STRING_TYPES = frozenset((1, 2, 7))
 
@@ -36,14 +41,24 @@ def search_work(task: Task, emit: Emit) -> Outcome:
     problems: List[Tuple[str, str]] = []
     last_key = None
     lines: List[str] = []
+    held = 0  # characters in `lines`
 
     def found(kind: str, key: str, value: Optional[str], text: str = "") -> None:
+        nonlocal held
         if options["jsonl"]:
             lines.append(json.dumps({"match": kind, "hive": task.path, "key": key, "value": value,
                                      "data": text if kind == "data" else None}, ensure_ascii=False))
         else:
             lines.append("\t".join((kind, task.path, escaped(key), "" if value is None else escaped(value),
                                     escaped(text))))
+        held += len(lines[-1])
+
+    def flush_when_full() -> None:
+        nonlocal held
+        if len(lines) >= LINES_PER_CHUNK or held >= CHARACTERS_PER_CHUNK:
+            emit(("\n".join(lines) + "\n").encode("utf-8", "backslashreplace"))
+            lines.clear()
+            held = 0
 
     # The rows are unpacked rather than read by attribute: this loop runs once per value of the hive.
     for _, row_key, _, value, kind, _, data, problem in tarnu.records(opened.hive, name=task.path):
@@ -67,9 +82,7 @@ def search_work(task: Task, emit: Emit) -> Outcome:
             for text in [data] if isinstance(data, str) else data if isinstance(data, list) else []:
                 if search(text):
                     found("data", key, value, text)
-        if len(lines) >= 1000:
-            emit(("\n".join(lines) + "\n").encode("utf-8", "backslashreplace"))
-            lines.clear()
+        flush_when_full()
     if options["artifacts"] and not (task.strict and problems):
         for report, key, field, text in artifact_matches(opened.hive, search, problems):
             if options["jsonl"]:
@@ -78,6 +91,8 @@ def search_work(task: Task, emit: Emit) -> Outcome:
             else:
                 lines.append("\t".join(("artifact", task.path, escaped(key), "{}.{}".format(report, field),
                                         escaped(text))))
+            held += len(lines[-1])
+            flush_when_full()
     if lines:
         emit(("\n".join(lines) + "\n").encode("utf-8", "backslashreplace"))
     note = dirty_note(task.path, opened)

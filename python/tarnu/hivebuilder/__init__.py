@@ -19,7 +19,8 @@ hive bins data, i.e. image position ``offset + 4096``.
 
 The modules: ``records`` (constants and record encoders), ``logs`` (transaction
 log writers), ``cells`` (the cell packer), ``description`` (Key, Value and the
-whole-hive writers) and ``shapes`` (the types of their arguments).  The
+whole-hive writers), ``shapes`` (the types of their arguments) and ``repeats``
+(hostile hives that name one record over and over, imported on its own).  The
 package uses only relative imports and the standard library, so it also loads
 from its source folder without the extension module beside it.
 """
