@@ -1,5 +1,7 @@
 #include "tree/value_reader.h"
 
+#include <utility>
+
 #include "hive/hive.h"
 #include "tree/nodes.h"
 
@@ -62,13 +64,19 @@ size_t ValueReader::data_size(size_t i) const {
     return size;
 }
 
-KeyValue ValueReader::take(size_t i) {
-    KeyValue value{std::move(keys_[i]), {}, readable(i)};
-    if (has_inline_data(value.key)) {
-        value.data = ValueBytes::from_inline(value.key.data_offset, value.key.data_size);
+void ValueReader::take(size_t i, KeyValue& into) {
+    std::swap(into.key, keys_[i]);
+    into.readable = readable(i);
+    if (has_inline_data(into.key)) {
+        into.data = ValueBytes::from_inline(into.key.data_offset, into.key.data_size);
     } else {
-        value.data = ValueBytes::from_pieces(pieces(i), data_size(i));
+        into.data = ValueBytes::from_pieces(pieces(i), data_size(i));
     }
+}
+
+KeyValue ValueReader::take(size_t i) {
+    KeyValue value;
+    take(i, value);
     return value;
 }
 
