@@ -65,12 +65,21 @@ size_t ValueReader::data_size(size_t i) const {
 }
 
 void ValueReader::take(size_t i, KeyValue& into) {
-    std::swap(into.key, keys_[i]);
+    // Every field of the value key is copied, but its name is swapped with the one `into` held.
+    ValueKey& key = keys_[i];
+    into.key.name.swap(key.name);
+    into.key.value_type = key.value_type;
+    into.key.data_size = key.data_size;
+    into.key.data_offset = key.data_offset;
+    into.key.name_length = key.name_length;
+    into.key.flags = key.flags;
+    into.key.hive = key.hive;
     into.readable = readable(i);
     if (has_inline_data(into.key)) {
-        into.data = ValueBytes::from_inline(into.key.data_offset, into.key.data_size);
+        into.data.assign_inline(into.key.data_offset, into.key.data_size);
     } else {
-        into.data = ValueBytes::from_pieces(pieces(i), data_size(i));
+        const std::span<const Bytes> parts = pieces(i);
+        into.data.assign_pieces(parts, parts.size() == 1 ? parts[0].size() : data_size(i));
     }
 }
 
