@@ -120,10 +120,8 @@ void PooledBytes::hand_to(ArrayParts& parts) {
 }
 
 void BitBuffer::hand_to(ArrayParts& parts) {
-    if (size_ % 8 != 0) bytes_.bytes().push_back(static_cast<char>(current_));
     bytes_.hand_to(parts);
     size_ = ones_ = 0;
-    current_ = 0;
 }
 
 int64_t BitBuffer::hand_validity_to(ArrayParts& parts) {
@@ -134,7 +132,6 @@ int64_t BitBuffer::hand_validity_to(ArrayParts& parts) {
     }
     bytes_.bytes().clear();
     size_ = ones_ = 0;
-    current_ = 0;
     parts.add_all_valid();
     return 0;
 }

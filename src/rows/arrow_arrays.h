@@ -79,17 +79,16 @@ class BitBuffer {
 public:
     explicit BitBuffer(BufferSlots& slots) : bytes_(slots) {}
     // Appends a bit; returns the bytes the bitmap grew by (0 or 1).
-    // The bits gather in a byte of their own, written out once it is full (or the bits are handed out).
     size_t push(bool bit) {
-        const size_t at = size_ % 8;
-        current_ = static_cast<uint8_t>(current_ | (uint32_t{bit} << at));
-        ones_ += bit ? 1 : 0;
-        ++size_;
-        if (at == 7) {
-            bytes_.bytes().push_back(static_cast<char>(current_));
-            current_ = 0;
+        std::string& bytes = bytes_.bytes();
+        const size_t grown = size_ % 8 == 0 ? 1 : 0;
+        if (grown != 0) bytes.push_back(0);
+        if (bit) {
+            bytes.back() = static_cast<char>(static_cast<uint8_t>(bytes.back()) | (1u << (size_ % 8)));
+            ++ones_;
         }
-        return at == 0 ? 1 : 0;
+        ++size_;
+        return grown;
     }
     size_t size() const { return size_; }
     size_t ones() const { return ones_; }
@@ -101,7 +100,6 @@ public:
 private:
     PooledBytes bytes_;
     size_t size_ = 0, ones_ = 0;
-    uint8_t current_ = 0;  // the bits past the last full byte
 };
 
 class ArrayParts {

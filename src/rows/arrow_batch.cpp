@@ -1,7 +1,6 @@
 #include "rows/arrow_batch.h"
 
 #include <algorithm>
-#include <type_traits>
 #include <string_view>
 #include <utility>
 
@@ -189,8 +188,10 @@ protected:
 class TextColumn final : public ColumnField {
 public:
     TextColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
-    size_t add(const Row& row) override { return add_cell(value(row)); }
-    size_t add_cell(const Cell& text) { return text.null ? field_.add_null() : field_.add(text.text); }
+    size_t add(const Row& row) override {
+        const Cell text = value(row);
+        return text.null ? field_.add_null() : field_.add(text.text);
+    }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "u"}); }
     void reserve(size_t rows, size_t bytes) override { field_.reserve(rows, bytes); }
     size_t batch_bytes() const override { return VariableField<int32_t>::kBatchBytes; }
@@ -205,8 +206,7 @@ class SourceTextColumn final : public ColumnField {
 public:
     SourceTextColumn(Column column, std::optional<std::string> text, BufferSlots& slots)
         : ColumnField(column), text_(std::move(text)), indices_(slots), dictionary_(slots) {}
-    size_t add(const Row& row) override { return add_cell(value(row)); }
-    size_t add_cell(const Cell& text) { return text.null ? indices_.add_null() : indices_.add(0); }
+    size_t add(const Row& row) override { return value(row).null ? indices_.add_null() : indices_.add(0); }
     void describe(std::vector<ArrowField>& fields) const override {
         fields.push_back({name(), "i", true, {}, {ArrowField{"", "u"}}});
     }
@@ -230,8 +230,8 @@ private:
 class TimeColumn final : public ColumnField {
 public:
     TimeColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
-    size_t add(const Row& row) override { return add_cell(value(row)); }
-    size_t add_cell(const Cell& time) {
+    size_t add(const Row& row) override {
+        const Cell time = value(row);
         if (time.null) return field_.add_null();
         return field_.add(static_cast<int64_t>(time.number / 10) - kUnixEpochMicroseconds);
     }
@@ -249,8 +249,8 @@ public:
     TypeColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {
         for (uint32_t id = 0; id < known_.size(); ++id) known_[id] = ValueType{id}.name();
     }
-    size_t add(const Row& row) override { return add_cell(value(row)); }
-    size_t add_cell(const Cell& type) {
+    size_t add(const Row& row) override {
+        const Cell type = value(row);
         if (type.null) return field_.add_null();
         return field_.add(type.type.known() ? std::string_view(known_[type.type.id]) : type.type.name());
     }
@@ -267,8 +267,8 @@ private:
 class BytesColumn final : public ColumnField {
 public:
     BytesColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
-    size_t add(const Row& row) override { return add_cell(value(row)); }
-    size_t add_cell(const Cell& bytes) {
+    size_t add(const Row& row) override {
+        const Cell bytes = value(row);
         if (bytes.null) return field_.add_null();
         return field_.add(std::string_view(reinterpret_cast<const char*>(bytes.bytes.data()), bytes.bytes.size()));
     }
@@ -285,8 +285,8 @@ private:
 class DataColumn final : public ColumnField {
 public:
     DataColumn(Column column, BufferSlots& slots) : ColumnField(column), text_(slots), list_(slots), number_(slots) {}
-    size_t add(const Row& row) override { return add_cell(value(row)); }
-    size_t add_cell(const Cell& data) {
+    size_t add(const Row& row) override {
+        const Cell data = value(row);
         std::optional<DecodedValue> decoded;
         if (!data.null) {
             auto result = decode_value_data(data.type, data.bytes);
@@ -342,8 +342,8 @@ private:
 class FlagColumn final : public ColumnField {
 public:
     FlagColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
-    size_t add(const Row& row) override { return add_cell(value(row)); }
-    size_t add_cell(const Cell& flag) {
+    size_t add(const Row& row) override {
+        const Cell flag = value(row);
         return field_.add(flag.null ? std::nullopt : std::optional<bool>(flag.number != 0));
     }
     void describe(std::vector<ArrowField>& fields) const override {
@@ -359,8 +359,8 @@ private:
 class NumberColumn final : public ColumnField {
 public:
     NumberColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
-    size_t add(const Row& row) override { return add_cell(value(row)); }
-    size_t add_cell(const Cell& number) {
+    size_t add(const Row& row) override {
+        const Cell number = value(row);
         return number.null ? field_.add_null() : field_.add(static_cast<uint32_t>(number.number));
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "I"}); }
@@ -371,58 +371,21 @@ private:
     FixedField<uint32_t> field_;
 };
 
-// The field class of each column, by its kind.
-template <Column C>
-auto field_of() {
-    constexpr ColumnSpec spec = column_spec(C);
-    if constexpr (spec.kind == CellKind::Text) {
-        if constexpr (spec.varies == Varies::BySource) {
-            return std::type_identity<SourceTextColumn>();
-        } else {
-            return std::type_identity<TextColumn>();
-        }
-    } else if constexpr (spec.kind == CellKind::Time) {
-        return std::type_identity<TimeColumn>();
-    } else if constexpr (spec.kind == CellKind::Type) {
-        return std::type_identity<TypeColumn>();
-    } else if constexpr (spec.kind == CellKind::Bytes) {
-        return std::type_identity<BytesColumn>();
-    } else if constexpr (spec.kind == CellKind::Data) {
-        return std::type_identity<DataColumn>();
-    } else if constexpr (spec.kind == CellKind::Flag) {
-        return std::type_identity<FlagColumn>();
-    } else {
-        return std::type_identity<NumberColumn>();
-    }
-}
-template <Column C>
-using FieldOf = typename decltype(field_of<C>())::type;
-
-template <Column C>
-std::unique_ptr<ColumnField> make_field_of(const std::optional<std::string>& hive_name, BufferSlots& slots) {
-    if constexpr (std::is_same_v<FieldOf<C>, SourceTextColumn>) {
-        return std::make_unique<SourceTextColumn>(C, hive_name, slots);
-    } else {
-        return std::make_unique<FieldOf<C>>(C, slots);
-    }
-}
-
 std::unique_ptr<ColumnField> make_field(Column column, const std::optional<std::string>& hive_name,
                                         BufferSlots& slots) {
-    using Maker = std::unique_ptr<ColumnField> (*)(const std::optional<std::string>&, BufferSlots&);
-    static constexpr auto kMakers = []<size_t... I>(std::index_sequence<I...>) {
-        return std::array<Maker, kColumnCount>{&make_field_of<static_cast<Column>(I)>...};
-    }(std::make_index_sequence<kColumnCount>());
-    return kMakers[static_cast<size_t>(column)](hive_name, slots);
-}
-
-// The columns of the live rows' batches, and those of batches that hold recovered rows too: a writer of one of
-// them adds a row in one pass, each field's code called straight away.
-constexpr ColumnList kLiveColumns = columns_of({ColumnSet::Rows, ColumnSet::Records});
-constexpr ColumnList kAllColumns = columns_of({ColumnSet::Rows, ColumnSet::Recovery, ColumnSet::Records});
-
-bool same_columns(std::span<const Column> columns, const ColumnList& list) {
-    return std::equal(columns.begin(), columns.end(), list.view().begin(), list.view().end());
+    const ColumnSpec& spec = column_spec(column);
+    switch (spec.kind) {
+        case CellKind::Text:
+            if (spec.varies == Varies::BySource) return std::make_unique<SourceTextColumn>(column, hive_name, slots);
+            return std::make_unique<TextColumn>(column, slots);
+        case CellKind::Time: return std::make_unique<TimeColumn>(column, slots);
+        case CellKind::Type: return std::make_unique<TypeColumn>(column, slots);
+        case CellKind::Bytes: return std::make_unique<BytesColumn>(column, slots);
+        case CellKind::Data: return std::make_unique<DataColumn>(column, slots);
+        case CellKind::Flag: return std::make_unique<FlagColumn>(column, slots);
+        case CellKind::Number: return std::make_unique<NumberColumn>(column, slots);
+    }
+    return std::make_unique<TextColumn>(column, slots);
 }
 
 }  // namespace
@@ -430,16 +393,6 @@ bool same_columns(std::span<const Column> columns, const ColumnList& list) {
 struct ArrowBatchWriter::Builders {
     std::vector<std::unique_ptr<ColumnField>> fields;
     size_t batch_bytes = 0;
-    enum class Known : uint8_t { None, Live, All } known = Known::None;  // which of the lists above the columns are
-
-    template <ColumnList kList>
-    size_t add(const Row& row) {
-        size_t added = 0;
-        for_each_column<kList>([&]<Column C, size_t I>() {
-            added += static_cast<FieldOf<C>&>(*fields[I]).add_cell(cell(row, C));
-        });
-        return added;
-    }
 };
 
 ArrowBatchWriter::ArrowBatchWriter(std::span<const Column> columns, std::optional<std::string> hive_name)
@@ -451,8 +404,6 @@ ArrowBatchWriter::ArrowBatchWriter(std::span<const Column> columns, std::optiona
         builders_->batch_bytes += builders_->fields.back()->batch_bytes();
     }
     bytes_ = builders_->batch_bytes;
-    if (same_columns(columns_, kLiveColumns)) builders_->known = Builders::Known::Live;
-    if (same_columns(columns_, kAllColumns)) builders_->known = Builders::Known::All;
 }
 
 ArrowBatchWriter::~ArrowBatchWriter() = default;
@@ -462,13 +413,7 @@ void ArrowBatchWriter::reserve(size_t rows, size_t bytes) {
 }
 
 void ArrowBatchWriter::add(const Row& row) {
-    switch (builders_->known) {
-        case Builders::Known::Live: bytes_ += builders_->add<kLiveColumns>(row); break;
-        case Builders::Known::All: bytes_ += builders_->add<kAllColumns>(row); break;
-        case Builders::Known::None:
-            for (const auto& field : builders_->fields) bytes_ += field->add(row);
-            break;
-    }
+    for (const auto& field : builders_->fields) bytes_ += field->add(row);
     ++rows_;
 }
 
