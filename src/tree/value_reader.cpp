@@ -65,15 +65,16 @@ size_t ValueReader::data_size(size_t i) const {
 }
 
 void ValueReader::take(size_t i, KeyValue& into) {
-    // Every field of the value key is copied, but its name is swapped with the one `into` held.
-    ValueKey& key = keys_[i];
-    into.key.name.swap(key.name);
-    into.key.value_type = key.value_type;
-    into.key.data_size = key.data_size;
-    into.key.data_offset = key.data_offset;
-    into.key.name_length = key.name_length;
-    into.key.flags = key.flags;
-    into.key.hive = key.hive;
+    // The name's buffer is swapped, every other field copied. Binding each member by name makes this fail to compile
+    // once ValueKey gains one that is not copied here.
+    auto& [type, name, size, offset, length, flags, hive] = keys_[i];
+    into.key.name.swap(name);
+    into.key.value_type = type;
+    into.key.data_size = size;
+    into.key.data_offset = offset;
+    into.key.name_length = length;
+    into.key.flags = flags;
+    into.key.hive = hive;
     into.readable = readable(i);
     if (has_inline_data(into.key)) {
         into.data.assign_inline(into.key.data_offset, into.key.data_size);
