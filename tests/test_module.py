@@ -45,6 +45,24 @@ def test_module_attributes() -> None:
     assert set(CLASSES) <= {n for n in dir(tarnu) if not n.startswith("_")}
 
 
+def test_value_type_names_in_a_fresh_interpreter() -> None:
+    # RegType and the REG_* constants: listed before their first use, the same objects however they are reached.
+    script = textwrap.dedent("""
+        import tarnu
+        before = dir(tarnu)
+        from tarnu import REG_SZ
+        assert REG_SZ is tarnu.RegType.REG_SZ is tarnu.RegType(1) and tarnu.REG_QWORD == 11
+        assert dir(tarnu) == before and {"RegType", "REG_NONE", "REG_QWORD"} <= set(before)
+        try:
+            tarnu.REG_UNKNOWN
+        except AttributeError as error:
+            print(error)
+    """)
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                            env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    assert (result.stderr, result.stdout) == ("", "module 'tarnu' has no attribute 'REG_UNKNOWN'\n")
+
+
 def test_second_interpreter_cannot_import(tmp_path: pathlib.Path) -> None:
     name = next((n for n in ("_interpreters", "_xxsubinterpreters") if importlib.util.find_spec(n)), None)
     if name is None:

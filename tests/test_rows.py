@@ -289,3 +289,57 @@ def test_timeline_of_the_command_adds_recovered_keys(tarnu_command: TarnuCommand
     result = tarnu_command("timeline", "--deleted", "-q", built.path)
     assert result.returncode == 0
     assert result.stdout == b"".join(tarnu._export(built.path, "bodyfile", sources="live+recovered"))
+
+
+# ---- keys after one another ---------------------------------------------------------------------------------------
+
+def varied_keys() -> List[Key]:
+    """Keys whose values differ from one key to the next in number, name length, storage and readability: a row
+    source that keeps its storage from key to key must still give each key its own values. The first key's values
+    fill more than one batch of records()."""
+    def value(i: int, j: int) -> Value:
+        name = "v{}".format(j) if (i + j) % 2 else "a value name of more than sixteen bytes {}".format(j)
+        kind = (i + j) % 4
+        if (i * 3 + j) % 7 == 6:
+            return Value(name, REG_BINARY, b"\x01" * 8, data_offset=0x7FFFFFF0)  # data that cannot be read
+        if kind == 0:
+            return Value(name, REG_DWORD, i * 100 + j)
+        if kind == 1:
+            return Value(name, REG_SZ, "text {} of key {}".format(j, i) * (1 + j % 3))
+        if kind == 2 and j < 20:
+            return Value(name, REG_BINARY, bytes([i, j]) * 9000, storage="big")
+        if kind == 2:
+            return Value(name, REG_BINARY, bytes([i, j % 256]) * 3)
+        return Value(name, REG_MULTI_SZ, ["x" * j, "y"])
+    counts = [600, 3, 0, 1, 5, 2, 0, 4, 1, 6]
+    return [Key("K{:02}".format(i), values=[value(i, j) for j in range(n)]) for i, n in enumerate(counts)]
+
+
+KeyValueRow = Tuple[Optional[str], Optional[str], Optional[bytes]]  # key, value, raw
+
+
+def expected_values(keys: List[Key]) -> List[KeyValueRow]:
+    rows: List[KeyValueRow] = [("", None, None)]
+    for key in keys:
+        rows += [(str(key.name), None, None)] if not key.values else [
+            (str(key.name), str(v.name), None if "data_offset" in v.fields else encode_data(v.value_type, v.data))
+            for v in key.values]
+    return rows
+
+
+@pytest.mark.parametrize("reader", ["records", "dump", "arrow"])
+def test_each_key_has_its_own_values(tarnu_command: TarnuCommand, tmp_path: pathlib.Path, reader: str) -> None:
+    keys = varied_keys()
+    path = tmp_path / "varied"
+    path.write_bytes(hb.build_hive(Key("root", subkeys=keys)))
+    got: List[KeyValueRow]
+    if reader == "records":
+        got = [(r.key, r.value, r.raw) for r in tarnu.records(path) if r.error is None]
+    elif reader == "dump":
+        lines = tarnu_command("dump", "-q", path).stdout.decode().splitlines()
+        got = [(row["key"], row["value"], row["raw"] and bytes.fromhex(row["raw"])) for row in map(json.loads, lines)]
+    else:
+        pa = pytest.importorskip("pyarrow")
+        table = pa.RecordBatchReader.from_stream(tarnu.arrow(path)).read_all()
+        got = [(row["key"], row["value"], row["raw"]) for row in table.to_pylist() if row["error"] is None]
+    assert got == expected_values(keys)

@@ -377,8 +377,21 @@ PyObject* new_value_data(ValueType type, Bytes data, PyObject* owner) {
     return reinterpret_cast<PyObject*>(object);
 }
 
-bool add_value_types(PyObject* module) {
-    // enum.IntEnum("RegType", [("REG_NONE", 0), ...], module="tarnu"), made once per module.
+namespace {
+
+// tarnu.RegType and the REG_* constants are made at their first use, through the module's __getattr__ (and listed by
+// its __dir__ before then): making an IntEnum costs more than all the rest of the module's import.
+bool is_value_type_name(PyObject* name) {
+    if (PyUnicode_CompareWithASCIIString(name, "RegType") == 0) return true;
+    for (uint32_t id = kRegNone; id <= kRegQword; ++id) {
+        if (PyUnicode_CompareWithASCIIString(name, ValueType{id}.name().c_str()) == 0) return true;
+    }
+    return false;
+}
+
+// Sets RegType and its members on the module, unless another thread did so meanwhile.
+bool make_value_types(PyObject* module) {
+    // enum.IntEnum("RegType", [("REG_NONE", 0), ...], module="tarnu").
     PyObject* members = PyList_New(0);
     bool ok = members != nullptr;
     for (uint32_t id = kRegNone; ok && id <= kRegQword; ++id) {
@@ -391,12 +404,17 @@ bool add_value_types(PyObject* module) {
     PyObject* args = int_enum != nullptr ? Py_BuildValue("(sO)", "RegType", members) : nullptr;
     PyObject* kwargs = args != nullptr ? Py_BuildValue("{ss}", "module", "tarnu") : nullptr;
     PyObject* reg_type = kwargs != nullptr ? PyObject_Call(int_enum, args, kwargs) : nullptr;
-    ok = reg_type != nullptr && PyObject_SetAttrString(module, "RegType", reg_type) == 0;
-    for (uint32_t id = kRegNone; ok && id <= kRegQword; ++id) {
-        const std::string name = ValueType{id}.name();
-        PyObject* member = PyObject_GetAttrString(reg_type, name.c_str());
-        ok = member != nullptr && PyObject_SetAttrString(module, name.c_str(), member) == 0;
-        Py_XDECREF(member);
+    PyObject* names = PyModule_GetDict(module);  // borrowed
+    ok = reg_type != nullptr && names != nullptr;
+    if (ok && PyDict_GetItemString(names, "RegType") == nullptr) {
+        for (uint32_t id = kRegNone; ok && id <= kRegQword; ++id) {
+            const std::string name = ValueType{id}.name();
+            PyObject* member = PyObject_GetAttrString(reg_type, name.c_str());
+            ok = member != nullptr && PyDict_SetItemString(names, name.c_str(), member) == 0;
+            Py_XDECREF(member);
+        }
+        // RegType last: its presence says that the members are there too.
+        ok = ok && PyDict_SetItemString(names, "RegType", reg_type) == 0;
     }
     Py_XDECREF(reg_type);
     Py_XDECREF(kwargs);
@@ -405,6 +423,56 @@ bool add_value_types(PyObject* module) {
     Py_XDECREF(enum_module);
     Py_XDECREF(members);
     return ok;
+}
+
+PyObject* module_getattr(PyObject* module, PyObject* name) {
+    if (is_value_type_name(name) && make_value_types(module)) {
+        PyObject* found = PyDict_GetItem(PyModule_GetDict(module), name);  // borrowed
+        if (found != nullptr) {
+            Py_INCREF(found);
+            return found;
+        }
+    }
+    if (PyErr_Occurred() == nullptr) PyErr_Format(PyExc_AttributeError, "module 'tarnu' has no attribute '%U'", name);
+    return nullptr;
+}
+
+// The names that dir() would list without these two functions, RegType and its members among them.
+PyObject* module_dir(PyObject* module, PyObject*) {
+    PyObject* names = PyDict_Keys(PyModule_GetDict(module));
+    if (names == nullptr) return nullptr;
+    for (const char* own : {"__getattr__", "__dir__"}) {
+        PyObject* name = PyUnicode_FromString(own);
+        const Py_ssize_t at = name != nullptr ? PySequence_Index(names, name) : -1;
+        Py_XDECREF(name);
+        if (at >= 0 && PySequence_DelItem(names, at) != 0) break;
+        if (at < 0 && PyErr_ExceptionMatches(PyExc_ValueError)) PyErr_Clear();
+    }
+    bool ok = PyErr_Occurred() == nullptr;
+    const bool made = PyDict_GetItemString(PyModule_GetDict(module), "RegType") != nullptr;
+    for (uint32_t id = kRegNone; ok && !made && id <= kRegQword + 1; ++id) {
+        PyObject* name = PyUnicode_FromString(id <= kRegQword ? ValueType{id}.name().c_str() : "RegType");
+        ok = name != nullptr && PyList_Append(names, name) == 0;
+        Py_XDECREF(name);
+    }
+    if (ok) return names;
+    Py_DECREF(names);
+    return nullptr;
+}
+
+PyMethodDef module_getattr_method = {"__getattr__", reinterpret_cast<PyCFunction>(module_getattr), METH_O, nullptr};
+PyMethodDef module_dir_method = {"__dir__", reinterpret_cast<PyCFunction>(module_dir), METH_NOARGS, nullptr};
+
+}  // namespace
+
+bool add_value_types(PyObject* module) {
+    for (PyMethodDef* method : {&module_getattr_method, &module_dir_method}) {
+        PyObject* function = PyCFunction_NewEx(method, module, nullptr);
+        const bool ok = function != nullptr && PyObject_SetAttrString(module, method->ml_name, function) == 0;
+        Py_XDECREF(function);
+        if (!ok) return false;
+    }
+    return true;
 }
 
 }  // namespace tarnu::py

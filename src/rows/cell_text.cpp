@@ -60,47 +60,6 @@ std::string_view CellText::type_name(ValueType type) {
     return type_name_;
 }
 
-template <CellKind Kind>
-void CellText::append_plain(std::string& out, const Cell& cell) {
-    if constexpr (Kind == CellKind::Text) {
-        out += cell.text;
-    } else if constexpr (Kind == CellKind::Time) {
-        out += iso8601(cell.number);
-    } else if constexpr (Kind == CellKind::Type) {
-        out += type_name(cell.type);
-    } else if constexpr (Kind == CellKind::Bytes) {
-        append_binary(out, cell.bytes);
-    } else if constexpr (Kind == CellKind::Flag) {
-        out += cell.number != 0 ? "true" : "false";
-    } else if constexpr (Kind == CellKind::Number) {
-        out += std::to_string(cell.number);
-    }
-}
-
-template <CellKind Kind>
-void CellText::json(std::string& out, const Cell& cell) {
-    if (cell.null) {
-        out += "null";
-    } else if constexpr (Kind == CellKind::Text) {
-        append_json_string(out, cell.text);
-    } else if constexpr (Kind == CellKind::Data) {
-        // A string in quotes, a list or a number as it is, null for the rest.
-        const DataShape shape = data_text(cell);
-        if (shape == DataShape::Text) {
-            append_json_string(out, text_);
-        } else {
-            out += shape == DataShape::Absent ? std::string_view("null") : std::string_view(text_);
-        }
-    } else if constexpr (Kind == CellKind::Flag || Kind == CellKind::Number) {
-        append_plain<Kind>(out, cell);
-    } else {
-        // Times, type names, hex and base64: text that needs no escapes.
-        out += '"';
-        append_plain<Kind>(out, cell);
-        out += '"';
-    }
-}
-
 void CellText::csv_header(std::string& out, std::span<const Column> columns) const {
     if (spreadsheet_) out += "\xEF\xBB\xBF";
     for (size_t i = 0; i < columns.size(); ++i) {
@@ -115,29 +74,6 @@ void CellText::csv_field(std::string& out, std::string_view text) const {
         append_spreadsheet_field(out, text);
     } else {
         append_csv_field(out, text);
-    }
-}
-
-template <CellKind Kind>
-void CellText::csv(std::string& out, const Cell& cell) {
-    if (cell.null) return;
-    if constexpr (Kind == CellKind::Text) {
-        csv_field(out, cell.text);
-    } else if constexpr (Kind == CellKind::Data) {
-        // Text and lists as fields, a number as it is, nothing for the rest.
-        const DataShape shape = data_text(cell);
-        if (shape == DataShape::Text || shape == DataShape::List || (spreadsheet_ && shape == DataShape::Number)) {
-            csv_field(out, text_);
-        } else if (shape == DataShape::Number) {
-            out += text_;
-        }
-    } else if (!spreadsheet_) {
-        // Times, type names, hex, base64, numbers and flags hold nothing that a CSV field quotes.
-        append_plain<Kind>(out, cell);
-    } else {
-        text_.clear();
-        append_plain<Kind>(text_, cell);
-        csv_field(out, text_);
     }
 }
 

@@ -3,7 +3,8 @@
 // other types and for data that does not decode.
 //
 // A writer spells a row's columns through `CellSpeller`s, one function per column and format, each made for its
-// column's kind.
+// column's kind, or through `json`/`csv` of the column's kind straight away, when it knows its columns as it is
+// compiled.
 #pragma once
 
 #include <array>
@@ -12,6 +13,8 @@
 
 #include "rows/row.h"
 #include "rows/row_writer.h"
+#include "rows/text_encode.h"
+#include "utils/filetime.h"
 
 namespace tarnu {
 
@@ -46,6 +49,71 @@ private:
     std::array<std::string, kRegQword + 1> known_type_names_;
     std::string type_name_;  // of an unknown type
 };
+
+// The templates are defined here, so that a writer that spells a whole row in one pass has them inlined.
+template <CellKind Kind>
+inline void CellText::append_plain(std::string& out, const Cell& cell) {
+    if constexpr (Kind == CellKind::Text) {
+        out += cell.text;
+    } else if constexpr (Kind == CellKind::Time) {
+        out += iso8601(cell.number);
+    } else if constexpr (Kind == CellKind::Type) {
+        out += type_name(cell.type);
+    } else if constexpr (Kind == CellKind::Bytes) {
+        append_binary(out, cell.bytes);
+    } else if constexpr (Kind == CellKind::Flag) {
+        out += cell.number != 0 ? "true" : "false";
+    } else if constexpr (Kind == CellKind::Number) {
+        out += std::to_string(cell.number);
+    }
+}
+
+template <CellKind Kind>
+inline void CellText::json(std::string& out, const Cell& cell) {
+    if (cell.null) {
+        out += "null";
+    } else if constexpr (Kind == CellKind::Text) {
+        append_json_string(out, cell.text);
+    } else if constexpr (Kind == CellKind::Data) {
+        // A string in quotes, a list or a number as it is, null for the rest.
+        const DataShape shape = data_text(cell);
+        if (shape == DataShape::Text) {
+            append_json_string(out, text_);
+        } else {
+            out += shape == DataShape::Absent ? std::string_view("null") : std::string_view(text_);
+        }
+    } else if constexpr (Kind == CellKind::Flag || Kind == CellKind::Number) {
+        append_plain<Kind>(out, cell);
+    } else {
+        // Times, type names, hex and base64: text that needs no escapes.
+        out += '"';
+        append_plain<Kind>(out, cell);
+        out += '"';
+    }
+}
+
+template <CellKind Kind>
+inline void CellText::csv(std::string& out, const Cell& cell) {
+    if (cell.null) return;
+    if constexpr (Kind == CellKind::Text) {
+        csv_field(out, cell.text);
+    } else if constexpr (Kind == CellKind::Data) {
+        // Text and lists as fields, a number as it is, nothing for the rest.
+        const DataShape shape = data_text(cell);
+        if (shape == DataShape::Text || shape == DataShape::List || (spreadsheet_ && shape == DataShape::Number)) {
+            csv_field(out, text_);
+        } else if (shape == DataShape::Number) {
+            out += text_;
+        }
+    } else if (!spreadsheet_) {
+        // Times, type names, hex, base64, numbers and flags hold nothing that a CSV field quotes.
+        append_plain<Kind>(out, cell);
+    } else {
+        text_.clear();
+        append_plain<Kind>(text_, cell);
+        csv_field(out, text_);
+    }
+}
 
 // Appends the text of one column of `row` to `out`.
 using CellSpeller = void (*)(CellText& text, std::string& out, const Row& row);

@@ -51,8 +51,7 @@ void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
         add_problem({record.path, spent.error().message(), spent.error().kind()});
         return;
     }
-    record.values.reserve(reader_.size());
-    for (size_t i = 0; i < reader_.size(); ++i) record.values.push_back(reader_.take(i));
+    for (size_t i = 0; i < reader_.size(); ++i) reader_.take(i, record.values.add());
 }
 
 bool KeyRecords::next(KeyRecord& record) {

@@ -27,10 +27,32 @@ namespace tarnu {
 
 struct Hive;
 
+// A key's values, kept from key to key: `clear` forgets them but keeps their places, whose names' buffers the next
+// key's values take over, so that a record filled again and again allocates only while its keys grow.
+class KeyValues {
+public:
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const KeyValue& operator[](size_t i) const { return values_[i]; }
+    const KeyValue* begin() const { return values_.data(); }
+    const KeyValue* end() const { return values_.data() + size_; }
+    void clear() { size_ = 0; }
+    // A place past the last value, holding what a value before left there.
+    KeyValue& add() {
+        if (size_ == values_.size()) values_.emplace_back();
+        return values_[size_++];
+    }
+    void push_back(KeyValue value) { add() = std::move(value); }
+
+private:
+    std::vector<KeyValue> values_;
+    size_t size_ = 0;
+};
+
 struct KeyRecord {
     std::string path;
     uint64_t last_written = 0;  // raw FILETIME
-    std::vector<KeyValue> values;  // a value whose data could not be read is kept, not readable
+    KeyValues values;  // a value whose data could not be read is kept, not readable
 };
 
 struct RecordProblem {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "records/value_type.h"
 #include "utils/bytes.h"
@@ -99,7 +100,24 @@ struct ColumnList {
     size_t size = 0;
     std::span<const Column> view() const { return std::span<const Column>(columns.data(), size); }
 };
-ColumnList columns_of(std::initializer_list<ColumnSet> sets);
+constexpr ColumnList columns_of(std::initializer_list<ColumnSet> sets) {
+    ColumnList list;
+    for (const ColumnSpec& spec : kColumns) {
+        for (ColumnSet set : sets) {
+            if (spec.set == set) list.columns[list.size++] = spec.column;
+        }
+    }
+    return list;
+}
+
+// Calls `f.template operator()<C, I>()` for each column C of `kList` and its place I there, in order: a writer that
+// knows its columns as it is compiled spells a row in one pass, each column's code made for it.
+template <ColumnList kList, typename F>
+constexpr void for_each_column(F&& f) {
+    [&]<size_t... I>(std::index_sequence<I...>) {
+        (f.template operator()<kList.columns[I], I>(), ...);
+    }(std::make_index_sequence<kList.size>());
+}
 
 // The one rule for "no time": a FILETIME of 0 or past the year 9999 is shown as null (an empty field, 0 in the
 // bodyfile, None in Python).

@@ -6,65 +6,93 @@
 namespace tarnu {
 namespace {
 
+// The columns of the live rows of an export, and those of an export that holds recovered rows too.
+constexpr ColumnList kLiveColumns = columns_of({ColumnSet::Rows});
+constexpr ColumnList kAllColumns = columns_of({ColumnSet::Rows, ColumnSet::Recovery});
+
+// Whether a column of `list` varies by key or by source (a writer may spell it once per key), and where the run of
+// such columns that it belongs to ends (past it).
+constexpr bool by_key(const ColumnList& list, size_t i) { return column_spec(list.columns[i]).varies != Varies::ByRow; }
+constexpr size_t run_end(const ColumnList& list, size_t i) {
+    while (i < list.size && by_key(list, i)) ++i;
+    return i;
+}
+
 // A line per row: each column's text after its lead, then the line's end. A run of columns that vary by key (or
 // by source) is spelled once per key, at the key's first row, and copied into the key's other rows; a column that
-// varies by source is spelled again only when its value is another.
+// varies by source is spelled again only when its value is another. The columns are known as the writer is
+// compiled, so that a row is spelled in one pass, each column's code made for its kind and format.
+template <bool kJson>
 class LineWriter : public RowWriter {
 public:
     void row(const Row& row, std::string& out) final {
-        for (size_t i = 0; i < columns_.size;) {
-            if (run_end_[i] == i) {
-                out += leads_[i];
-                spell_cell(out, row, i);
-                ++i;
-                continue;
-            }
-            std::string& run = runs_[i];
-            if (row.first_of_key) {
-                run.clear();
-                for (size_t k = i; k < run_end_[i]; ++k) {
-                    run += leads_[k];
-                    spell_cell(run, row, k);
-                }
-            }
-            out += run;
-            i = run_end_[i];
+        if (recovery_) {
+            spell_row<kAllColumns>(row, out);
+        } else {
+            spell_row<kLiveColumns>(row, out);
         }
         out += line_end_;
     }
 
 protected:
-    LineWriter(const ExportOptions& options, bool spreadsheet, std::string_view line_end,
-               CellSpeller (*speller)(Column))
-        : columns_(export_columns(options)), text_(options.binary, spreadsheet), line_end_(line_end) {
-        for (size_t i = 0; i < columns_.size; ++i) spellers_[i] = speller(columns_.columns[i]);
-        for (size_t i = columns_.size; i-- > 0;) {
-            const Varies varies = column_spec(columns_.columns[i]).varies;
-            by_source_[i] = varies == Varies::BySource;
-            const bool by_key = varies != Varies::ByRow;
-            run_end_[i] = !by_key ? i : i + 1 < columns_.size && run_end_[i + 1] != i + 1 ? run_end_[i + 1] : i + 1;
-        }
-    }
+    LineWriter(const ExportOptions& options, bool spreadsheet, std::string_view line_end)
+        : recovery_(options.sources != RowSources::Live),
+          columns_(export_columns(options)),
+          text_(options.binary, spreadsheet),
+          line_end_(line_end) {}
 
+    bool recovery_;
     ColumnList columns_;
     std::array<std::string, kColumnCount> leads_;  // what comes before each column's text
     CellText text_;
 
 private:
-    void spell_cell(std::string& out, const Row& row, size_t i) {
-        if (!by_source_[i]) {
-            spellers_[i](text_, out, row);
-            return;
+    template <ColumnList kList>
+    void spell_row(const Row& row, std::string& out) {
+        for_each_column<kList>([&]<Column C, size_t I>() {
+            if constexpr (!by_key(kList, I)) {
+                out += leads_[I];
+                spell_cell<C>(out, row);
+            } else if constexpr (I == 0 || !by_key(kList, I - 1)) {
+                std::string& run = runs_[I];
+                if (row.first_of_key) {
+                    run.clear();
+                    for_each_column<kList>([&]<Column D, size_t K>() {
+                        if constexpr (K >= I && K < run_end(kList, I)) {
+                            run += leads_[K];
+                            spell_cell<D>(run, row);
+                        }
+                    });
+                }
+                out += run;
+            }
+        });
+    }
+
+    template <Column C>
+    void spell_cell(std::string& out, const Row& row) {
+        if constexpr (column_spec(C).varies != Varies::BySource) {
+            spell<C>(out, cell(row, C));
+        } else {
+            Remembered& remembered = remembered_[static_cast<size_t>(C)];
+            const Cell now = cell(row, C);
+            if (!remembered.valid || !same_cell(remembered.cell, now)) {
+                remembered.text.clear();
+                spell<C>(remembered.text, now);
+                remembered.cell = now;
+                remembered.valid = true;
+            }
+            out += remembered.text;
         }
-        Remembered& remembered = remembered_[i];
-        const Cell now = cell(row, columns_.columns[i]);
-        if (!remembered.valid || !same_cell(remembered.cell, now)) {
-            remembered.text.clear();
-            spellers_[i](text_, remembered.text, row);
-            remembered.cell = now;
-            remembered.valid = true;
+    }
+
+    template <Column C>
+    void spell(std::string& out, const Cell& cell) {
+        if constexpr (kJson) {
+            text_.json<column_spec(C).kind>(out, cell);
+        } else {
+            text_.csv<column_spec(C).kind>(out, cell);
         }
-        out += remembered.text;
     }
 
     static bool same_cell(const Cell& a, const Cell& b) {
@@ -78,19 +106,15 @@ private:
         std::string text;
         bool valid = false;
     };
-    std::array<bool, kColumnCount> by_source_{};
     std::array<Remembered, kColumnCount> remembered_;
 
-    std::array<CellSpeller, kColumnCount> spellers_{};
     std::string_view line_end_;
-    // For a column that varies by key, where its run of such columns ends (past it); for the others, itself.
-    std::array<size_t, kColumnCount> run_end_{};
     std::array<std::string, kColumnCount> runs_;  // the text of each run, from its first column, for the key
 };
 
-class JsonLinesWriter : public LineWriter {
+class JsonLinesWriter : public LineWriter<true> {
 public:
-    explicit JsonLinesWriter(const ExportOptions& options) : LineWriter(options, false, "}\n", json_speller) {
+    explicit JsonLinesWriter(const ExportOptions& options) : LineWriter(options, false, "}\n") {
         // `{"hive":`, `,"key":`, ...
         for (size_t i = 0; i < columns_.size; ++i) {
             std::string& lead = leads_[i];
@@ -101,10 +125,10 @@ public:
     }
 };
 
-class CsvWriter : public LineWriter {
+class CsvWriter : public LineWriter<false> {
 public:
     explicit CsvWriter(const ExportOptions& options)
-        : LineWriter(options, options.spreadsheet, "\r\n", csv_speller), header_(options.header) {
+        : LineWriter(options, options.spreadsheet, "\r\n"), header_(options.header) {
         for (size_t i = 1; i < columns_.size; ++i) leads_[i].assign(1, ',');
     }
 

@@ -61,20 +61,31 @@ bool has_no_data(const ValueKey& value) {
 
 ValueBytes ValueBytes::from_pieces(std::span<const Bytes> pieces, size_t size) {
     ValueBytes out;
-    if (pieces.size() == 1) {
-        out.image_ = pieces[0];
-    } else if (pieces.size() > 1) {
-        out.own_.reserve(size);
-        for (const Bytes piece : pieces) out.own_.insert(out.own_.end(), piece.begin(), piece.end());
-    }
+    out.assign_pieces(pieces, size);
     return out;
 }
 
 ValueBytes ValueBytes::from_inline(uint32_t field, uint32_t size) {
     ValueBytes out;
-    put_le32(out.inline_.data(), field);
-    out.inline_size_ = static_cast<uint8_t>(size);
+    out.assign_inline(field, size);
     return out;
+}
+
+void ValueBytes::assign_pieces(std::span<const Bytes> pieces, size_t size) {
+    inline_size_ = 0;
+    image_ = pieces.size() == 1 ? pieces[0] : Bytes();
+    if (!own_.empty()) own_ = {};
+    if (pieces.size() > 1) {
+        own_.reserve(size);
+        for (const Bytes piece : pieces) own_.insert(own_.end(), piece.begin(), piece.end());
+    }
+}
+
+void ValueBytes::assign_inline(uint32_t field, uint32_t size) {
+    if (!own_.empty()) own_ = {};
+    image_ = Bytes();
+    put_le32(inline_.data(), field);
+    inline_size_ = static_cast<uint8_t>(size);
 }
 
 Result<ValueBytes> read_value_data(const ValueKey& value) {

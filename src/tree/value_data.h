@@ -25,6 +25,9 @@ public:
     static ValueBytes from_pieces(std::span<const Bytes> pieces, size_t size);
     // The `size` (at most kMaxInlineData) bytes of inline data that a data offset field holds, its first byte lowest.
     static ValueBytes from_inline(uint32_t field, uint32_t size);
+    // The same into this one, in place: what it held before is let go of.
+    void assign_pieces(std::span<const Bytes> pieces, size_t size);
+    void assign_inline(uint32_t field, uint32_t size);
 
     Bytes view() const { return inline_size_ != 0 ? Bytes(inline_.data(), inline_size_) : own_.empty() ? image_ : own_; }
 

@@ -1,5 +1,7 @@
 #include "tree/value_reader.h"
 
+#include <utility>
+
 #include "hive/hive.h"
 #include "tree/nodes.h"
 
@@ -62,13 +64,29 @@ size_t ValueReader::data_size(size_t i) const {
     return size;
 }
 
-KeyValue ValueReader::take(size_t i) {
-    KeyValue value{std::move(keys_[i]), {}, readable(i)};
-    if (has_inline_data(value.key)) {
-        value.data = ValueBytes::from_inline(value.key.data_offset, value.key.data_size);
+void ValueReader::take(size_t i, KeyValue& into) {
+    // The name's buffer is swapped, every other field copied. Binding each member by name makes this fail to compile
+    // once ValueKey gains one that is not copied here.
+    auto& [type, name, size, offset, length, flags, hive] = keys_[i];
+    into.key.name.swap(name);
+    into.key.value_type = type;
+    into.key.data_size = size;
+    into.key.data_offset = offset;
+    into.key.name_length = length;
+    into.key.flags = flags;
+    into.key.hive = hive;
+    into.readable = readable(i);
+    if (has_inline_data(into.key)) {
+        into.data.assign_inline(into.key.data_offset, into.key.data_size);
     } else {
-        value.data = ValueBytes::from_pieces(pieces(i), data_size(i));
+        const std::span<const Bytes> parts = pieces(i);
+        into.data.assign_pieces(parts, parts.size() == 1 ? parts[0].size() : data_size(i));
     }
+}
+
+KeyValue ValueReader::take(size_t i) {
+    KeyValue value;
+    take(i, value);
     return value;
 }
 

@@ -69,6 +69,8 @@ public:
     bool readable(size_t i) const { return readable_[i] != 0; }
     // The `i`-th value with its data, its key moved out: data in one piece of the image stays a view of it.
     KeyValue take(size_t i);
+    // The same into `into`, whose name's buffer the reader keeps in exchange, to read a later name into.
+    void take(size_t i, KeyValue& into);
     // What the last `read_data` under ValueErrors::Note noted, in order: "value '<name>': <error>", and the limit's
     // error.
     const std::vector<std::string>& problems() const { return problems_; }
