@@ -59,6 +59,10 @@ class ArrayParts;
 class PooledBytes {
 public:
     explicit PooledBytes(BufferSlots& slots) : slot_(slots.next++) {}
+    // The room being written goes back to the pool too: the next stream of the same columns starts in it.
+    ~PooledBytes() { BufferPool::shared().give(slot_, std::move(bytes_)); }
+    PooledBytes(const PooledBytes&) = delete;
+    PooledBytes& operator=(const PooledBytes&) = delete;
     std::string& bytes() { return bytes_; }
     const std::string& bytes() const { return bytes_; }
     template <typename T>
