@@ -17,6 +17,13 @@ constexpr size_t kFixedRowBytes = 128;
 // Microseconds between 1601 (the FILETIME epoch) and 1970.
 constexpr int64_t kUnixEpochMicroseconds = 11644473600000000;
 
+// Writes the UTF-8 of `text` at the end of `out`; returns the bytes written.
+size_t write_utf8(const StoredText& text, PooledBytes& out) {
+    const size_t written = utf8_into(text, out.room(utf8_bound(text)));
+    out.commit(written);
+    return written;
+}
+
 // Variable-size items (utf8, large_utf8, large_binary): validity, offsets, data.
 template <typename Offset>
 class VariableField {
@@ -29,12 +36,12 @@ public:
     }
 
     size_t add(std::string_view text) {
-        data_.bytes().append(text);
+        data_.append(text.data(), text.size());
         return close(text.size());
     }
     size_t add_null() { return valid_.push(false) + push_offset(); }
-    // For an item written straight into `data()`: ends it once `added` bytes were appended.
-    std::string& data() { return data_.bytes(); }
+    // For an item written straight into `data()`: ends it once `added` bytes were written and committed.
+    PooledBytes& data() { return data_; }
     size_t close(size_t added) { return valid_.push(true) + push_offset() + added; }
     size_t size() const { return size_; }
     void reserve(size_t rows, size_t bytes) {
@@ -53,7 +60,7 @@ public:
 
 private:
     size_t push_offset() {
-        offsets_.push(static_cast<Offset>(data_.bytes().size()));
+        offsets_.push(static_cast<Offset>(data_.size()));
         ++size_;
         return sizeof(Offset);
     }
@@ -81,7 +88,7 @@ public:
     // The array's parts, for a caller that adds a dictionary before handing them out.
     std::unique_ptr<ArrayParts> take(int64_t& length, int64_t& nulls) {
         auto parts = std::make_unique<ArrayParts>();
-        length = static_cast<int64_t>(values_.bytes().size() / sizeof(T));
+        length = static_cast<int64_t>(values_.size() / sizeof(T));
         nulls = valid_.hand_validity_to(*parts);
         values_.hand_to(*parts);
         return parts;
@@ -122,10 +129,10 @@ public:
 
     explicit TextListField(BufferSlots& slots) : valid_(slots), offsets_(slots), items_(slots) { offsets_.push(0); }
     size_t add_null() { return valid_.push(false) + push_offset(); }
-    // Appends an item of the row's list, written by `write` into the string it is given; returns the bytes added.
+    // Appends an item of the row's list, written by `write` into the buffer it is given; returns the bytes added.
     template <typename Write>
     size_t add_item(Write&& write) {
-        std::string& data = items_.data();
+        PooledBytes& data = items_.data();
         const size_t before = data.size();
         write(data);
         return items_.close(data.size() - before);
@@ -295,16 +302,13 @@ public:
         const ValueDataKind kind = decoded ? decoded->kind : ValueDataKind::None;
         size_t added = 0;
         if (kind == ValueDataKind::String || kind == ValueDataKind::ExpandString) {
-            std::string& out = text_.data();
-            const size_t before = out.size();
-            append_utf8(decoded->text, out);
-            added += text_.close(out.size() - before);
+            added += text_.close(write_utf8(decoded->text, text_.data()));
         } else {
             added += text_.add_null();
         }
         if (kind == ValueDataKind::MultiString) {
             for_each_piece(decoded->text, [&](const StoredText& piece) {
-                added += list_.add_item([&](std::string& out) { append_utf8(piece, out); });
+                added += list_.add_item([&](PooledBytes& out) { write_utf8(piece, out); });
                 return true;
             });
             added += list_.close();
