@@ -186,17 +186,22 @@ public:
     virtual void reserve(size_t rows, size_t bytes) = 0;
 
 protected:
-    Cell value(const Row& row) const { return cell(row, column_); }
+    // The column's value in `row`: each column's field is made for it, so that `cell` is resolved as it is compiled.
+    template <Column C>
+    static Cell value(const Row& row) {
+        return cell(row, C);
+    }
     std::string name() const { return std::string(column_spec(column_).name); }
 
     Column column_;
 };
 
+template <Column C>
 class TextColumn final : public ColumnField {
 public:
     TextColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell text = value(row);
+        const Cell text = value<C>(row);
         return text.null ? field_.add_null() : field_.add(text.text);
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "u"}); }
@@ -209,11 +214,12 @@ private:
 };
 
 // Text that is the same in every row of a source: int32 indices into a dictionary of that one text.
+template <Column C>
 class SourceTextColumn final : public ColumnField {
 public:
     SourceTextColumn(Column column, std::optional<std::string> text, BufferSlots& slots)
         : ColumnField(column), text_(std::move(text)), indices_(slots), dictionary_(slots) {}
-    size_t add(const Row& row) override { return value(row).null ? indices_.add_null() : indices_.add(0); }
+    size_t add(const Row& row) override { return value<C>(row).null ? indices_.add_null() : indices_.add(0); }
     void describe(std::vector<ArrowField>& fields) const override {
         fields.push_back({name(), "i", true, {}, {ArrowField{"", "u"}}});
     }
@@ -234,11 +240,12 @@ private:
     VariableField<int32_t> dictionary_;
 };
 
+template <Column C>
 class TimeColumn final : public ColumnField {
 public:
     TimeColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell time = value(row);
+        const Cell time = value<C>(row);
         if (time.null) return field_.add_null();
         return field_.add(static_cast<int64_t>(time.number / 10) - kUnixEpochMicroseconds);
     }
@@ -251,13 +258,14 @@ private:
 };
 
 // The type's name; the names of the known types are made once.
+template <Column C>
 class TypeColumn final : public ColumnField {
 public:
     TypeColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {
         for (uint32_t id = 0; id < known_.size(); ++id) known_[id] = ValueType{id}.name();
     }
     size_t add(const Row& row) override {
-        const Cell type = value(row);
+        const Cell type = value<C>(row);
         if (type.null) return field_.add_null();
         return field_.add(type.type.known() ? std::string_view(known_[type.type.id]) : type.type.name());
     }
@@ -271,11 +279,12 @@ private:
     VariableField<int32_t> field_;
 };
 
+template <Column C>
 class BytesColumn final : public ColumnField {
 public:
     BytesColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell bytes = value(row);
+        const Cell bytes = value<C>(row);
         if (bytes.null) return field_.add_null();
         return field_.add(std::string_view(reinterpret_cast<const char*>(bytes.bytes.data()), bytes.bytes.size()));
     }
@@ -289,11 +298,12 @@ private:
 };
 
 // The decoded data in the field of its shape: text, a list of texts, or a number.
+template <Column C>
 class DataColumn final : public ColumnField {
 public:
     DataColumn(Column column, BufferSlots& slots) : ColumnField(column), text_(slots), list_(slots), number_(slots) {}
     size_t add(const Row& row) override {
-        const Cell data = value(row);
+        const Cell data = value<C>(row);
         std::optional<DecodedValue> decoded;
         if (!data.null) {
             auto result = decode_value_data(data.type, data.bytes);
@@ -343,11 +353,12 @@ private:
     FixedField<uint64_t> number_;
 };
 
+template <Column C>
 class FlagColumn final : public ColumnField {
 public:
     FlagColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell flag = value(row);
+        const Cell flag = value<C>(row);
         return field_.add(flag.null ? std::nullopt : std::optional<bool>(flag.number != 0));
     }
     void describe(std::vector<ArrowField>& fields) const override {
@@ -360,11 +371,12 @@ private:
     FlagField field_;
 };
 
+template <Column C>
 class NumberColumn final : public ColumnField {
 public:
     NumberColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell number = value(row);
+        const Cell number = value<C>(row);
         return number.null ? field_.add_null() : field_.add(static_cast<uint32_t>(number.number));
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "I"}); }
@@ -375,21 +387,39 @@ private:
     FixedField<uint32_t> field_;
 };
 
+template <Column C>
+std::unique_ptr<ColumnField> make_field_of(const std::optional<std::string>& hive_name, BufferSlots& slots) {
+    constexpr ColumnSpec spec = column_spec(C);
+    if constexpr (spec.kind == CellKind::Text) {
+        if constexpr (spec.varies == Varies::BySource) {
+            return std::make_unique<SourceTextColumn<C>>(C, hive_name, slots);
+        } else {
+            return std::make_unique<TextColumn<C>>(C, slots);
+        }
+    } else if constexpr (spec.kind == CellKind::Time) {
+        return std::make_unique<TimeColumn<C>>(C, slots);
+    } else if constexpr (spec.kind == CellKind::Type) {
+        return std::make_unique<TypeColumn<C>>(C, slots);
+    } else if constexpr (spec.kind == CellKind::Bytes) {
+        return std::make_unique<BytesColumn<C>>(C, slots);
+    } else if constexpr (spec.kind == CellKind::Data) {
+        return std::make_unique<DataColumn<C>>(C, slots);
+    } else if constexpr (spec.kind == CellKind::Flag) {
+        return std::make_unique<FlagColumn<C>>(C, slots);
+    } else {
+        return std::make_unique<NumberColumn<C>>(C, slots);
+    }
+}
+
 std::unique_ptr<ColumnField> make_field(Column column, const std::optional<std::string>& hive_name,
                                         BufferSlots& slots) {
-    const ColumnSpec& spec = column_spec(column);
-    switch (spec.kind) {
-        case CellKind::Text:
-            if (spec.varies == Varies::BySource) return std::make_unique<SourceTextColumn>(column, hive_name, slots);
-            return std::make_unique<TextColumn>(column, slots);
-        case CellKind::Time: return std::make_unique<TimeColumn>(column, slots);
-        case CellKind::Type: return std::make_unique<TypeColumn>(column, slots);
-        case CellKind::Bytes: return std::make_unique<BytesColumn>(column, slots);
-        case CellKind::Data: return std::make_unique<DataColumn>(column, slots);
-        case CellKind::Flag: return std::make_unique<FlagColumn>(column, slots);
-        case CellKind::Number: return std::make_unique<NumberColumn>(column, slots);
-    }
-    return std::make_unique<TextColumn>(column, slots);
+    std::unique_ptr<ColumnField> out;
+    [&]<size_t... I>(std::index_sequence<I...>) {
+        ((static_cast<size_t>(column) == I ? (void)(out = make_field_of<static_cast<Column>(I)>(hive_name, slots))
+                                           : void()),
+         ...);
+    }(std::make_index_sequence<kColumnCount>());
+    return out;
 }
 
 }  // namespace
