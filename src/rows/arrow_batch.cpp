@@ -304,12 +304,11 @@ public:
     DataColumn(Column column, BufferSlots& slots) : ColumnField(column), text_(slots), list_(slots), number_(slots) {}
     size_t add(const Row& row) override {
         const Cell data = value<C>(row);
-        std::optional<DecodedValue> decoded;
-        if (!data.null) {
-            auto result = decode_value_data(data.type, data.bytes);
-            if (result.ok()) decoded = std::move(result).value();
-        }
-        const ValueDataKind kind = decoded ? decoded->kind : ValueDataKind::None;
+        // The decoded value is read where decoding left it: copying it out stalls on its parts just written.
+        const Result<DecodedValue> result =
+            data.null ? Result<DecodedValue>(DecodedValue{}) : decode_value_data(data.type, data.bytes);
+        const DecodedValue* decoded = result.ok() ? &result.value() : nullptr;
+        const ValueDataKind kind = decoded != nullptr ? decoded->kind : ValueDataKind::None;
         size_t added = 0;
         if (kind == ValueDataKind::String || kind == ValueDataKind::ExpandString) {
             added += text_.close(write_utf8(decoded->text, text_.data()));
