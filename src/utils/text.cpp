@@ -246,16 +246,34 @@ Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std
     return Ok{};
 }
 
-Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check, TextEnd end) {
+namespace {
+
+// What `stored_text` gives when the text decodes: true with `out` set.
+bool checked_text(Bytes bytes, TextCheck check, TextEnd end, StoredText& out) {
     if (bytes.size() % 2 == 0) {
-        StoredText text = unchecked_text(bytes);
-        if (check == TextCheck::LengthOnly || well_formed(text)) return text;
+        out = unchecked_text(bytes);
+        if (check == TextCheck::LengthOnly || well_formed(out)) return true;
     }
     // Data that does not decode whole: the text before its end, when that decodes. An odd last byte is no part of
     // any code unit, so only the even part is searched.
     const std::optional<StoredText> before = text_before_end(bytes.first(bytes.size() & ~size_t{1}), end);
-    if (before && well_formed(*before)) return *before;
-    return HiveError::invalid_utf16(cell_offset);
+    if (!before || !well_formed(*before)) return false;
+    out = *before;
+    return true;
+}
+
+}  // namespace
+
+Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check, TextEnd end) {
+    StoredText text;
+    if (!checked_text(bytes, check, end, text)) return HiveError::invalid_utf16(cell_offset);
+    return text;
+}
+
+Result<StoredText> stored_data_text(Bytes bytes, TextCheck check, TextEnd end) {
+    StoredText text;
+    if (!checked_text(bytes, check, end, text)) return HiveError::invalid_utf16(std::nullopt);
+    return text;
 }
 
 void append_utf8(const StoredText& text, std::string& out) { append_checked_utf8(text, out); }

@@ -63,6 +63,9 @@ enum class TextEnd : uint8_t { FirstNul, FirstEmptyString };
 // `cell_offset`. Under TextCheck::LengthOnly text of an even number of bytes is taken whole, unchecked.
 Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check = TextCheck::Full,
                                TextEnd end = TextEnd::FirstNul);
+// The same for value data, whose errors carry no offset. Without the offset to pass, a caller that decodes a value
+// for every row builds no optional for each call, whose parts, written one by one, the call would wait to read.
+Result<StoredText> stored_data_text(Bytes bytes, TextCheck check, TextEnd end);
 // Appends the UTF-8 of `text`.
 void append_utf8(const StoredText& text, std::string& out);
 // The most bytes of UTF-8 that `text` makes: three for each UTF-16 code unit (four for a surrogate pair), one for
