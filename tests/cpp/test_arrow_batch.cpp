@@ -178,6 +178,22 @@ TEST(buffers_grow_past_their_room_and_keep_every_bit) {
     batch.release(&batch);
 }
 
+TEST(strings_that_decode_only_before_their_end) {
+    ArrowBatchWriter writer(arrow_columns(RowSources::Live).view(), std::nullopt);
+    const std::vector<uint8_t> before_end = {'o', 0, 0, 0, 0x00, 0xD8};  // "o", its terminator, a lone surrogate
+    const std::vector<uint8_t> utf8 = {0xEF, 0xBB, 0xBF, 'u', 0xC3, 0xA9, 0, 0xFF};  // marked UTF-8 "ué", then junk
+    writer.add(value_row("s", kRegSz, before_end));
+    writer.add(value_row("e", kRegExpandSz, utf8));
+    writer.add(value_row("bad", kRegExpandSz, kBad));
+    ArrowArray batch{};
+    writer.finish(batch);
+    const ArrowArray& data_text = *batch.children[6];
+    CHECK_EQ(text<int64_t>(data_text, 0), std::string("o"));
+    CHECK_EQ(text<int64_t>(data_text, 1), std::string("u\xC3\xA9"));
+    CHECK(!valid(data_text, 2) && data_text.null_count == 1);
+    batch.release(&batch);
+}
+
 TEST(a_stream_of_a_hive_that_cannot_be_opened_is_one_error_row) {
     ArrowRowsOptions options;
     options.hive_name = "gone";
