@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "decode/value_data.h"
@@ -386,27 +387,45 @@ private:
     FixedField<uint32_t> field_;
 };
 
+// The field that column `C` becomes.
+template <Column C, CellKind kKind = column_spec(C).kind>
+struct FieldOf;
+template <Column C>
+struct FieldOf<C, CellKind::Text> {
+    using type = std::conditional_t<column_spec(C).varies == Varies::BySource, SourceTextColumn<C>, TextColumn<C>>;
+};
+template <Column C>
+struct FieldOf<C, CellKind::Time> {
+    using type = TimeColumn<C>;
+};
+template <Column C>
+struct FieldOf<C, CellKind::Type> {
+    using type = TypeColumn<C>;
+};
+template <Column C>
+struct FieldOf<C, CellKind::Bytes> {
+    using type = BytesColumn<C>;
+};
+template <Column C>
+struct FieldOf<C, CellKind::Data> {
+    using type = DataColumn<C>;
+};
+template <Column C>
+struct FieldOf<C, CellKind::Flag> {
+    using type = FlagColumn<C>;
+};
+template <Column C>
+struct FieldOf<C, CellKind::Number> {
+    using type = NumberColumn<C>;
+};
+
 template <Column C>
 std::unique_ptr<ColumnField> make_field_of(const std::optional<std::string>& hive_name, BufferSlots& slots) {
-    constexpr ColumnSpec spec = column_spec(C);
-    if constexpr (spec.kind == CellKind::Text) {
-        if constexpr (spec.varies == Varies::BySource) {
-            return std::make_unique<SourceTextColumn<C>>(C, hive_name, slots);
-        } else {
-            return std::make_unique<TextColumn<C>>(C, slots);
-        }
-    } else if constexpr (spec.kind == CellKind::Time) {
-        return std::make_unique<TimeColumn<C>>(C, slots);
-    } else if constexpr (spec.kind == CellKind::Type) {
-        return std::make_unique<TypeColumn<C>>(C, slots);
-    } else if constexpr (spec.kind == CellKind::Bytes) {
-        return std::make_unique<BytesColumn<C>>(C, slots);
-    } else if constexpr (spec.kind == CellKind::Data) {
-        return std::make_unique<DataColumn<C>>(C, slots);
-    } else if constexpr (spec.kind == CellKind::Flag) {
-        return std::make_unique<FlagColumn<C>>(C, slots);
+    using Field = typename FieldOf<C>::type;
+    if constexpr (std::is_same_v<Field, SourceTextColumn<C>>) {
+        return std::make_unique<Field>(C, hive_name, slots);
     } else {
-        return std::make_unique<NumberColumn<C>>(C, slots);
+        return std::make_unique<Field>(C, slots);
     }
 }
 
@@ -421,10 +440,38 @@ std::unique_ptr<ColumnField> make_field(Column column, const std::optional<std::
     return out;
 }
 
+using Fields = std::vector<std::unique_ptr<ColumnField>>;
+
+// Adds a row to fields of any columns, each through a virtual call.
+size_t add_to_any(const Fields& fields, const Row& row) {
+    size_t added = 0;
+    for (const auto& field : fields) added += field->add(row);
+    return added;
+}
+
+// Adds a row to the fields of the columns of `kList`, whose types are known: each field's code is inlined here.
+template <ColumnList kList>
+size_t add_to_known(const Fields& fields, const Row& row) {
+    size_t added = 0;
+    for_each_column<kList>([&]<Column C, size_t I>() {
+        added += static_cast<typename FieldOf<C>::type&>(*fields[I]).add(row);
+    });
+    return added;
+}
+
+// The columns of the Arrow streams (rows/arrow_stream.h), whose rows are added by `add_to_known`.
+constexpr ColumnList kLiveColumns = columns_of({ColumnSet::Rows, ColumnSet::Records});
+constexpr ColumnList kAllColumns = columns_of({ColumnSet::Rows, ColumnSet::Recovery, ColumnSet::Records});
+
+bool same_columns(std::span<const Column> columns, const ColumnList& list) {
+    return std::ranges::equal(columns, list.view());
+}
+
 }  // namespace
 
 struct ArrowBatchWriter::Builders {
-    std::vector<std::unique_ptr<ColumnField>> fields;
+    Fields fields;
+    size_t (*add)(const Fields&, const Row&) = add_to_any;
     size_t batch_bytes = 0;
 };
 
@@ -436,6 +483,8 @@ ArrowBatchWriter::ArrowBatchWriter(std::span<const Column> columns, std::optiona
         builders_->fields.back()->describe(schema_.children);
         builders_->batch_bytes += builders_->fields.back()->batch_bytes();
     }
+    if (same_columns(columns_, kLiveColumns)) builders_->add = add_to_known<kLiveColumns>;
+    if (same_columns(columns_, kAllColumns)) builders_->add = add_to_known<kAllColumns>;
     bytes_ = builders_->batch_bytes;
 }
 
@@ -446,7 +495,7 @@ void ArrowBatchWriter::reserve(size_t rows, size_t bytes) {
 }
 
 void ArrowBatchWriter::add(const Row& row) {
-    for (const auto& field : builders_->fields) bytes_ += field->add(row);
+    bytes_ += builders_->add(builders_->fields, row);
     ++rows_;
 }
 

@@ -194,6 +194,17 @@ TEST(strings_that_decode_only_before_their_end) {
     batch.release(&batch);
 }
 
+TEST(columns_of_no_stream_of_their_own) {
+    const std::array<Column, 2> columns = {Column::Type, Column::Value};
+    ArrowBatchWriter writer(columns, std::nullopt);
+    writer.add(value_row("v", kRegDword, kDword));
+    ArrowArray batch{};
+    writer.finish(batch);
+    CHECK(batch.n_children == 2 && text<int32_t>(*batch.children[0], 0) == "REG_DWORD");
+    CHECK_EQ(text<int32_t>(*batch.children[1], 0), std::string("v"));
+    batch.release(&batch);
+}
+
 TEST(a_stream_of_a_hive_that_cannot_be_opened_is_one_error_row) {
     ArrowRowsOptions options;
     options.hive_name = "gone";
