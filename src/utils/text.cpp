@@ -159,12 +159,13 @@ StoredText after_mark(Bytes bytes) {
 // yet checked. Those are the only characters left out, so checking or decoding what remains gives the same result,
 // and fails on the same input, as decoding all and dropping them after.
 StoredText unchecked_text(Bytes bytes) {
-    StoredText text = after_mark(bytes);
+    const StoredText text = after_mark(bytes);
     const size_t unit = text.unit_size();
     size_t end = text.units.size();
     while (end >= unit && text.nul_at(end - unit)) end -= unit;
-    text.units = text.units.first(end);
-    return text;
+    // Made whole from its parts, not cut in place: a text cut in place and then copied out is written in parts and
+    // read back whole, which waits for the parts to be written.
+    return StoredText{text.units.first(end), text.form};
 }
 
 // The text of `bytes` (of even length) before the end that `end` names; nothing when it has none. Not yet checked.
