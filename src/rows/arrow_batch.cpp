@@ -387,41 +387,34 @@ private:
     FixedField<uint32_t> field_;
 };
 
-// The field that column `C` becomes.
-template <Column C, CellKind kKind = column_spec(C).kind>
-struct FieldOf;
+// The field that column `C` becomes, as the type it names.
 template <Column C>
-struct FieldOf<C, CellKind::Text> {
-    using type = std::conditional_t<column_spec(C).varies == Varies::BySource, SourceTextColumn<C>, TextColumn<C>>;
-};
+constexpr auto field_type() {
+    constexpr ColumnSpec spec = column_spec(C);
+    if constexpr (spec.kind == CellKind::Text && spec.varies == Varies::BySource) {
+        return std::type_identity<SourceTextColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Text) {
+        return std::type_identity<TextColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Time) {
+        return std::type_identity<TimeColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Type) {
+        return std::type_identity<TypeColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Bytes) {
+        return std::type_identity<BytesColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Data) {
+        return std::type_identity<DataColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Flag) {
+        return std::type_identity<FlagColumn<C>>{};
+    } else {
+        return std::type_identity<NumberColumn<C>>{};
+    }
+}
 template <Column C>
-struct FieldOf<C, CellKind::Time> {
-    using type = TimeColumn<C>;
-};
-template <Column C>
-struct FieldOf<C, CellKind::Type> {
-    using type = TypeColumn<C>;
-};
-template <Column C>
-struct FieldOf<C, CellKind::Bytes> {
-    using type = BytesColumn<C>;
-};
-template <Column C>
-struct FieldOf<C, CellKind::Data> {
-    using type = DataColumn<C>;
-};
-template <Column C>
-struct FieldOf<C, CellKind::Flag> {
-    using type = FlagColumn<C>;
-};
-template <Column C>
-struct FieldOf<C, CellKind::Number> {
-    using type = NumberColumn<C>;
-};
+using FieldOf = typename decltype(field_type<C>())::type;
 
 template <Column C>
 std::unique_ptr<ColumnField> make_field_of(const std::optional<std::string>& hive_name, BufferSlots& slots) {
-    using Field = typename FieldOf<C>::type;
+    using Field = FieldOf<C>;
     if constexpr (std::is_same_v<Field, SourceTextColumn<C>>) {
         return std::make_unique<Field>(C, hive_name, slots);
     } else {
@@ -454,7 +447,7 @@ template <ColumnList kList>
 size_t add_to_known(const Fields& fields, const Row& row) {
     size_t added = 0;
     for_each_column<kList>([&]<Column C, size_t I>() {
-        added += static_cast<typename FieldOf<C>::type&>(*fields[I]).add(row);
+        added += static_cast<FieldOf<C>&>(*fields[I]).add(row);
     });
     return added;
 }
