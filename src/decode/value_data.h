@@ -43,7 +43,7 @@ inline Result<DecodedValue> decode_value_data(ValueType type, Bytes data, TextCh
         case kRegExpandSz:
         case kRegMultiSz: {
             const TextEnd end = type.id == kRegMultiSz ? TextEnd::FirstEmptyString : TextEnd::FirstNul;
-            TARNU_TRY(out.text, stored_text(data, std::nullopt, check, end));
+            TARNU_TRY(out.text, stored_data_text(data, check, end));
             out.kind = type.id == kRegSz         ? ValueDataKind::String
                        : type.id == kRegExpandSz ? ValueDataKind::ExpandString
                                                  : ValueDataKind::MultiString;

@@ -77,8 +77,8 @@ BufferPool& BufferPool::shared() {
     return *pool;
 }
 
-std::string BufferPool::take(size_t slot, size_t wanted) {
-    std::string out;
+ByteBlock BufferPool::take(size_t slot, size_t wanted) {
+    ByteBlock out;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (slot < spare_.size() && !spare_[slot].empty()) {
@@ -87,17 +87,18 @@ std::string BufferPool::take(size_t slot, size_t wanted) {
             kept_ -= out.capacity();
         }
     }
-    out.clear();
-    out.reserve(wanted);
+    out.set_size(0);
+    // Too small a block is dropped for one of at least twice its size, as a growing string would.
+    if (out.capacity() < wanted) out = ByteBlock(std::max(wanted, 2 * out.capacity()));
     return out;
 }
 
-void BufferPool::give(size_t slot, std::string buffer) {
+void BufferPool::give(size_t slot, ByteBlock buffer) {
     const size_t capacity = buffer.capacity();
     if (capacity < kLeastPooled || capacity > kMostPooled) return;
     std::lock_guard<std::mutex> lock(mutex_);
     if (slot >= spare_.size()) spare_.resize(slot + 1);
-    std::vector<std::string>& spare = spare_[slot];
+    std::vector<ByteBlock>& spare = spare_[slot];
     if (kept_ + capacity > kMostKeptInPool || spare.size() == kMostBuffersPerSlot) return;
     kept_ += capacity;
     // The largest last, to be taken first.
@@ -108,20 +109,31 @@ void BufferPool::give(size_t slot, std::string buffer) {
 }
 
 void PooledBytes::reserve(size_t size) {
-    if (bytes_.capacity() >= size) return;
-    std::string room = BufferPool::shared().take(slot_, size);
-    room.append(bytes_);
-    BufferPool::shared().give(slot_, std::exchange(bytes_, std::move(room)));
+    if (block_.capacity() >= size) return;
+    ByteBlock room = BufferPool::shared().take(slot_, size);
+    if (size_ != 0) std::memcpy(room.data(), block_.data(), size_);
+    BufferPool::shared().give(slot_, std::exchange(block_, std::move(room)));
+}
+
+void PooledBytes::grow(size_t more) {
+    // At least twice the room, so that a buffer grown item by item copies each byte a bounded number of times.
+    const size_t wanted = std::max({size_ + more, 2 * block_.capacity(), size_t{64}});
+    ByteBlock room(wanted);
+    if (size_ != 0) std::memcpy(room.data(), block_.data(), size_);
+    block_ = std::move(room);
 }
 
 void PooledBytes::hand_to(ArrayParts& parts) {
-    const size_t size = bytes_.size();
-    parts.add_buffer(std::exchange(bytes_, BufferPool::shared().take(slot_, std::min(size, kMostKept))), slot_);
+    const size_t size = std::exchange(size_, 0);
+    block_.set_size(size);
+    parts.add_buffer(std::exchange(block_, BufferPool::shared().take(slot_, std::min(size, kMostKept))), slot_);
 }
 
 void BitBuffer::hand_to(ArrayParts& parts) {
+    if (size_ % 8 != 0) bytes_.push(current_);
     bytes_.hand_to(parts);
     size_ = ones_ = 0;
+    current_ = 0;
 }
 
 int64_t BitBuffer::hand_validity_to(ArrayParts& parts) {
@@ -130,13 +142,14 @@ int64_t BitBuffer::hand_validity_to(ArrayParts& parts) {
         hand_to(parts);
         return nulls;
     }
-    bytes_.bytes().clear();
+    bytes_.clear();
     size_ = ones_ = 0;
+    current_ = 0;
     parts.add_all_valid();
     return 0;
 }
 
-void ArrayParts::add_buffer(std::string bytes, size_t slot) {
+void ArrayParts::add_buffer(ByteBlock bytes, size_t slot) {
     auto held = std::make_unique<Held>(std::move(bytes), slot);
     buffers_.push_back(held->bytes.empty() ? static_cast<const void*>(kNothing) : held->bytes.data());
     held_.push_back(std::move(held));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "decode/value_data.h"
@@ -17,6 +18,13 @@ constexpr size_t kFixedRowBytes = 128;
 // Microseconds between 1601 (the FILETIME epoch) and 1970.
 constexpr int64_t kUnixEpochMicroseconds = 11644473600000000;
 
+// Writes the UTF-8 of `text` at the end of `out`; returns the bytes written.
+size_t write_utf8(const StoredText& text, PooledBytes& out) {
+    const size_t written = utf8_into(text, out.room(utf8_bound(text)));
+    out.commit(written);
+    return written;
+}
+
 // Variable-size items (utf8, large_utf8, large_binary): validity, offsets, data.
 template <typename Offset>
 class VariableField {
@@ -29,12 +37,12 @@ public:
     }
 
     size_t add(std::string_view text) {
-        data_.bytes().append(text);
+        data_.append(text.data(), text.size());
         return close(text.size());
     }
     size_t add_null() { return valid_.push(false) + push_offset(); }
-    // For an item written straight into `data()`: ends it once `added` bytes were appended.
-    std::string& data() { return data_.bytes(); }
+    // For an item written straight into `data()`: ends it once `added` bytes were written and committed.
+    PooledBytes& data() { return data_; }
     size_t close(size_t added) { return valid_.push(true) + push_offset() + added; }
     size_t size() const { return size_; }
     void reserve(size_t rows, size_t bytes) {
@@ -53,7 +61,7 @@ public:
 
 private:
     size_t push_offset() {
-        offsets_.push(static_cast<Offset>(data_.bytes().size()));
+        offsets_.push(static_cast<Offset>(data_.size()));
         ++size_;
         return sizeof(Offset);
     }
@@ -81,7 +89,7 @@ public:
     // The array's parts, for a caller that adds a dictionary before handing them out.
     std::unique_ptr<ArrayParts> take(int64_t& length, int64_t& nulls) {
         auto parts = std::make_unique<ArrayParts>();
-        length = static_cast<int64_t>(values_.bytes().size() / sizeof(T));
+        length = static_cast<int64_t>(values_.size() / sizeof(T));
         nulls = valid_.hand_validity_to(*parts);
         values_.hand_to(*parts);
         return parts;
@@ -122,10 +130,10 @@ public:
 
     explicit TextListField(BufferSlots& slots) : valid_(slots), offsets_(slots), items_(slots) { offsets_.push(0); }
     size_t add_null() { return valid_.push(false) + push_offset(); }
-    // Appends an item of the row's list, written by `write` into the string it is given; returns the bytes added.
+    // Appends an item of the row's list, written by `write` into the buffer it is given; returns the bytes added.
     template <typename Write>
     size_t add_item(Write&& write) {
-        std::string& data = items_.data();
+        PooledBytes& data = items_.data();
         const size_t before = data.size();
         write(data);
         return items_.close(data.size() - before);
@@ -179,17 +187,22 @@ public:
     virtual void reserve(size_t rows, size_t bytes) = 0;
 
 protected:
-    Cell value(const Row& row) const { return cell(row, column_); }
+    // The column's value in `row`: each column's field is made for it, so that `cell` is resolved as it is compiled.
+    template <Column C>
+    static Cell value(const Row& row) {
+        return cell(row, C);
+    }
     std::string name() const { return std::string(column_spec(column_).name); }
 
     Column column_;
 };
 
+template <Column C>
 class TextColumn final : public ColumnField {
 public:
     TextColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell text = value(row);
+        const Cell text = value<C>(row);
         return text.null ? field_.add_null() : field_.add(text.text);
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "u"}); }
@@ -202,11 +215,12 @@ private:
 };
 
 // Text that is the same in every row of a source: int32 indices into a dictionary of that one text.
+template <Column C>
 class SourceTextColumn final : public ColumnField {
 public:
     SourceTextColumn(Column column, std::optional<std::string> text, BufferSlots& slots)
         : ColumnField(column), text_(std::move(text)), indices_(slots), dictionary_(slots) {}
-    size_t add(const Row& row) override { return value(row).null ? indices_.add_null() : indices_.add(0); }
+    size_t add(const Row& row) override { return value<C>(row).null ? indices_.add_null() : indices_.add(0); }
     void describe(std::vector<ArrowField>& fields) const override {
         fields.push_back({name(), "i", true, {}, {ArrowField{"", "u"}}});
     }
@@ -227,11 +241,12 @@ private:
     VariableField<int32_t> dictionary_;
 };
 
+template <Column C>
 class TimeColumn final : public ColumnField {
 public:
     TimeColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell time = value(row);
+        const Cell time = value<C>(row);
         if (time.null) return field_.add_null();
         return field_.add(static_cast<int64_t>(time.number / 10) - kUnixEpochMicroseconds);
     }
@@ -244,13 +259,14 @@ private:
 };
 
 // The type's name; the names of the known types are made once.
+template <Column C>
 class TypeColumn final : public ColumnField {
 public:
     TypeColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {
         for (uint32_t id = 0; id < known_.size(); ++id) known_[id] = ValueType{id}.name();
     }
     size_t add(const Row& row) override {
-        const Cell type = value(row);
+        const Cell type = value<C>(row);
         if (type.null) return field_.add_null();
         return field_.add(type.type.known() ? std::string_view(known_[type.type.id]) : type.type.name());
     }
@@ -264,11 +280,12 @@ private:
     VariableField<int32_t> field_;
 };
 
+template <Column C>
 class BytesColumn final : public ColumnField {
 public:
     BytesColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell bytes = value(row);
+        const Cell bytes = value<C>(row);
         if (bytes.null) return field_.add_null();
         return field_.add(std::string_view(reinterpret_cast<const char*>(bytes.bytes.data()), bytes.bytes.size()));
     }
@@ -282,29 +299,26 @@ private:
 };
 
 // The decoded data in the field of its shape: text, a list of texts, or a number.
+template <Column C>
 class DataColumn final : public ColumnField {
 public:
     DataColumn(Column column, BufferSlots& slots) : ColumnField(column), text_(slots), list_(slots), number_(slots) {}
     size_t add(const Row& row) override {
-        const Cell data = value(row);
-        std::optional<DecodedValue> decoded;
-        if (!data.null) {
-            auto result = decode_value_data(data.type, data.bytes);
-            if (result.ok()) decoded = std::move(result).value();
-        }
-        const ValueDataKind kind = decoded ? decoded->kind : ValueDataKind::None;
+        const Cell data = value<C>(row);
+        // The decoded value is read where decoding left it: copying it out stalls on its parts just written.
+        const Result<DecodedValue> result =
+            data.null ? Result<DecodedValue>(DecodedValue{}) : decode_value_data(data.type, data.bytes);
+        const DecodedValue* decoded = result.ok() ? &result.value() : nullptr;
+        const ValueDataKind kind = decoded != nullptr ? decoded->kind : ValueDataKind::None;
         size_t added = 0;
         if (kind == ValueDataKind::String || kind == ValueDataKind::ExpandString) {
-            std::string& out = text_.data();
-            const size_t before = out.size();
-            append_utf8(decoded->text, out);
-            added += text_.close(out.size() - before);
+            added += text_.close(write_utf8(decoded->text, text_.data()));
         } else {
             added += text_.add_null();
         }
         if (kind == ValueDataKind::MultiString) {
             for_each_piece(decoded->text, [&](const StoredText& piece) {
-                added += list_.add_item([&](std::string& out) { append_utf8(piece, out); });
+                added += list_.add_item([&](PooledBytes& out) { write_utf8(piece, out); });
                 return true;
             });
             added += list_.close();
@@ -339,11 +353,12 @@ private:
     FixedField<uint64_t> number_;
 };
 
+template <Column C>
 class FlagColumn final : public ColumnField {
 public:
     FlagColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell flag = value(row);
+        const Cell flag = value<C>(row);
         return field_.add(flag.null ? std::nullopt : std::optional<bool>(flag.number != 0));
     }
     void describe(std::vector<ArrowField>& fields) const override {
@@ -356,11 +371,12 @@ private:
     FlagField field_;
 };
 
+template <Column C>
 class NumberColumn final : public ColumnField {
 public:
     NumberColumn(Column column, BufferSlots& slots) : ColumnField(column), field_(slots) {}
     size_t add(const Row& row) override {
-        const Cell number = value(row);
+        const Cell number = value<C>(row);
         return number.null ? field_.add_null() : field_.add(static_cast<uint32_t>(number.number));
     }
     void describe(std::vector<ArrowField>& fields) const override { fields.push_back({name(), "I"}); }
@@ -371,27 +387,84 @@ private:
     FixedField<uint32_t> field_;
 };
 
+// The field that column `C` becomes, as the type it names.
+template <Column C>
+constexpr auto field_type() {
+    constexpr ColumnSpec spec = column_spec(C);
+    if constexpr (spec.kind == CellKind::Text && spec.varies == Varies::BySource) {
+        return std::type_identity<SourceTextColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Text) {
+        return std::type_identity<TextColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Time) {
+        return std::type_identity<TimeColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Type) {
+        return std::type_identity<TypeColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Bytes) {
+        return std::type_identity<BytesColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Data) {
+        return std::type_identity<DataColumn<C>>{};
+    } else if constexpr (spec.kind == CellKind::Flag) {
+        return std::type_identity<FlagColumn<C>>{};
+    } else {
+        return std::type_identity<NumberColumn<C>>{};
+    }
+}
+template <Column C>
+using FieldOf = typename decltype(field_type<C>())::type;
+
+template <Column C>
+std::unique_ptr<ColumnField> make_field_of(const std::optional<std::string>& hive_name, BufferSlots& slots) {
+    using Field = FieldOf<C>;
+    if constexpr (std::is_same_v<Field, SourceTextColumn<C>>) {
+        return std::make_unique<Field>(C, hive_name, slots);
+    } else {
+        return std::make_unique<Field>(C, slots);
+    }
+}
+
 std::unique_ptr<ColumnField> make_field(Column column, const std::optional<std::string>& hive_name,
                                         BufferSlots& slots) {
-    const ColumnSpec& spec = column_spec(column);
-    switch (spec.kind) {
-        case CellKind::Text:
-            if (spec.varies == Varies::BySource) return std::make_unique<SourceTextColumn>(column, hive_name, slots);
-            return std::make_unique<TextColumn>(column, slots);
-        case CellKind::Time: return std::make_unique<TimeColumn>(column, slots);
-        case CellKind::Type: return std::make_unique<TypeColumn>(column, slots);
-        case CellKind::Bytes: return std::make_unique<BytesColumn>(column, slots);
-        case CellKind::Data: return std::make_unique<DataColumn>(column, slots);
-        case CellKind::Flag: return std::make_unique<FlagColumn>(column, slots);
-        case CellKind::Number: return std::make_unique<NumberColumn>(column, slots);
-    }
-    return std::make_unique<TextColumn>(column, slots);
+    std::unique_ptr<ColumnField> out;
+    [&]<size_t... I>(std::index_sequence<I...>) {
+        ((static_cast<size_t>(column) == I ? (void)(out = make_field_of<static_cast<Column>(I)>(hive_name, slots))
+                                           : void()),
+         ...);
+    }(std::make_index_sequence<kColumnCount>());
+    return out;
+}
+
+using Fields = std::vector<std::unique_ptr<ColumnField>>;
+
+// Adds a row to fields of any columns, each through a virtual call.
+size_t add_to_any(const Fields& fields, const Row& row) {
+    size_t added = 0;
+    for (const auto& field : fields) added += field->add(row);
+    return added;
+}
+
+// Adds a row to the fields of the columns of `kList`, whose types are known: each field's code is inlined here.
+template <ColumnList kList>
+size_t add_to_known(const Fields& fields, const Row& row) {
+    size_t added = 0;
+    for_each_column<kList>([&]<Column C, size_t I>() {
+        added += static_cast<FieldOf<C>&>(*fields[I]).add(row);
+    });
+    return added;
+}
+
+// The columns of the Arrow streams (rows/arrow_stream.h), whose rows are added by `add_to_known`.
+constexpr ColumnList kLiveColumns = columns_of({ColumnSet::Rows, ColumnSet::Records});
+constexpr ColumnList kAllColumns = columns_of({ColumnSet::Rows, ColumnSet::Recovery, ColumnSet::Records});
+
+bool same_columns(std::span<const Column> columns, const ColumnList& list) {
+    return std::ranges::equal(columns, list.view());
 }
 
 }  // namespace
 
 struct ArrowBatchWriter::Builders {
-    std::vector<std::unique_ptr<ColumnField>> fields;
+    Fields fields;
+    size_t (*add)(const Fields&, const Row&) = add_to_any;
     size_t batch_bytes = 0;
 };
 
@@ -403,6 +476,8 @@ ArrowBatchWriter::ArrowBatchWriter(std::span<const Column> columns, std::optiona
         builders_->fields.back()->describe(schema_.children);
         builders_->batch_bytes += builders_->fields.back()->batch_bytes();
     }
+    if (same_columns(columns_, kLiveColumns)) builders_->add = add_to_known<kLiveColumns>;
+    if (same_columns(columns_, kAllColumns)) builders_->add = add_to_known<kAllColumns>;
     bytes_ = builders_->batch_bytes;
 }
 
@@ -413,7 +488,7 @@ void ArrowBatchWriter::reserve(size_t rows, size_t bytes) {
 }
 
 void ArrowBatchWriter::add(const Row& row) {
-    for (const auto& field : builders_->fields) bytes_ += field->add(row);
+    bytes_ += builders_->add(builders_->fields, row);
     ++rows_;
 }
 

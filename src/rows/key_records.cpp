@@ -57,19 +57,20 @@ void KeyRecords::read_values(const KeyNode& node, KeyRecord& record) {
 bool KeyRecords::next(KeyRecord& record) {
     if (spent_) return false;
     // Under WalkErrors::Skip the walk returns no error; what it passes over comes from take_skipped().
-    auto step = walk_.next();
+    // The key is read where the walk keeps it, its path too, rather than copied out of the walk for each key.
+    auto step = walk_.advance();
     for (SkippedPart& part : walk_.take_skipped()) {
         std::string path;
         full_path(part.path, path);
         add_problem({std::move(path), part.error.message(), part.error.kind()});
     }
     if (!step.ok()) add_problem({start_path_, step.error().message(), step.error().kind()});
-    if (!step.ok() || !step.value()) return false;
-    WalkStep& found = *step.value();
-    full_path(found.path, record.path);
-    record.last_written = found.node.last_written;
+    if (!step.ok() || step.value() == nullptr) return false;
+    const KeyNode& found = *step.value();
+    full_path(walk_.path(), record.path);
+    record.last_written = found.last_written;
     record.values.clear();
-    read_values(found.node, record);
+    read_values(found, record);
     ++keys_;
     values_ += record.values.size();
     return true;

@@ -52,7 +52,9 @@ void RowSource::add_rows(RowGroup& group, const Row& head, ValueNames names) {
 }
 
 LiveRows::LiveRows(const Hive& hive, KeyNode start, std::string start_path, std::optional<std::string> hive_name)
-    : RowSource(std::move(hive_name)), walk_(hive, std::move(start), std::move(start_path)) {}
+    : RowSource(std::move(hive_name)), walk_(hive, std::move(start), std::move(start_path)) {
+    head_.hive = this->hive();
+}
 
 bool LiveRows::next(RowGroup& group) {
     const bool found = walk_.next(group.key);
@@ -60,12 +62,10 @@ bool LiveRows::next(RowGroup& group) {
         for (RecordProblem& problem : walk_.take_problems()) add_problem(std::move(problem));
     }
     if (!found) return false;
-    Row head;
-    head.hive = hive();
-    head.key = group.key.path;
-    head.last_written = group.key.last_written;
+    head_.key = group.key.path;
+    head_.last_written = group.key.last_written;
     ++keys_;
-    add_rows(group, head, ValueNames::Live);
+    add_rows(group, head_, ValueNames::Live);
     return true;
 }
 

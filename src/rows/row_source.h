@@ -92,6 +92,9 @@ public:
 
 private:
     KeyRecords walk_;
+    // The key's columns, kept from key to key: only the key's own change, and a row made afresh for each key cost
+    // more to clear than to fill.
+    Row head_;
 };
 
 // A recovered key (`index` into Recovery::keys) or a value that no recovered key lists (into Recovery::values).

@@ -86,27 +86,21 @@ bool each_code_point(Bytes s, bool big_endian, Put&& put) {
 }
 
 
-// Strict UTF-16 decoding, appended to `out`; `big_endian` selects the byte order. The byte count is even. ASCII
-// text is narrowed straight into place; other text is written into room for the longest form (three UTF-8 bytes per
-// unit, four per surrogate pair) that is cut to what was written.
-bool utf16_to_utf8(Bytes s, bool big_endian, std::string& out) {
+// Narrows UTF-16 text `s` whose code units are all below 0x80 into `p`, one byte per unit.
+void narrow_ascii(Bytes s, bool big_endian, char* p) {
     const size_t units = s.size() / 2;
-    const size_t start = out.size();
     const uint8_t* in = s.data();
-    if (utf16_is_ascii(s, big_endian)) {
-        out.resize(start + units);
-        char* p = out.data() + start;
-        // Two loops with a fixed stride each, which the compiler turns into wide shuffles.
-        if (big_endian) {
-            for (size_t k = 0; k < units; ++k) p[k] = static_cast<char>(in[2 * k + 1]);
-        } else {
-            for (size_t k = 0; k < units; ++k) p[k] = static_cast<char>(in[2 * k]);
-        }
-        return true;
+    // Two loops with a fixed stride each, which the compiler turns into wide shuffles.
+    if (big_endian) {
+        for (size_t k = 0; k < units; ++k) p[k] = static_cast<char>(in[2 * k + 1]);
+    } else {
+        for (size_t k = 0; k < units; ++k) p[k] = static_cast<char>(in[2 * k]);
     }
-    out.resize(start + 3 * units);
-    char* const first = out.data();
-    char* p = first + start;
+}
+
+// Writes the UTF-8 of UTF-16 text `s` at `p`, which has room for three bytes per code unit; returns the end of what
+// it wrote, or nothing when the text is not well-formed.
+char* code_points_to_utf8(Bytes s, bool big_endian, char* p) {
     auto put = [&p](uint32_t cp) {
         if (cp < 0x80) {
             *p++ = static_cast<char>(cp);
@@ -124,11 +118,29 @@ bool utf16_to_utf8(Bytes s, bool big_endian, std::string& out) {
             *p++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
     };
-    if (!each_code_point(s, big_endian, put)) {
+    if (!each_code_point(s, big_endian, put)) return nullptr;
+    return p;
+}
+
+// Strict UTF-16 decoding, appended to `out`; `big_endian` selects the byte order. The byte count is even. ASCII
+// text is narrowed straight into place; other text is written into room for the longest form (three UTF-8 bytes per
+// unit, four per surrogate pair) that is cut to what was written.
+bool utf16_to_utf8(Bytes s, bool big_endian, std::string& out) {
+    const size_t units = s.size() / 2;
+    const size_t start = out.size();
+    if (utf16_is_ascii(s, big_endian)) {
+        out.resize(start + units);
+        narrow_ascii(s, big_endian, out.data() + start);
+        return true;
+    }
+    out.resize(start + 3 * units);
+    char* const first = out.data();
+    char* const end = code_points_to_utf8(s, big_endian, first + start);
+    if (end == nullptr) {
         out.resize(start);
         return false;
     }
-    out.resize(static_cast<size_t>(p - first));
+    out.resize(static_cast<size_t>(end - first));
     return true;
 }
 
@@ -147,12 +159,13 @@ StoredText after_mark(Bytes bytes) {
 // yet checked. Those are the only characters left out, so checking or decoding what remains gives the same result,
 // and fails on the same input, as decoding all and dropping them after.
 StoredText unchecked_text(Bytes bytes) {
-    StoredText text = after_mark(bytes);
+    const StoredText text = after_mark(bytes);
     const size_t unit = text.unit_size();
     size_t end = text.units.size();
     while (end >= unit && text.nul_at(end - unit)) end -= unit;
-    text.units = text.units.first(end);
-    return text;
+    // Made whole from its parts, not cut in place: a text cut in place and then copied out is written in parts and
+    // read back whole, which waits for the parts to be written.
+    return StoredText{text.units.first(end), text.form};
 }
 
 // The text of `bytes` (of even length) before the end that `end` names; nothing when it has none. Not yet checked.
@@ -234,19 +247,52 @@ Status decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset, std
     return Ok{};
 }
 
-Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check, TextEnd end) {
+namespace {
+
+// What `stored_text` gives when the text decodes: true with `out` set.
+bool checked_text(Bytes bytes, TextCheck check, TextEnd end, StoredText& out) {
     if (bytes.size() % 2 == 0) {
-        StoredText text = unchecked_text(bytes);
-        if (check == TextCheck::LengthOnly || well_formed(text)) return text;
+        out = unchecked_text(bytes);
+        if (check == TextCheck::LengthOnly || well_formed(out)) return true;
     }
     // Data that does not decode whole: the text before its end, when that decodes. An odd last byte is no part of
     // any code unit, so only the even part is searched.
     const std::optional<StoredText> before = text_before_end(bytes.first(bytes.size() & ~size_t{1}), end);
-    if (before && well_formed(*before)) return *before;
-    return HiveError::invalid_utf16(cell_offset);
+    if (!before || !well_formed(*before)) return false;
+    out = *before;
+    return true;
+}
+
+}  // namespace
+
+Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check, TextEnd end) {
+    StoredText text;
+    if (!checked_text(bytes, check, end, text)) return HiveError::invalid_utf16(cell_offset);
+    return text;
+}
+
+Result<StoredText> stored_data_text(Bytes bytes, TextCheck check, TextEnd end) {
+    StoredText text;
+    if (!checked_text(bytes, check, end, text)) return HiveError::invalid_utf16(std::nullopt);
+    return text;
 }
 
 void append_utf8(const StoredText& text, std::string& out) { append_checked_utf8(text, out); }
+
+size_t utf8_into(const StoredText& text, char* out) {
+    if (text.form == StoredText::Form::Utf8) {
+        if (!well_formed(text) || text.units.empty()) return 0;
+        std::memcpy(out, text.units.data(), text.units.size());
+        return text.units.size();
+    }
+    const bool big_endian = text.form == StoredText::Form::Utf16Be;
+    if (utf16_is_ascii(text.units, big_endian)) {
+        narrow_ascii(text.units, big_endian, out);
+        return text.units.size() / 2;
+    }
+    char* const end = code_points_to_utf8(text.units, big_endian, out);
+    return end == nullptr ? 0 : static_cast<size_t>(end - out);
+}
 
 Result<std::string> decode_utf16_string(Bytes bytes, std::optional<uint32_t> cell_offset) {
     std::string out;

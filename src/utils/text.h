@@ -4,9 +4,10 @@
 // - `decode_compressed_name`: 8-bit names, one byte per character (Latin-1); never fails.
 // - `decode_utf16_string`: UTF-16 text with an optional byte-order mark choosing UTF-8, UTF-16LE or UTF-16BE;
 //   strict: any ill-formed input fails with InvalidUtf16 carrying the caller's cell offset (none for value data).
-// - `stored_text`: value data as text, checked the same way, as a view of its code units: `append_utf8` turns it
-//   into UTF-8, and `for_each_piece` splits it at U+0000 as a multi-string is split. Data that does not decode
-//   whole is read up to its terminator when the text before it decodes.
+// - `stored_text`: value data as text, checked the same way, as a view of its code units: `append_utf8` (or
+//   `utf8_into`, into room the caller made) turns it into UTF-8, and `for_each_piece` splits it at U+0000 as a
+//   multi-string is split. Data that does not decode whole is read up to its terminator when the text before it
+//   decodes.
 // - `utf8_lossy`: bytes read as UTF-8, each ill-formed sequence replaced by U+FFFD.
 // - `decode_utf16le`: UTF-16LE text exactly as stored (no byte-order mark, every U+0000 kept); strict like
 //   `decode_utf16_string`.
@@ -62,8 +63,19 @@ enum class TextEnd : uint8_t { FirstNul, FirstEmptyString };
 // `cell_offset`. Under TextCheck::LengthOnly text of an even number of bytes is taken whole, unchecked.
 Result<StoredText> stored_text(Bytes bytes, std::optional<uint32_t> cell_offset, TextCheck check = TextCheck::Full,
                                TextEnd end = TextEnd::FirstNul);
+// The same for value data, whose errors carry no offset. Without the offset to pass, a caller that decodes a value
+// for every row builds no optional for each call, whose parts, written one by one, the call would wait to read.
+Result<StoredText> stored_data_text(Bytes bytes, TextCheck check, TextEnd end);
 // Appends the UTF-8 of `text`.
 void append_utf8(const StoredText& text, std::string& out);
+// The most bytes of UTF-8 that `text` makes: three for each UTF-16 code unit (four for a surrogate pair), one for
+// each byte of UTF-8.
+inline size_t utf8_bound(const StoredText& text) {
+    return text.form == StoredText::Form::Utf8 ? text.units.size() : text.units.size() / 2 * 3;
+}
+// Writes the UTF-8 of `text` at `out`, which has room for `utf8_bound(text)` bytes; returns the bytes written, none
+// for text that is not well-formed (as `append_utf8` appends none).
+size_t utf8_into(const StoredText& text, char* out);
 // Calls `each(piece)` for every piece of `text` between U+0000 characters, in order, empty pieces left out: the
 // strings of a multi-string. Stops early, returning false, when `each` returns false.
 template <typename Each>

@@ -6,6 +6,7 @@
 
 #include "check.h"
 #include "rows/arrow_stream.h"
+#include "utils/text.h"
 
 using namespace tarnu;
 using namespace tarnu::test;
@@ -132,6 +133,75 @@ TEST(recovery_columns_and_a_hive_without_a_name) {
     const ArrowArray& deleted = *batch.children[9];
     CHECK(deleted.buffers[0] == nullptr && (static_cast<const uint8_t*>(deleted.buffers[1])[0] & 1) == 1);
     CHECK(batch.children[10]->null_count == 1 && item<uint32_t>(*batch.children[11], 1, 0) == 0x120);
+    batch.release(&batch);
+}
+
+TEST(text_written_into_room_is_the_text_appended) {
+    using Form = StoredText::Form;
+    const std::vector<std::pair<std::vector<uint8_t>, Form>> texts = {
+        {{'a', 0, 'b', 0}, Form::Utf16Le},
+        {{0, 'a', 0, 0xE9}, Form::Utf16Be},
+        {{0xAC, 0x20, 'x', 0, 0x3D, 0xD8, 0x00, 0xDE}, Form::Utf16Le},  // a three-byte character and a pair
+        {{0x3D, 0xD8, 'x', 0}, Form::Utf16Le},                          // a lone surrogate: nothing
+        {{'o', 0xC3, 0xA9}, Form::Utf8},
+        {{'o', 0xC3}, Form::Utf8},  // cut inside a sequence: nothing
+        {{}, Form::Utf16Le},
+    };
+    for (const auto& [units, form] : texts) {
+        const StoredText text{Bytes(units), form};
+        std::string appended = "<";
+        append_utf8(text, appended);
+        std::string room(utf8_bound(text) + 1, '<');
+        room.resize(1 + utf8_into(text, room.data() + 1));
+        CHECK_EQ(room, appended);
+    }
+}
+
+TEST(buffers_grow_past_their_room_and_keep_every_bit) {
+    ArrowBatchWriter writer(arrow_columns(RowSources::Live).view(), std::nullopt);
+    std::vector<std::string> names;
+    for (int i = 0; i < 1001; ++i) names.push_back(std::string(static_cast<size_t>(i % 37), 'n') + std::to_string(i));
+    for (size_t i = 0; i < names.size(); ++i) {
+        Row row = value_row(names[i], kRegSz, kText);
+        if (i % 3 == 1) row.value = std::nullopt;
+        writer.add(row);
+    }
+    ArrowArray batch{};
+    writer.finish(batch);
+    const ArrowArray& value = *batch.children[3];
+    CHECK(value.length == 1001 && value.null_count == 334);
+    for (size_t i = 0; i < names.size(); ++i) {
+        CHECK_EQ(valid(value, i), i % 3 != 1);
+        if (i % 3 != 1) CHECK_EQ(text<int32_t>(value, i), names[i]);
+        CHECK_EQ(text<int64_t>(*batch.children[6], i), std::string("h\xC3\xA9"));
+    }
+    batch.release(&batch);
+}
+
+TEST(strings_that_decode_only_before_their_end) {
+    ArrowBatchWriter writer(arrow_columns(RowSources::Live).view(), std::nullopt);
+    const std::vector<uint8_t> before_end = {'o', 0, 0, 0, 0x00, 0xD8};  // "o", its terminator, a lone surrogate
+    const std::vector<uint8_t> utf8 = {0xEF, 0xBB, 0xBF, 'u', 0xC3, 0xA9, 0, 0xFF};  // marked UTF-8 "ué", then junk
+    writer.add(value_row("s", kRegSz, before_end));
+    writer.add(value_row("e", kRegExpandSz, utf8));
+    writer.add(value_row("bad", kRegExpandSz, kBad));
+    ArrowArray batch{};
+    writer.finish(batch);
+    const ArrowArray& data_text = *batch.children[6];
+    CHECK_EQ(text<int64_t>(data_text, 0), std::string("o"));
+    CHECK_EQ(text<int64_t>(data_text, 1), std::string("u\xC3\xA9"));
+    CHECK(!valid(data_text, 2) && data_text.null_count == 1);
+    batch.release(&batch);
+}
+
+TEST(columns_of_no_stream_of_their_own) {
+    const std::array<Column, 2> columns = {Column::Type, Column::Value};
+    ArrowBatchWriter writer(columns, std::nullopt);
+    writer.add(value_row("v", kRegDword, kDword));
+    ArrowArray batch{};
+    writer.finish(batch);
+    CHECK(batch.n_children == 2 && text<int32_t>(*batch.children[0], 0) == "REG_DWORD");
+    CHECK_EQ(text<int32_t>(*batch.children[1], 0), std::string("v"));
     batch.release(&batch);
 }
 
