@@ -390,20 +390,20 @@ private:
 // The field that column `C` becomes, as the type it names.
 template <Column C>
 constexpr auto field_type() {
-    constexpr ColumnSpec spec = column_spec(C);
-    if constexpr (spec.kind == CellKind::Text && spec.varies == Varies::BySource) {
+    constexpr ColumnSpec shape = column_spec(C);
+    if constexpr (shape.kind == CellKind::Text && shape.varies == Varies::BySource) {
         return std::type_identity<SourceTextColumn<C>>{};
-    } else if constexpr (spec.kind == CellKind::Text) {
+    } else if constexpr (shape.kind == CellKind::Text) {
         return std::type_identity<TextColumn<C>>{};
-    } else if constexpr (spec.kind == CellKind::Time) {
+    } else if constexpr (shape.kind == CellKind::Time) {
         return std::type_identity<TimeColumn<C>>{};
-    } else if constexpr (spec.kind == CellKind::Type) {
+    } else if constexpr (shape.kind == CellKind::Type) {
         return std::type_identity<TypeColumn<C>>{};
-    } else if constexpr (spec.kind == CellKind::Bytes) {
+    } else if constexpr (shape.kind == CellKind::Bytes) {
         return std::type_identity<BytesColumn<C>>{};
-    } else if constexpr (spec.kind == CellKind::Data) {
+    } else if constexpr (shape.kind == CellKind::Data) {
         return std::type_identity<DataColumn<C>>{};
-    } else if constexpr (spec.kind == CellKind::Flag) {
+    } else if constexpr (shape.kind == CellKind::Flag) {
         return std::type_identity<FlagColumn<C>>{};
     } else {
         return std::type_identity<NumberColumn<C>>{};
